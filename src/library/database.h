@@ -1,0 +1,29 @@
+#pragma once
+// The music library's one process-wide ODBC connection, opened on first use,
+// and the statements run over it. Every step is narrated on the console under
+// the label "Direct ODBC".
+
+#include "library/odbc.h"
+
+namespace zv {
+
+// One result-column binding: record i binds column i + 1. A record left all
+// zero binds nothing. A NULL value leaves the target as it was.
+struct ColumnBinding {
+  SQLSMALLINT c_type = 0;  // SQL_C_LONG or SQL_C_CHAR
+  SQLPOINTER target = nullptr;
+  SQLLEN buffer_length = 0;
+  SQLLEN indicator = 0;
+};
+
+inline bool sql_succeeded(SQLRETURN code) { return (code & ~1) == 0; }
+
+SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open);
+SQLRETURN db_execute(const char16_t* sql);
+// Runs a SELECT, fetches its first row into the bindings and hands the
+// statement to the caller (through stmt_out) when execution succeeded.
+SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLHSTMT* stmt_out);
+// Drops the caller's statement, if any; `code` becomes 100 when that succeeded.
+void release_statement(SQLHSTMT& statement, SQLRETURN& code);
+
+}  // namespace zv

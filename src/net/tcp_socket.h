@@ -1,0 +1,36 @@
+#pragma once
+// One IPv4 stream socket, owned: shut down and closed by the destructor.
+
+#include "platform/socket.h"
+
+#include <cstdint>
+
+namespace zv {
+
+class TcpSocket {
+ public:
+  explicit TcpSocket(SocketHandle existing = 0);
+  virtual ~TcpSocket();
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  int startup();
+  void create(SocketHandle existing);
+  int bind(const char* address, std::uint16_t port);  // null address: "127.0.0.1"
+  int listen(int backlog);
+  int accept(SocketHandle& accepted);
+  int send(const char* data, int length);
+  int receive(char* buffer, int size);
+  SocketHandle handle() const { return handle_; }
+
+  // Text of the calling thread's last socket error.
+  static const char* error_text();
+
+ private:
+  SocketHandle handle_ = 0;
+};
+
+// The fixed English text of a Winsock error number ("Unknown error." for others).
+const char* socket_error_text(int code);
+
+}  // namespace zv
