@@ -7,6 +7,9 @@
 
 namespace zv {
 
+// Heads every line the database operations print.
+inline constexpr const char* ODBC_LABEL = "Direct ODBC";
+
 // One result-column binding: record i binds column i + 1. A record left all
 // zero binds nothing. A NULL value leaves the target as it was.
 struct ColumnBinding {

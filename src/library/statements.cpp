@@ -1,0 +1,122 @@
+#include "library/statements.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "library/database.h"
+
+namespace zv {
+
+namespace {
+
+// Writes into the statement while there is room; remembers when there was not.
+class StatementWriter {
+ public:
+  explicit StatementWriter(StatementBuffer& statement) : statement_(statement) {}
+
+  void put(char16_t c) {
+    if (length_ + 1 < STATEMENT_CAPACITY) {
+      statement_[length_++] = c;
+    } else {
+      overflow_ = true;
+    }
+  }
+  void put_ascii(const char* text, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) put(static_cast<char16_t>(text[i]));
+  }
+  void put_text(const char16_t* text) {
+    for (; *text != 0 && !overflow_; ++text) put(*text);
+  }
+  bool finish() {
+    statement_[overflow_ ? 0 : length_] = 0;
+    return !overflow_;
+  }
+
+ private:
+  StatementBuffer& statement_;
+  std::size_t length_ = 0;
+  bool overflow_ = false;
+};
+
+template <typename Integer>
+void put_integer(StatementWriter& out, Integer value) {
+  char digits[16];
+  auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.put_ascii(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+void put_real(StatementWriter& out, double value) {
+  char digits[512];  // "%.6f" of the largest double needs 317
+  int count = std::snprintf(digits, sizeof digits, "%.6f", value);
+  if (count > 0) out.put_ascii(digits, static_cast<std::size_t>(count));
+}
+
+bool starts_with(const char16_t* text, const char16_t* prefix) {
+  for (; *prefix != 0; ++text, ++prefix) {
+    if (*text != *prefix) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool format_statement(StatementBuffer& statement, const char16_t* format,
+                      std::initializer_list<StatementArg> args) {
+  StatementWriter out(statement);
+  const StatementArg* next = args.begin();
+  bool matched = format != nullptr;
+  for (const char16_t* p = format; matched && *p != 0; ++p) {
+    if (*p != u'%') {
+      out.put(*p);
+      continue;
+    }
+    if (p[1] == u'%') {
+      out.put(u'%');
+      ++p;
+      continue;
+    }
+    using Kind = StatementArg::Kind;
+    Kind wanted;
+    std::size_t spec_length;
+    if (starts_with(p + 1, u"d")) {
+      wanted = Kind::signed_int, spec_length = 1;
+    } else if (starts_with(p + 1, u"u")) {
+      wanted = Kind::unsigned_int, spec_length = 1;
+    } else if (starts_with(p + 1, u"s")) {
+      wanted = Kind::text, spec_length = 1;
+    } else if (starts_with(p + 1, u".6f")) {
+      wanted = Kind::real, spec_length = 3;
+    } else {
+      matched = false;
+      break;
+    }
+    if (next == args.end() || next->kind() != wanted ||
+        (wanted == Kind::text && next->text_value() == nullptr)) {
+      matched = false;
+      break;
+    }
+    switch (wanted) {
+      case Kind::signed_int: put_integer(out, next->signed_value()); break;
+      case Kind::unsigned_int: put_integer(out, next->unsigned_value()); break;
+      case Kind::real: put_real(out, next->real_value()); break;
+      case Kind::text: out.put_text(next->text_value()); break;
+    }
+    ++next;
+    p += spec_length;
+  }
+  matched = matched && next == args.end();
+  bool fits = out.finish();
+  if (!matched) {
+    statement[0] = 0;
+    std::printf("%s: Statement not run: its values do not match its text.\n", ODBC_LABEL);
+    return false;
+  }
+  if (!fits) {
+    std::printf("%s: Statement not run: longer than %d characters.\n", ODBC_LABEL,
+                static_cast<int>(STATEMENT_CAPACITY - 1));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zv
