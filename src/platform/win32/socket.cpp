@@ -1,0 +1,69 @@
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace zv {
+namespace {
+SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+int wait_for(SocketHandle s, bool for_reading, long seconds, long microseconds) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(native(s), &set);
+  timeval timeout{seconds, microseconds};
+  // The first argument is ignored by Winsock.
+  return select(0, for_reading ? &set : nullptr, for_reading ? nullptr : &set, nullptr, &timeout);
+}
+}  // namespace
+
+int socket_startup() {
+  WSADATA data{};
+  return WSAStartup(0x0101, &data);
+}
+
+SocketHandle socket_create() {
+  // No flags: the socket must be inheritable and not overlapped, so that a
+  // CGI child can write to it as its standard output.
+  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0);
+  return s == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(s);
+}
+
+std::uint32_t socket_inet_addr(const char* dotted) { return inet_addr(dotted); }
+
+int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port) {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = port;
+  local.sin_addr.s_addr = address;
+  return bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : SOCKET_FAILURE;
+}
+
+int socket_listen(SocketHandle s, int backlog) { return listen(native(s), backlog) == 0 ? 0 : SOCKET_FAILURE; }
+
+SocketHandle socket_accept(SocketHandle s) {
+  SOCKET accepted = accept(native(s), nullptr, nullptr);
+  return accepted == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(accepted);
+}
+
+int socket_send(SocketHandle s, const char* data, int length) { return send(native(s), data, length, 0); }
+
+int socket_recv(SocketHandle s, char* buffer, int size) { return recv(native(s), buffer, size, 0); }
+
+int socket_shutdown_both(SocketHandle s) { return shutdown(native(s), SD_BOTH); }
+
+int socket_close(SocketHandle s) { return closesocket(native(s)); }
+
+int socket_wait_readable(SocketHandle s, long seconds, long microseconds) {
+  return wait_for(s, true, seconds, microseconds);
+}
+
+int socket_wait_writable(SocketHandle s, long seconds, long microseconds) {
+  return wait_for(s, false, seconds, microseconds);
+}
+
+int socket_last_error() { return WSAGetLastError(); }
+
+void socket_set_last_error(int code) { WSASetLastError(code); }
+
+}  // namespace zv
