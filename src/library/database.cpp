@@ -1,0 +1,224 @@
+#include "library/database.h"
+
+#include <cstdio>
+#include <string>
+
+#include "library/statements.h"
+#include "text/encoding.h"
+
+namespace zv {
+
+namespace {
+
+// The database file is named without a folder: it is the one in the
+// working directory.
+constexpr char16_t CONNECTION_STRING[] =
+    u"Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=base2.mdb;";
+
+struct Connection {
+  SQLHENV environment = SQL_NULL_HENV;
+  SQLHDBC connection = SQL_NULL_HDBC;
+  bool connected = false;
+  bool is_sqlite = false;  // SQLite has no @@Identity
+};
+
+// One connection for the whole process; the connection lock keeps its use to
+// one request at a time.
+Connection g_db;
+
+SQLWCHAR* sqlw(char16_t* text) { return reinterpret_cast<SQLWCHAR*>(text); }
+SQLWCHAR* sqlw(const char16_t* text) { return reinterpret_cast<SQLWCHAR*>(const_cast<char16_t*>(text)); }
+
+std::string utf8(const char16_t* text) { return wide_to_utf8(text, -1).value_or(std::string()); }
+
+void release_handles() {
+  if (g_db.connection != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, g_db.connection);
+  if (g_db.environment != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, g_db.environment);
+  g_db.connection = SQL_NULL_HDBC;
+  g_db.environment = SQL_NULL_HENV;
+}
+
+bool dbms_is_sqlite(SQLHDBC connection) {
+  char16_t name[64] = {};
+  SQLSMALLINT length = 0;
+  SQLRETURN code = SQLGetInfoW(connection, SQL_DBMS_NAME, name, sizeof name, &length);
+  return sql_succeeded(code) && std::u16string_view(name) == u"SQLite";
+}
+
+// The first diagnostic record of the statement, completing the open
+// "Error in SQL: " line; when there is none the line stays open.
+void report_diagnostic(SQLHSTMT statement) {
+  std::printf("%s: Error in SQL: ", ODBC_LABEL);
+  char16_t state[6] = {};
+  char16_t message[512] = {};
+  SQLINTEGER native = 0;
+  SQLSMALLINT message_length = 0;
+  SQLRETURN code = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, 1, sqlw(state), &native, sqlw(message),
+                                  512, &message_length);
+  if (code == SQL_SUCCESS) {
+    std::printf("%s %d %s\n", utf8(state).c_str(), static_cast<int>(native), utf8(message).c_str());
+  }
+}
+
+void print_done() { std::printf("%s: SQL Done.\n", ODBC_LABEL); }
+
+// A statement of this call; dropped when the call ends unless handed out.
+class OwnedStatement {
+ public:
+  OwnedStatement() = default;
+  ~OwnedStatement() {
+    if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+  }
+  OwnedStatement(const OwnedStatement&) = delete;
+  OwnedStatement& operator=(const OwnedStatement&) = delete;
+
+  SQLHSTMT* out() { return &handle_; }
+  SQLHSTMT get() const { return handle_; }
+  SQLHSTMT hand_out() {
+    SQLHSTMT handle = handle_;
+    handle_ = SQL_NULL_HSTMT;
+    return handle;
+  }
+  SQLRETURN drop() { return SQLFreeStmt(hand_out(), SQL_DROP); }
+
+ private:
+  SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+// The steps both operations share: connect, narrate the statement, prepare it
+// as UTF-8. Returns the connect code when connecting failed, otherwise the
+// prepare's code; a statement that did not prepare is not executed, so its
+// diagnostic is the driver's word about the statement itself.
+SQLRETURN connect_and_prepare(const char16_t* sql, OwnedStatement& statement) {
+  SQLHDBC connection = SQL_NULL_HDBC;
+  SQLRETURN code = db_connect(&connection, true);
+  if (!sql_succeeded(code)) {
+    std::printf("%s: Couldn't connect to %s.\n", ODBC_LABEL, utf8(CONNECTION_STRING).c_str());
+    return code;
+  }
+  if (g_db.is_sqlite && std::u16string_view(sql) == SQL_LAST_IDENTITY) sql = SQL_LAST_IDENTITY_SQLITE;
+  std::string narrow = utf8(sql);
+  std::printf("%s: SQL query:\n  %s\n", ODBC_LABEL, narrow.c_str());
+  SQLAllocStmt(connection, statement.out());
+  return SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS);
+}
+
+void print_schema(SQLHSTMT statement) {
+  std::printf("%s: Retrieve schema info for the given result set:\n", ODBC_LABEL);
+  SQLSMALLINT columns = 0;
+  SQLNumResultCols(statement, &columns);
+  if (columns <= 0) {
+    std::printf("%s: Error: Number of fields in the result set is 0.\n", ODBC_LABEL);
+    return;
+  }
+  for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columns); ++column) {
+    char16_t name[256] = {};
+    SQLDescribeColW(statement, column, sqlw(name), 256, nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::printf(" | %s", utf8(name).c_str());
+  }
+  std::printf("\n");
+}
+
+// Up to the first three columns of the current row, as text.
+void print_row(SQLHSTMT statement) {
+  char fields[3][64] = {};
+  SQLSMALLINT columns = 0;
+  SQLNumResultCols(statement, &columns);
+  for (SQLUSMALLINT column = 1; column <= 3 && column <= columns; ++column) {
+    SQLLEN indicator = 0;
+    SQLGetData(statement, column, SQL_C_CHAR, fields[column - 1], sizeof fields[0], &indicator);
+    if (indicator == SQL_NULL_DATA) fields[column - 1][0] = 0;
+  }
+  std::printf(" | %s | %s | %s\n", fields[0], fields[1], fields[2]);
+}
+
+}  // namespace
+
+SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
+  if (!open) {
+    SQLDisconnect(g_db.connection);
+    release_handles();
+    g_db.connected = false;
+    std::printf("ODBC: Cleanup. Done.\n");
+    return SQL_SUCCESS;
+  }
+  if (g_db.connected) {
+    if (hdbc_out == nullptr) return SQL_ERROR;
+    *hdbc_out = g_db.connection;
+    return SQL_SUCCESS;
+  }
+  SQLAllocEnv(&g_db.environment);
+  SQLAllocConnect(g_db.environment, &g_db.connection);
+  char16_t completed[256] = {};
+  SQLSMALLINT completed_length = 0;
+  SQLRETURN code = SQLDriverConnectW(g_db.connection, nullptr, sqlw(CONNECTION_STRING), SQL_NTS,
+                                     sqlw(completed), 255, &completed_length, SQL_DRIVER_NOPROMPT);
+  if (!sql_succeeded(code)) {
+    // Nothing is kept from a failed opening; the next operation starts afresh.
+    release_handles();
+    return code;
+  }
+  g_db.connected = true;
+  g_db.is_sqlite = dbms_is_sqlite(g_db.connection);
+  if (hdbc_out != nullptr) *hdbc_out = g_db.connection;
+  std::printf("%s: Successfully connected to database. Data source name: \n  %s\n", ODBC_LABEL,
+              utf8(completed).c_str());
+  return code;
+}
+
+SQLRETURN db_execute(const char16_t* sql) {
+  OwnedStatement statement;
+  SQLRETURN code = connect_and_prepare(sql, statement);
+  if (statement.get() != SQL_NULL_HSTMT && sql_succeeded(code)) code = SQLExecute(statement.get());
+  if (statement.get() != SQL_NULL_HSTMT && sql_succeeded(code)) {
+    print_schema(statement.get());
+    std::printf("%s: Fetch the actual data:\n", ODBC_LABEL);
+    int rows = 0;
+    for (code = SQLFetch(statement.get()); sql_succeeded(code); code = SQLFetch(statement.get())) {
+      print_row(statement.get());
+      ++rows;
+    }
+    std::printf("%s: Total Row Count: %d\n", ODBC_LABEL, rows);
+    code = statement.drop();
+  } else if (code == SQL_ERROR && statement.get() != SQL_NULL_HSTMT) {
+    report_diagnostic(statement.get());
+  }
+  print_done();
+  return code;
+}
+
+SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLHSTMT* stmt_out) {
+  OwnedStatement statement;
+  SQLRETURN code = connect_and_prepare(sql, statement);
+  if (statement.get() == SQL_NULL_HSTMT) {
+    print_done();
+    return code;
+  }
+  if (sql_succeeded(code)) {
+    for (int i = 0; i < count; ++i) {
+      SQLBindCol(statement.get(), static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, bindings[i].target,
+                 bindings[i].buffer_length, &bindings[i].indicator);
+    }
+    code = SQLExecute(statement.get());
+  }
+  SQLHSTMT executed = SQL_NULL_HSTMT;
+  if (sql_succeeded(code)) {
+    print_schema(statement.get());
+    std::printf("%s: Fetch the actual data:\n", ODBC_LABEL);
+    code = SQLFetch(statement.get());
+    executed = statement.get();
+  }
+  if (code == SQL_SUCCESS_WITH_INFO || code == SQL_ERROR) report_diagnostic(statement.get());
+  if (executed != SQL_NULL_HSTMT && stmt_out != nullptr) *stmt_out = statement.hand_out();
+  print_done();
+  return code;
+}
+
+void release_statement(SQLHSTMT& statement, SQLRETURN& code) {
+  if (statement == SQL_NULL_HSTMT) return;
+  code = SQLFreeStmt(statement, SQL_DROP);
+  statement = SQL_NULL_HSTMT;
+  if (sql_succeeded(code)) code = SQL_NO_DATA;
+}
+
+}  // namespace zv

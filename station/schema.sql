@@ -1,0 +1,53 @@
+-- The music library. The server reads all four tables and writes song_dir
+-- and song (folder import); the schedule tables and play counts belong to the
+-- station's other programs. Keys are assigned by the database and never
+-- reused, so a removed folder's id cannot be taken over by a new one.
+
+create table if not exists song_dir (
+  song_dir_id integer primary key autoincrement,
+  dir_order   integer not null default 0,
+  is_playlist integer not null default 1,
+  is_ads      integer not null default 0,
+  is_jingle   integer not null default 0,
+  dir_name    text    not null,
+  play_count  integer not null default 0,
+  dir_color   integer not null default 16711680,
+  dir_bgcolor integer not null default 0
+);
+
+create table if not exists song (
+  song_id     integer primary key autoincrement,
+  song_dir_id integer not null default 0,
+  song_name   text    not null,
+  replay_gain real    not null default 0,
+  sm_count    integer not null default 0,
+  sm_fade_in  integer not null default 0,
+  sm_fade_out integer not null default 0,
+  file_size   integer not null default 0,
+  sec_count   integer not null default 0,
+  play_count  integer not null default 0,
+  play_time   integer not null default 0
+);
+
+create table if not exists playlist_info (
+  playinfo_id integer primary key autoincrement,
+  play_time   integer not null default 24,
+  week_days   integer not null default 128,
+  is_enable   integer not null default 1
+);
+
+create table if not exists playlist (
+  playlist_id integer primary key autoincrement,
+  playinfo_id integer not null,
+  song_dir_id integer not null,
+  is_enable   integer not null default 1,
+  dir_order   integer not null default 0
+);
+
+-- The import finds folders and songs by their full path.
+create index if not exists song_dir_by_name on song_dir (dir_name);
+create index if not exists song_by_name on song (song_name);
+-- The playlist takes a folder's songs by play count.
+create index if not exists song_by_folder on song (song_dir_id, play_count);
+create index if not exists playlist_by_entry on playlist (playinfo_id, dir_order);
+create index if not exists playlist_info_by_hour on playlist_info (play_time);
