@@ -119,4 +119,18 @@ bool format_statement(StatementBuffer& statement, const char16_t* format,
   return true;
 }
 
+SQLRETURN execute_statement(StatementBuffer& statement, const char16_t* format,
+                            std::initializer_list<StatementArg> args) {
+  if (!format_statement(statement, format, args)) return SQL_ERROR;
+  return db_execute(statement);
+}
+
+SQLRETURN query_statement(StatementBuffer& statement, const char16_t* format,
+                          std::initializer_list<StatementArg> args, ColumnBinding* bindings, int count,
+                          SQLHSTMT* stmt_out) {
+  *stmt_out = SQL_NULL_HSTMT;
+  if (!format_statement(statement, format, args)) return SQL_ERROR;
+  return db_query(statement, bindings, count, stmt_out);
+}
+
 }  // namespace zv
