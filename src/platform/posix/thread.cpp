@@ -1,0 +1,20 @@
+#include "platform/thread.h"
+
+#include <system_error>
+#include <thread>
+
+namespace zv {
+
+bool begin_thread(ThreadRoutine routine, void* argument) {
+  // std::thread reports a failed start by throwing; the seam reports it by value.
+  try {
+    std::thread(routine, argument).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+void run_thread_and_wait(ThreadRoutine routine, void* argument) { std::thread(routine, argument).join(); }
+
+}  // namespace zv

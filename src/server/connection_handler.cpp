@@ -1,0 +1,168 @@
+#include "server/connection_handler.h"
+
+#include "cgi/cgi_process.h"
+#include "cgi/cgi_runner.h"
+#include "hostinfo/folder_listing.h"
+#include "hostinfo/sound_devices.h"
+#include "library/folder_import.h"
+#include "net/tcp_socket.h"
+#include "platform/named_mutex.h"
+#include "playlist/player_handoff.h"
+#include "playlist/playlist_builder.h"
+#include "server/script_path.h"
+#include "text/encoding.h"
+#include "text/request.h"
+#include "text/text_buffer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+
+namespace zv {
+namespace {
+
+constexpr std::uint32_t MUTEX_WAIT_MS = 30000;
+constexpr int RECEIVE_SIZE = 131072;
+constexpr int RECEIVE_BUFFER_SIZE = RECEIVE_SIZE + 2;
+constexpr long FIRST_WAIT_SECONDS = 10;
+constexpr long QUIET_PERIOD_MICROSECONDS = 50;
+constexpr std::uint32_t CHILD_WAIT_MS = 30000;
+constexpr std::uint32_t ENVIRONMENT_INITIAL_SIZE = 6500;
+constexpr const char16_t* FORM_CONTENT_TYPE = u"application/x-www-form-urlencoded";
+constexpr int SONGS_PER_POSITION = 10;
+constexpr int POSITION_COUNT = 16;
+
+int handle_number(SocketHandle s) { return static_cast<int>(s); }
+
+// Receives until the peer stays quiet: 10 s for the first data, then 50 us.
+// Each chunk replaces the one before, so the last chunk is the request.
+// Returns its length; `data_arrived` tells which wait applies to the reply.
+int receive_request(TcpSocket& connection, char* buffer, bool& data_arrived) {
+  int request_length = 0;
+  long seconds = FIRST_WAIT_SECONDS;
+  long microseconds = 0;
+  data_arrived = false;
+  std::printf("\n---> Wait for connection %d\n", handle_number(connection.handle()));
+  while (socket_wait_readable(connection.handle(), seconds, microseconds) > 0) {
+    seconds = 0;
+    microseconds = QUIET_PERIOD_MICROSECONDS;
+    data_arrived = true;
+    const int received = connection.receive(buffer, RECEIVE_SIZE);
+    if (received <= 0) break;  // the peer has closed, or the receive failed
+    request_length = received;
+    buffer[received] = 0;
+    std::printf("%s", buffer);
+  }
+  return request_length;
+}
+
+bool is_php_path(const std::optional<std::u16string>& path) {
+  return path && path->size() > 4 && path->compare(path->size() - 4, 4, u".php") == 0;
+}
+
+void send_header(TcpSocket& connection, const char* header, bool data_arrived) {
+  std::printf("\n---> Wait for send response to client %d\n", handle_number(connection.handle()));
+  const long seconds = data_arrived ? 0 : FIRST_WAIT_SECONDS;
+  const long microseconds = data_arrived ? QUIET_PERIOD_MICROSECONDS : 0;
+  if (socket_wait_writable(connection.handle(), seconds, microseconds) > 0) {
+    const int sent = connection.send(header, static_cast<int>(std::strlen(header)));
+    std::printf("\nSend %d bytes\n", sent);
+  }
+}
+
+// What the query asks for before the script runs: a folder listing, a folder
+// import, and for the named scripts the player hand-off or the playlist and
+// the sound output devices.
+void gather_form_data(FormBody& body, const std::u16string& path, const std::optional<std::string>& query,
+                      const std::optional<std::u16string>& wide_query) {
+  if (query) {
+    const char* q = query->c_str();
+    if (const auto dir = query_param("dir", q)) {
+      if (const auto folder = folder_path_native(dir->c_str())) {
+        const bool recursive = wide_query && query_param_wide(u"recursive", wide_query->c_str());
+        const unsigned flags = recursive ? (LIST_FOLDERS | LIST_FILES | LIST_RECURSE | LIST_FULL_PATH)
+                                         : (LIST_FOLDERS | LIST_FILES);
+        list_folder(&body, folder->c_str(), u"", u"", u"*.*", flags, "dir", "file");
+      }
+    }
+    if (const auto add_dir = query_param("add_dir", q)) {
+      if (const auto folder = folder_path_native(add_dir->c_str())) {
+        const auto is_ads = query_param("is_ads", q);
+        const auto is_jingle = query_param("is_jingle", q);
+        import_music_folder(folder->c_str(), is_ads ? is_ads->c_str() : nullptr,
+                            is_jingle ? is_jingle->c_str() : nullptr);
+      }
+    }
+  }
+  if (path == u"playlist.php") {
+    if (hand_off_items("item", query ? query->c_str() : nullptr) == 0) {
+      build_playlist(body, SONGS_PER_POSITION, POSITION_COUNT);
+    }
+  }
+  if (path == u"set_guid.php") list_sound_devices(body);
+}
+
+// Runs the script with the form body as its input and the client socket as
+// its output, and waits for it to end.
+void run_script(TcpSocket& connection, const std::u16string& path, const std::optional<std::string>& query) {
+  FormBody body(0);
+  const auto wide_query = query ? ansi_to_wide(query->c_str(), -1) : std::nullopt;
+  gather_form_data(body, path, query, wide_query);
+
+  WideTextBuffer environment(ENVIRONMENT_INITIAL_SIZE);
+  build_cgi_environment(environment, path.c_str(), wide_query ? wide_query->c_str() : nullptr, true,
+                        static_cast<std::int32_t>(body.length()), FORM_CONTENT_TYPE);
+  CgiProcess process;
+  CgiJob job;
+  job.process = &process;
+  job.environment = environment.data();
+  job.client = connection.handle();
+  job.body = body.data();
+  job.body_length = static_cast<int>(body.length());
+  run_cgi(job);
+  wait_for_cgi(process, CHILD_WAIT_MS);
+}
+
+void serve(TcpSocket& connection, char* buffer) {
+  bool data_arrived = false;
+  const int request_length = receive_request(connection, buffer, data_arrived);
+  const auto path = request_path(buffer, request_length);
+  const bool php = is_php_path(path) && !has_parent_segment(path->c_str());  // nothing outside www runs
+  const auto query = php ? query_text(buffer, request_length) : std::nullopt;
+  // The reply header replaces the request in the buffer.
+  std::strcpy(buffer, php ? HEADER_200 : HEADER_404);
+  send_header(connection, buffer, data_arrived);
+  if (php) run_script(connection, *path, query);
+}
+
+}  // namespace
+
+void socket_accept_mt(void* argument) {
+  const auto s = reinterpret_cast<SocketHandle>(argument);
+  const MutexHandle mutex = create_named_mutex(CONNECTION_MUTEX_NAME);
+  // Any outcome but a timeout counts as acquired; the lock is held until this
+  // thread ends.
+  if (wait_for_mutex(mutex, MUTEX_WAIT_MS) == MutexWait::timed_out) {
+    close_mutex(mutex);
+    TcpSocket dropped(s);  // nobody else will close it
+    return;
+  }
+  {
+    TcpSocket connection(s);
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
+    if (!buffer) {
+      close_mutex(mutex);
+      return;
+    }
+    serve(connection, buffer.get());
+    buffer.reset();
+    std::printf("\n---> End of connection %d\n", handle_number(s));
+  }  // the connection closes here, which ends the response for the client
+  std::printf("\n---> Exit socket_accept_mt\n");
+  close_mutex(mutex);
+}
+
+}  // namespace zv

@@ -1,0 +1,16 @@
+#include "platform/console.h"
+#include "platform/named_mutex.h"
+#include "platform/thread.h"
+#include "server/connection_handler.h"
+
+#include <cstdio>
+
+int main() {
+  zv::console_setup();
+  zv::create_named_mutex(zv::CONNECTION_MUTEX_NAME);  // kept open for the life of the process
+  zv::set_console_title(zv::CONSOLE_TITLE);
+  zv::run_thread_and_wait(zv::socket_listen_mt, nullptr);
+  std::printf("Hello World!\n");
+  // The listener only returns when it could not listen: that is a failure.
+  return zv::listener_failed() ? 1 : 0;
+}

@@ -1,0 +1,182 @@
+#include "server_harness.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace zv::testing {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "zv-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+Station::Station() { fs::create_directories(www()); }
+
+void Station::link_php_cgi() const {
+  fs::create_directories(root.path() / "php");
+  fs::create_symlink("/usr/bin/php-cgi", root.path() / "php" / "php-cgi.exe");
+}
+
+void Station::write_script(const std::string& relative, const std::string& text) const {
+  const fs::path file = www() / relative;
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
+  console_file_ = console_dir_.path() / "console.txt";
+  std::vector<char*> env;
+  if (environment) {
+    for (auto& entry : *environment) env.push_back(entry.data());
+    env.push_back(nullptr);
+  }
+  const std::string console = console_file_.string();
+  const std::string dir = working_dir.string();
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    const int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    if (::chdir(dir.c_str()) != 0) ::_exit(126);
+    char* argv[] = {const_cast<char*>(ZV_SERVER_BINARY), nullptr};
+    ::execve(ZV_SERVER_BINARY, argv, environment ? env.data() : environ);
+    ::_exit(127);
+  }
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0 && !exited_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string ServerProcess::console() const {
+  std::ifstream in(console_file_, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool ServerProcess::wait_for_console(const std::string& text, std::chrono::milliseconds timeout, int times) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (count_of(console(), text) >= times) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+bool ServerProcess::wait_until_listening(std::chrono::milliseconds timeout) {
+  return wait_for_console("Waiting for client to connect...\n", timeout);
+}
+
+std::optional<int> ServerProcess::wait_exit(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      exited_ = true;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+long ServerProcess::cpu_ticks() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {  // fields 14 and 15 of the stat line
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+int connect_to_server(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(8080);
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (;;) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0) return fd;
+    ::close(fd);
+    if (Clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+bool send_all(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string read_until_closed(int fd, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::string reply;
+  char chunk[65536];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    pollfd entry{fd, POLLIN, 0};
+    if (::poll(&entry, 1, static_cast<int>(left)) <= 0) break;
+    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    reply.append(chunk, static_cast<std::size_t>(n));
+  }
+  return reply;
+}
+
+std::string http_exchange(const std::string& request, std::chrono::milliseconds timeout) {
+  const int fd = connect_to_server();
+  if (fd < 0) return {};
+  if (!request.empty()) send_all(fd, request);
+  std::string reply = read_until_closed(fd, timeout);
+  ::close(fd);
+  return reply;
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+  if (needle.empty()) return 0;
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+}  // namespace zv::testing

@@ -1,0 +1,83 @@
+#pragma once
+// Drives the real server binary: starts it in a working folder, captures its
+// console, talks to it over loopback.
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv::testing {
+
+using namespace std::chrono_literals;
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A station laid out as the server expects it: <root>/server is the working
+// folder (with www/), <root>/php/php-cgi.exe the interpreter.
+struct Station {
+  TempDir root;
+  std::filesystem::path server() const { return root.path() / "server"; }
+  std::filesystem::path www() const { return server() / "www"; }
+  Station();  // makes server/www/
+  // Links php/php-cgi.exe to the system's php-cgi.
+  void link_php_cgi() const;
+  // Writes server/www/<relative> with the given text.
+  void write_script(const std::string& relative, const std::string& text) const;
+};
+
+class ServerProcess {
+ public:
+  // Starts the server in `working_dir`. `environment` replaces the server's
+  // whole environment when given ("NAME=value" entries); otherwise the
+  // test's own environment is passed on.
+  explicit ServerProcess(const std::filesystem::path& working_dir,
+                         std::optional<std::vector<std::string>> environment = std::nullopt);
+  ~ServerProcess();  // kills the server and reaps it
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int pid() const { return pid_; }
+  // Waits until the server waits for its first client; false if it did not.
+  bool wait_until_listening(std::chrono::milliseconds timeout = 10s);
+  std::string console() const;  // everything printed so far
+  // Waits until `text` appears `times` times on the console.
+  bool wait_for_console(const std::string& text, std::chrono::milliseconds timeout = 10s, int times = 1) const;
+  // Waits for the server to exit; its exit status, or none on timeout.
+  std::optional<int> wait_exit(std::chrono::milliseconds timeout = 10s);
+  // CPU time (user + system) the server has used so far, in clock ticks.
+  long cpu_ticks() const;
+
+ private:
+  int pid_ = -1;
+  std::filesystem::path console_file_;
+  TempDir console_dir_;
+  bool exited_ = false;
+};
+
+// Connects to 127.0.0.1:8080; the descriptor, or -1.
+int connect_to_server(std::chrono::milliseconds timeout = 5s);
+// Sends all of `data`; false on failure.
+bool send_all(int fd, const std::string& data);
+// Reads until the server closes the connection or `timeout` passes.
+std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s);
+// Connects, sends `request`, reads the whole reply, closes.
+std::string http_exchange(const std::string& request, std::chrono::milliseconds timeout = 60s);
+
+// Number of times `needle` occurs in `text`.
+int count_of(const std::string& text, const std::string& needle);
+
+}  // namespace zv::testing
