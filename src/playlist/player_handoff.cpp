@@ -1,7 +1,83 @@
 #include "playlist/player_handoff.h"
 
-namespace zv {
+#include <cstring>
+#include <optional>
+#include <string>
 
-int hand_off_items(const char*, const char*) { return 0; }  // TEMPORARY: lands with its own change
+#include "library/database.h"
+#include "library/statements.h"
+#include "platform/window_messages.h"
+#include "server/connection_handler.h"
+#include "text/encoding.h"
+#include "text/request.h"
+
+namespace zv {
+namespace {
+
+// Only a decimal number that fits a 32-bit signed integer goes into the
+// lookup: the value is placed in the statement as it was given.
+bool is_song_id(const std::u16string& value) {
+  std::size_t i = value.size() > 0 && value[0] == u'-' ? 1 : 0;
+  if (i == value.size()) return false;
+  const std::int64_t limit = i ? 2147483648LL : 2147483647LL;
+  std::int64_t number = 0;
+  for (; i < value.size(); ++i) {
+    if (value[i] < u'0' || value[i] > u'9') return false;
+    number = number * 10 + (value[i] - u'0');
+    if (number > limit) return false;
+  }
+  return true;
+}
+
+// The stored path of the song, or none when the library has no such song.
+std::optional<std::u16string> song_path(const std::u16string& song_id) {
+  StatementBuffer sql;
+  if (!format_statement(sql, SQL_SONG_BY_ID, {song_id})) return std::nullopt;
+  SQLINTEGER id = 0, play_count = 0;
+  char name[TEXT_COLUMN_LENGTH + 2] = {};
+  ColumnBinding bindings[3];
+  bindings[0].c_type = SQL_C_LONG;
+  bindings[0].target = &id;
+  bindings[1].c_type = SQL_C_CHAR;
+  bindings[1].target = name;
+  bindings[1].buffer_length = TEXT_COLUMN_LENGTH;
+  bindings[2].c_type = SQL_C_LONG;
+  bindings[2].target = &play_count;
+  SQLHSTMT statement = nullptr;
+  SQLRETURN code = db_query(sql, bindings, 3, &statement);
+  std::optional<std::u16string> path;
+  if (sql_succeeded(code)) {
+    std::size_t length = std::strlen(name);
+    while (length > 0 && name[length - 1] == ' ') --length;
+    name[length] = 0;
+    path = utf8_to_wide(name, -1);
+  }
+  release_statement(statement, code);
+  return path;
+}
+
+}  // namespace
+
+int hand_off_items(const char* prefix, const char* query) {
+  if (!prefix || !query || !*prefix) return 0;
+  const WindowHandle player = find_window(PLAYER_WINDOW_CAPTION);
+  if (!player) return 0;
+  const WindowHandle console = find_window(CONSOLE_TITLE);
+  if (!console) return 0;
+  const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
+    send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS);
+  };
+  for (int i = 0; i < MAX_HANDOFF_ITEMS; ++i) {
+    const std::string key = prefix + std::to_string(i);
+    const auto value = query_param(key.c_str(), query);
+    if (!value || !is_song_id(*value)) continue;
+    const auto path = song_path(*value);
+    if (!path) continue;
+    if (i == 0) send(COPYDATA_LIST_BEGIN, 1, nullptr);
+    send(COPYDATA_LIST_ITEM, static_cast<std::uint32_t>((path->size() + 1) * sizeof(char16_t)), path->c_str());
+  }
+  send(COPYDATA_LIST_END, 1, nullptr);
+  return 1;
+}
 
 }  // namespace zv

@@ -1,9 +1,26 @@
 #pragma once
 // Hands the songs named by item0, item1, ... to the player window.
 
+#include <cstdint>
+
 namespace zv {
 
-// 1 when the hand-off ran, 0 otherwise (always 0 without a query).
+// The title of the player program's window.
+inline constexpr const char16_t* PLAYER_WINDOW_CAPTION = u"Zentavio Player";
+// item0 to item499 are probed; higher numbers are ignored.
+inline constexpr int MAX_HANDOFF_ITEMS = 500;
+
+// WM_COPYDATA dwData of the three messages the player receives.
+inline constexpr std::uint64_t COPYDATA_LIST_BEGIN = 1003;  // no data, cbData 1
+inline constexpr std::uint64_t COPYDATA_LIST_ITEM = 1001;   // the song's path, UTF-16 with its NUL
+inline constexpr std::uint64_t COPYDATA_LIST_END = 1002;    // no data, cbData 1
+
+// How long one message waits for the player's answer; a message left
+// unanswered counts as sent, so a hung player cannot hold the server.
+inline constexpr std::uint32_t PLAYER_ANSWER_TIMEOUT_MS = 5000;
+
+// 1 when both the player window and the server's console window were found
+// (the hand-off ran, whatever it sent), 0 otherwise (always 0 without a query).
 int hand_off_items(const char* prefix, const char* query);
 
 }  // namespace zv

@@ -1,10 +1,18 @@
 #pragma once
 // The playlist of the coming hour, from the library's schedule.
 
+#include <cstdint>
+
 #include "text/text_buffer.h"
 
 namespace zv {
 
-int build_playlist(FormBody& body, int songs_per_position, int position_count);
+// Appends to `body` `songs_per_position` songs (file[p][], fileid[p][]) for
+// each of `position_count` positions, the folders of the hour's schedule entry
+// taking the positions in turn, and the colours of each position
+// (dir_color[p], dir_bgcolor[p]) when folders share positions. Reads the
+// library only and prints nothing of its own. Returns the number of songs
+// appended.
+int build_playlist(FormBody& body, std::uint32_t songs_per_position, std::uint32_t position_count);
 
 }  // namespace zv
