@@ -9,8 +9,12 @@
 
 namespace zv {
 
+// How long a child may run, counted from its start; writing its body and
+// waiting for it both end there.
+inline constexpr std::uint32_t CGI_WAIT_MILLISECONDS = 30000;
+
 // Builds the interpreter's whole environment into `environment`: NAME=value
-// entries, each followed by a NUL, then one more NUL.
+// entries, each followed by a NUL, then one more NUL. 1 when every piece fit.
 int build_cgi_environment(WideTextBuffer& environment, const char16_t* script_path, const char16_t* query,
                           bool has_body, std::int32_t content_length, const char16_t* content_type);
 
@@ -26,9 +30,13 @@ struct CgiJob {
   int body_length = 0;  // 0: strlen(body)
 };
 
+// Starts the interpreter and writes the body to its standard input; returns
+// once the body is written, the child has stopped taking it, or its time is
+// up. Prints "Error CreateProcess" when the interpreter cannot be started.
+// 1 when the child runs.
 int run_cgi(CgiJob& job);
-// Waits up to `milliseconds` for the child, ends it if it still runs, reaps it
-// and closes every handle of the job.
+// Waits until `milliseconds` after the child's start, ends it if it still
+// runs, reaps it and closes every handle of the job.
 void wait_for_cgi(CgiProcess& process, std::uint32_t milliseconds);
 
 }  // namespace zv

@@ -1,0 +1,176 @@
+#include "platform/child_process.h"
+
+#include "platform/posix/utf8_text.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// A child is started with posix_spawn and watched through a pidfd, so that
+// waiting for it can be bounded and a signal never reaches a recycled pid.
+
+namespace zv {
+namespace {
+
+int fd_of(OsHandle handle) { return static_cast<int>(handle); }
+
+// Entries of a block of NUL-terminated entries that ends with an empty one.
+std::vector<std::string> environment_entries(const char16_t* block) {
+  std::vector<std::string> entries;
+  if (!block) return entries;
+  for (const char16_t* entry = block; *entry != 0;) {
+    entries.push_back(utf8_from_wide(entry));
+    while (*entry != 0) ++entry;
+    ++entry;
+  }
+  return entries;
+}
+
+// A copy of `fd` numbered 3 or above, so that placing the child's standard
+// descriptors 0 to 2 can never overwrite another of them.
+int high_copy(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+int milliseconds_until(Deadline deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) return 0;
+  return left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
+}
+
+// Collects the exit status of an ended child; somebody else may have done so.
+void reap(const ChildProcess& child) {
+  while (::waitpid(static_cast<pid_t>(child.process_id), nullptr, WNOHANG) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
+bool create_pipe(OsHandle& read_end, OsHandle& write_end) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  for (int& fd : fds) {
+    if (fd < 3) {
+      const int moved = high_copy(fd);
+      ::close(fd);
+      fd = moved;
+    }
+  }
+  // The write end never blocks: write_pipe waits for room itself, bounded.
+  if (fds[0] < 0 || fds[1] < 0 || ::fcntl(fds[1], F_SETFL, O_NONBLOCK) != 0) {
+    for (int fd : fds)
+      if (fd >= 0) ::close(fd);
+    return false;
+  }
+  read_end = fds[0];
+  write_end = fds[1];
+  return true;
+}
+
+bool create_process(const char16_t* application, const char16_t* environment, OsHandle standard_input,
+                    SocketHandle output, ChildProcess& child) {
+  const std::string program = utf8_from_wide(application);
+  std::vector<std::string> entries = environment_entries(environment);
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+
+  const int input = high_copy(fd_of(standard_input));
+  const int socket = high_copy(static_cast<int>(output));
+  bool started = false;
+  pid_t pid = 0;
+  if (input >= 0 && socket >= 0) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input, 0);
+    posix_spawn_file_actions_adddup2(&actions, socket, 1);
+    posix_spawn_file_actions_adddup2(&actions, socket, 2);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    posix_spawnattr_init(&attributes);
+    // Its own process group, so that ending it also ends what it started;
+    // the signal dispositions the server changed for itself are not passed on.
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGCHLD);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    started = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data()) == 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  if (input >= 0) ::close(input);
+  if (socket >= 0) ::close(socket);
+  if (!started) return false;
+
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) {
+    // Without a handle the child could be neither waited for nor ended.
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return false;
+  }
+  ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
+  child.process = pidfd;
+  child.thread = NO_OS_HANDLE;
+  child.process_id = static_cast<std::uint32_t>(pid);
+  child.thread_id = 0;
+  return true;
+}
+
+int write_pipe(OsHandle write_end, const char* data, std::uint32_t count, Deadline deadline) {
+  const std::size_t size = count > static_cast<std::uint32_t>(INT_MAX) ? INT_MAX : count;
+  for (;;) {
+    const ssize_t written = ::write(fd_of(write_end), data, size);
+    if (written > 0) return static_cast<int>(written);
+    if (written < 0 && errno == EINTR) continue;
+    if (written == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
+    const int wait = milliseconds_until(deadline);
+    if (wait == 0) return -1;
+    pollfd ready{fd_of(write_end), POLLOUT, 0};
+    if (::poll(&ready, 1, wait) < 0 && errno != EINTR) return -1;
+  }
+}
+
+bool wait_process(const ChildProcess& child, Deadline deadline) {
+  if (child.process == NO_OS_HANDLE) return true;
+  for (;;) {
+    pollfd ended{fd_of(child.process), POLLIN, 0};
+    const int ready = ::poll(&ended, 1, milliseconds_until(deadline));
+    if (ready > 0) {
+      reap(child);
+      return true;
+    }
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+void terminate_process(const ChildProcess& child) {
+  if (child.process == NO_OS_HANDLE || wait_process(child, std::chrono::steady_clock::now())) return;
+  // The group still exists while its leader is unreaped, so the id is still ours.
+  if (::kill(-static_cast<pid_t>(child.process_id), SIGKILL) != 0)
+    ::syscall(SYS_pidfd_send_signal, fd_of(child.process), SIGKILL, nullptr, 0);
+  wait_process(child, Deadline::max());
+}
+
+void close_handle(OsHandle& handle) {
+  if (handle == NO_OS_HANDLE) return;
+  ::close(fd_of(handle));
+  handle = NO_OS_HANDLE;
+}
+
+}  // namespace zv
