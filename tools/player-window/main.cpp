@@ -1,0 +1,65 @@
+// player-window [TITLE]
+//
+// Opens a window titled TITLE ("Zentavio Player" when omitted) and prints one
+// line for every message it receives, until interrupted:
+//
+//   dwData=1001 cbData=42 sender=1234567 text=/srv/music/Pop/Song.mp3
+//
+// text is the data read as UTF-16 up to its first NUL, shown as UTF-8; a
+// message without data shows "text=" and nothing after it.
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/window_messages.h"
+#include "playlist/player_handoff.h"
+#include "text/encoding.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void request_stop(int) { stop_requested = 1; }
+
+std::string data_text(const zv::CopyData& message) {
+  if (!message.data) return {};
+  std::u16string text(message.cb_data / sizeof(char16_t), u'\0');
+  std::memcpy(text.data(), message.data, text.size() * sizeof(char16_t));
+  text.resize(std::char_traits<char16_t>::length(text.c_str()));
+  return zv::wide_to_utf8(text.c_str(), -1).value_or(std::string());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::u16string title = zv::PLAYER_WINDOW_CAPTION;
+  if (argc > 1) {
+    const auto given = zv::utf8_to_wide(argv[1], -1);
+    if (!given || given->empty()) {
+      std::fprintf(stderr, "player-window: the title must be a non-empty UTF-8 text\n");
+      return 2;
+    }
+    title = *given;
+  }
+  const std::string shown = zv::wide_to_utf8(title.c_str(), -1).value_or(std::string());
+  const zv::WindowHandle window = zv::create_window(title.c_str(), [](const zv::CopyData& message) {
+    std::printf("dwData=%llu cbData=%lu sender=%llu text=%s\n", static_cast<unsigned long long>(message.dw_data),
+                static_cast<unsigned long>(message.cb_data), static_cast<unsigned long long>(message.sender),
+                data_text(message).c_str());
+    return std::int64_t{1};
+  });
+  if (!window) {
+    std::fprintf(stderr, "player-window: cannot open a window titled \"%s\" (is one open already?)\n", shown.c_str());
+    return 1;
+  }
+  std::signal(SIGINT, request_stop);
+  std::signal(SIGTERM, request_stop);
+  std::printf("Window \"%s\" open\n", shown.c_str());
+  while (!stop_requested && zv::pump_window_messages(window, 200)) {
+  }
+  zv::destroy_window(window);
+  return 0;
+}
