@@ -1,0 +1,127 @@
+#pragma once
+// A music library for tests, made the way a station makes it: the station's
+// own ODBC registration (station/library-setup) written into a folder of this
+// test process, never the machine's /etc/odbc*.ini, and base2.mdb created
+// from station/schema.sql. Header-only, so unit and integration tests share it.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "library/database.h"
+
+#ifndef ZV_SOURCE_DIR
+#error "ZV_SOURCE_DIR must name the source tree"
+#endif
+
+namespace zv::test {
+
+namespace library_fixture_detail {
+
+inline std::filesystem::path fresh_temp_folder(const std::string& prefix) {
+  std::random_device seed;
+  auto folder = std::filesystem::temp_directory_path() /
+                (prefix + std::to_string(::getpid()) + "-" + std::to_string(seed()));
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+inline std::string shell_quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The registration folder of this process, removed when the process ends.
+struct Registration {
+  std::filesystem::path folder = fresh_temp_folder("zv-odbc-");
+  Registration() {
+    ::setenv("ODBCSYSINI", folder.c_str(), 1);
+    ::setenv("ODBCINI", (folder / "odbc.ini").c_str(), 1);
+  }
+  ~Registration() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+};
+
+}  // namespace library_fixture_detail
+
+// Points unixODBC (in this process and in children that inherit the
+// environment) at this process's own registration; returns its folder.
+inline const std::filesystem::path& use_test_odbc_registration() {
+  static library_fixture_detail::Registration registration;
+  return registration.folder;
+}
+
+// The environment entries a server process needs to find the registration.
+inline std::vector<std::string> odbc_environment() {
+  const auto& folder = use_test_odbc_registration();
+  return {"ODBCSYSINI=" + folder.string(), "ODBCINI=" + (folder / "odbc.ini").string()};
+}
+
+// Registers the driver and data source and creates base2.mdb in
+// `server_folder` with the station's own script. False when that failed.
+inline bool make_library(const std::filesystem::path& server_folder) {
+  use_test_odbc_registration();
+  const std::string command = library_fixture_detail::shell_quote(std::string(ZV_SOURCE_DIR) + "/station/library-setup") +
+                              " " + library_fixture_detail::shell_quote(server_folder.string()) + " >/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+// Runs `sql` on the library in `server_folder` with the sqlite3 tool and
+// returns what it printed: one line per row, columns separated by "|".
+inline std::string library_sql(const std::filesystem::path& server_folder, const std::string& sql) {
+  const std::string command = "sqlite3 -bail " +
+                              library_fixture_detail::shell_quote((server_folder / "base2.mdb").string()) + " " +
+                              library_fixture_detail::shell_quote(sql) + " 2>&1";
+  std::string output;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// A fresh library folder that is this process's working directory while the
+// object lives, as the server's folder is for the server. On the way out the
+// process's library connection is closed, so the next test starts afresh.
+class LibraryFolder {
+ public:
+  LibraryFolder() : previous_(std::filesystem::current_path()) {
+    path_ = library_fixture_detail::fresh_temp_folder("zv-library-");
+    made_ = make_library(path_);
+    std::filesystem::current_path(path_);
+  }
+  ~LibraryFolder() {
+    std::fflush(stdout);
+    db_connect(nullptr, false);
+    std::fflush(stdout);
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  LibraryFolder(const LibraryFolder&) = delete;
+  LibraryFolder& operator=(const LibraryFolder&) = delete;
+
+  bool made() const { return made_; }
+  const std::filesystem::path& path() const { return path_; }
+  std::string sql(const std::string& statement) const { return library_sql(path_, statement); }
+  // Takes the library file away (with its write-ahead log).
+  void remove_library() const {
+    for (const char* name : {"base2.mdb", "base2.mdb-wal", "base2.mdb-shm"}) std::filesystem::remove(path_ / name);
+  }
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+  bool made_ = false;
+};
+
+}  // namespace zv::test
