@@ -53,7 +53,7 @@ std::vector<PlaylistFolder> read_entry_folders(SQLINTEGER playinfo_id) {
   ColumnBinding count_binding = integer_binding(count);
   SQLHSTMT statement = nullptr;
   SQLRETURN code = -1;
-  if (format_statement(sql, SQL_COUNT_ENTRY_FOLDERS, {playinfo_id}))
+  if (format_statement(sql, SQL_COUNT_ENTRY_FOLDERS, {static_cast<std::int32_t>(playinfo_id)}))
     code = db_query(sql, &count_binding, 1, &statement);
   const bool counted = sql_succeeded(code);
   release_statement(statement, code);
@@ -64,7 +64,7 @@ std::vector<PlaylistFolder> read_entry_folders(SQLINTEGER playinfo_id) {
   ColumnBinding bindings[] = {integer_binding(song_dir_id), integer_binding(play_count), integer_binding(dir_color),
                               integer_binding(dir_bgcolor)};
   code = -1;
-  if (format_statement(sql, SQL_ENTRY_FOLDERS, {playinfo_id})) code = db_query(sql, bindings, 4, &statement);
+  if (format_statement(sql, SQL_ENTRY_FOLDERS, {static_cast<std::int32_t>(playinfo_id)})) code = db_query(sql, bindings, 4, &statement);
   std::size_t stored = 0;
   while (sql_succeeded(code)) {
     PlaylistFolder& folder = folders[stored];

@@ -1,0 +1,133 @@
+// The real server under Windows: its sockets, its one-at-a-time connections
+// and its CGI child, with the stand-in in place of the PHP interpreter.
+
+#include "server_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <thread>
+
+namespace zv::testing {
+namespace {
+
+const std::string HEADER_200 = "HTTP/1.0 200 OK\nServer: ZentavioInternetTV\nCache-Control: no-cache\n";
+const std::string HEADER_404 = "HTTP/1.0 404 Not Found\nServer: ZentavioInternetTV\n\n";
+
+std::string native_path(const std::filesystem::path& path) { return path.string(); }
+
+// One entry of the child's environment as the stand-in reports it.
+std::string env_line(const std::string& entry) { return "env: " + entry + "\n"; }
+
+TEST(WindowsServer, AnswersA404ForEverythingButPhpPaths) {
+  TempDir dir;
+  ServerProcess server(dir.path());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  for (const char* request : {"GET / HTTP/1.0\r\n\r\n", "GET /test.PHP HTTP/1.0\r\n\r\n", "GET /.php HTTP/1.0\r\n\r\n",
+                              "POST /test.php HTTP/1.0\r\n\r\n"}) {
+    EXPECT_EQ(http_exchange(request), HEADER_404) << request;
+  }
+  EXPECT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n", 10s, 4)) << server.console();
+  EXPECT_EQ(count_of(server.console(), "\nSend 51 bytes\n"), 4);
+}
+
+TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
+  Station station;
+  station.link_php_cgi();
+  ServerProcess server(station.server(), std::vector<std::string>{"TEMP=C:\\temp"});
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const std::string reply = http_exchange("GET /sub/page.php?a=1&dir=" + native_path(station.www()) +
+                                          " HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(reply.substr(0, HEADER_200.size()), HEADER_200) << reply;
+  EXPECT_EQ(reply.substr(HEADER_200.size(), 26), "Content-Type: text/plain\n\n");
+
+  const std::string base = native_path(station.server());
+  EXPECT_NE(reply.find(env_line("SCRIPT_FILENAME=" + base + "\\www\\sub/page.php")), std::string::npos) << reply;
+  EXPECT_NE(reply.find(env_line("QUERY_STRING=a=1&dir=" + native_path(station.www()))), std::string::npos);
+  EXPECT_NE(reply.find(env_line("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + base +
+                                "\\base2.mdb;")),
+            std::string::npos);
+  EXPECT_NE(reply.find(env_line("TEMP=C:\\temp")), std::string::npos);
+  EXPECT_NE(reply.find(env_line("REQUEST_METHOD=POST")), std::string::npos);
+  EXPECT_NE(reply.find(env_line("CONTENT_TYPE=application/x-www-form-urlencoded")), std::string::npos);
+  EXPECT_NE(reply.find(env_line("REDIRECT_STATUS=200")), std::string::npos);
+
+  // The folder listing of www is the body: it reaches the child's standard
+  // input whole, and what the child writes to standard error reaches the client.
+  const auto length_at = reply.find("env: CONTENT_LENGTH=");
+  ASSERT_NE(length_at, std::string::npos);
+  const std::size_t length = std::stoul(reply.substr(length_at + 20));
+  const auto body_at = reply.find("body: ");
+  ASSERT_NE(body_at, std::string::npos);
+  EXPECT_EQ(reply.substr(body_at + 6, 11), "dir[]=sub&&");
+  EXPECT_EQ(reply.substr(body_at + 6 + length), "\nstderr: stand-in\n");
+  EXPECT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+}
+
+TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {
+  Station station;
+  station.link_php_cgi();
+  const auto music = station.root.path() / "music";
+  std::filesystem::create_directories(music);
+  const std::string stem(100, 's');
+  for (int i = 0; i < 1000; ++i) std::ofstream(music / (stem + std::to_string(i) + ".mp3")) << "x";
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const std::string reply = http_exchange("GET /list.php?dir=" + native_path(music) + " HTTP/1.0\r\n\r\n");
+  const auto length_at = reply.find("env: CONTENT_LENGTH=");
+  ASSERT_NE(length_at, std::string::npos) << reply.substr(0, 2000);
+  const std::size_t length = std::stoul(reply.substr(length_at + 20));
+  EXPECT_GT(length, 100000u);
+  const auto body_at = reply.find("body: ");
+  ASSERT_NE(body_at, std::string::npos);
+  EXPECT_EQ(reply.size(), body_at + 6 + length + std::string("\nstderr: stand-in\n").size());
+  EXPECT_EQ(count_of(reply, ".mp3&"), 1000);
+}
+
+TEST(WindowsServer, ReportsAMissingInterpreterAndClosesAfterTheHeader) {
+  Station station;
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  EXPECT_EQ(http_exchange("GET /index.php HTTP/1.0\r\n\r\n"), HEADER_200);
+  EXPECT_TRUE(server.wait_for_console("Error CreateProcess\n")) << server.console();
+}
+
+TEST(WindowsServer, ServesOneConnectionAtATime) {
+  Station station;
+  station.link_php_cgi();
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  std::string first, second;
+  std::thread slow([&] { first = http_exchange("GET /slow.php?sleep_ms=1500 HTTP/1.0\r\n\r\n"); });
+  ASSERT_TRUE(server.wait_for_console("\n---> Wait for connection")) << server.console();
+  std::thread quick([&] { second = http_exchange("GET /quick.php HTTP/1.0\r\n\r\n"); });
+  slow.join();
+  quick.join();
+  EXPECT_EQ(first.substr(0, HEADER_200.size()), HEADER_200);
+  EXPECT_EQ(second.substr(0, HEADER_200.size()), HEADER_200);
+
+  const std::string console = server.console();
+  EXPECT_EQ(count_of(console, "\n---> New socket: "), 2) << console;
+  const auto first_exit = console.find("\n---> Exit socket_accept_mt\n");
+  const auto second_wait = console.find("\n---> Wait for connection", console.find("\n---> Wait for connection") + 1);
+  ASSERT_NE(first_exit, std::string::npos) << console;
+  ASSERT_NE(second_wait, std::string::npos) << console;
+  EXPECT_LT(first_exit, second_wait) << console;
+}
+
+TEST(WindowsServer, ASecondServerFindsTheAddressInUse) {
+  TempDir dir;
+  ServerProcess first(dir.path());
+  ASSERT_TRUE(first.wait_until_listening()) << first.console();
+  ServerProcess second(dir.path());
+  EXPECT_EQ(second.wait_exit(20s), 1);
+  EXPECT_EQ(second.console(), "Address already in use.\nHello World!\n");
+}
+
+}  // namespace
+}  // namespace zv::testing
