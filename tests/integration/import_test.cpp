@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../unit/library_fixture.h"
+#include "server_harness.h"
+
+namespace zv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string percent_encoded(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+void make_file(const fs::path& file) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << "sound";
+}
+
+// An import asked for by a page request lands in the library before the page
+// runs, and the page is still served.
+TEST(LibraryImport, AddDirOfAPageRequestImportsTheFolder) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("x.php", "<?php echo 'page ran';");
+  ASSERT_TRUE(test::make_library(station.server()));
+  const fs::path jingles = station.root.path() / "Jingle Box & Co";
+  make_file(jingles / "intro.mp3");
+  make_file(jingles / "night" / "outro.wav");
+  make_file(jingles / "cover.jpg");
+
+  ServerProcess server(station.server());  // the test's environment names the ODBC registration
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  const std::string reply =
+      http_exchange("GET /x.php?add_dir=" + percent_encoded(jingles.string()) + "&is_jingle=1 HTTP/1.0\r\n\r\n");
+  EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\n")) << reply;
+  EXPECT_TRUE(reply.ends_with("page ran")) << reply;
+  ASSERT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+
+  const std::string dir = jingles.string() + "/";
+  EXPECT_EQ(test::library_sql(station.server(),
+                              "select dir_order, is_playlist, is_ads, is_jingle, dir_name, dir_bgcolor from song_dir"),
+            "1|0|0|1|" + dir + "|3145645\n");
+  EXPECT_EQ(test::library_sql(station.server(), "select song_dir_id, song_name from song order by song_id"),
+            "1|" + dir + "intro.mp3\n1|" + dir + "night/outro.wav\n");
+  EXPECT_TRUE(fs::exists(station.server() / "out.txt"));
+  EXPECT_EQ(fs::file_size(station.server() / "out.txt"),
+            2 * (dir + "intro.mp3\n" + dir + "night/outro.wav\n").size());
+  const std::string console = server.console();
+  EXPECT_EQ(count_of(console, "Direct ODBC: Successfully connected to database."), 1) << console;
+  EXPECT_EQ(count_of(console, "cover.jpg\n"), 2) << console;
+  EXPECT_EQ(count_of(console, "Error in SQL"), 0) << console;
+}
+
+// The station's library page reads the library through the connection string
+// the server hands to the interpreter, from the interpreter's own folder.
+TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {
+  Station station;
+  ASSERT_TRUE(test::make_library(station.server()));
+  fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www/library.php", station.www() / "library.php");
+  test::library_sql(station.server(),
+                    "insert into song_dir (dir_order, is_playlist, is_ads, is_jingle, dir_name, play_count, dir_color, "
+                    "dir_bgcolor) values (1, 0, 1, 0, '/srv/Rock & Roll/', 2, '16711680', '42495');"
+                    "insert into song (song_dir_id, song_name) values (1, '/srv/Rock & Roll/a.mp3');");
+
+  const fs::path page = station.www() / "library.php";
+  const std::string command =
+      "cd " + station.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
+      " ODBCINI=" + std::getenv("ODBCINI") + " REDIRECT_STATUS=200 REQUEST_METHOD=GET" +
+      " SCRIPT_FILENAME=" + page.string() + " QUERY_STRING='add_dir=/srv/new&is_ads=1'" +
+      " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + (station.server() / "base2.mdb").string() +
+      ";\" php-cgi";
+  std::string output;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    ::pclose(pipe);
+  }
+  EXPECT_NE(output.find("<p id=\"imported\">Imported /srv/new as advertising.</p>"), std::string::npos) << output;
+  EXPECT_NE(output.find("style=\"color: #0000FF; background: #FFA500\""), std::string::npos) << output;
+  EXPECT_NE(output.find("<td class=\"name\">/srv/Rock &amp; Roll/</td>"), std::string::npos) << output;
+  EXPECT_NE(output.find("<td class=\"marks\">advertising</td>\n<td class=\"number\">1</td>"), std::string::npos)
+      << output;
+  EXPECT_EQ(output.find("cannot be read"), std::string::npos) << output;
+  // The page never makes a library of its own in the folder it runs in.
+  EXPECT_FALSE(fs::exists(station.www() / "base2.mdb"));
+}
+
+}  // namespace
+}  // namespace zv::testing
