@@ -50,11 +50,8 @@ void FolderSongs::open_list(List list) {
     list_sql = SQL_SONGS_ABOVE_PLAY_COUNT;
   }
   const auto fill = [&](StatementBuffer& sql, const char16_t* format) {
-    // SQLINTEGER is long on Windows and int elsewhere; both hold 32 bits.
-    const auto dir_id = static_cast<std::int32_t>(folder_->song_dir_id);
-    const auto play_count = static_cast<std::int32_t>(folder_->play_count);
-    return list == List::full ? format_statement(sql, format, {dir_id})
-                              : format_statement(sql, format, {dir_id, play_count});
+    return list == List::full ? format_statement(sql, format, {folder_->song_dir_id})
+                              : format_statement(sql, format, {folder_->song_dir_id, folder_->play_count});
   };
   StatementBuffer sql;
   release();

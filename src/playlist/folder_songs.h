@@ -29,9 +29,9 @@ class FolderSongs {
 
   SQLRETURN code() const { return code_; }
   bool on_row() const { return sql_succeeded(code_); }
-  SQLINTEGER song_id() const { return song_id_; }
+  std::int32_t song_id() const { return song_id_; }
   const char* song_name() const { return song_name_; }
-  SQLINTEGER play_count() const { return play_count_; }
+  std::int32_t play_count() const { return play_count_; }
 
  private:
   enum class List { equal, greater, full };
@@ -42,10 +42,10 @@ class FolderSongs {
   std::int32_t last_count_ = 0;
   SQLHSTMT statement_ = nullptr;
   SQLRETURN code_ = SQL_NO_DATA;
-  SQLINTEGER count_ = 0;
-  SQLINTEGER song_id_ = 0;
+  std::int32_t count_ = 0;
+  std::int32_t song_id_ = 0;
   char song_name_[TEXT_COLUMN_LENGTH + 2] = {};
-  SQLINTEGER play_count_ = 0;
+  std::int32_t play_count_ = 0;
   ColumnBinding count_binding_;
   ColumnBinding song_bindings_[3];
 };

@@ -33,7 +33,7 @@ bool is_song_id(const std::u16string& value) {
 std::optional<std::u16string> song_path(const std::u16string& song_id) {
   StatementBuffer sql;
   if (!format_statement(sql, SQL_SONG_BY_ID, {song_id})) return std::nullopt;
-  SQLINTEGER id = 0, play_count = 0;
+  std::int32_t id = 0, play_count = 0;
   char name[TEXT_COLUMN_LENGTH + 2] = {};
   ColumnBinding bindings[3];
   bindings[0].c_type = SQL_C_LONG;

@@ -26,7 +26,7 @@ std::string song_base_name(const char* song_name) {
   return base;
 }
 
-void append_song_fields(FormBody& body, std::uint32_t position, const char* song_name, SQLINTEGER song_id) {
+void append_song_fields(FormBody& body, std::uint32_t position, const char* song_name, std::int32_t song_id) {
   append_field(body, "file", position, "][]=", song_base_name(song_name).c_str());
   body.append("fileid[");
   body.append_int(static_cast<std::int32_t>(position));

@@ -9,11 +9,11 @@ namespace zv {
 namespace {
 
 // Colours hold red in the lowest byte, then green, then blue.
-void colour_text(char (&text)[30], SQLINTEGER colour, const char* format) {
+void colour_text(char (&text)[30], std::int32_t colour, const char* format) {
   std::snprintf(text, sizeof text, format, colour & 0xff, (colour >> 8) & 0xff, (colour >> 16) & 0xff);
 }
 
-ColumnBinding integer_binding(SQLINTEGER& target) {
+ColumnBinding integer_binding(std::int32_t& target) {
   ColumnBinding binding;
   binding.c_type = SQL_C_LONG;
   binding.target = &target;
@@ -30,14 +30,14 @@ ComingHour coming_hour(const LocalTime& now) {
   return slot;
 }
 
-std::optional<SQLINTEGER> choose_schedule_entry(const ComingHour& slot) {
+std::optional<std::int32_t> choose_schedule_entry(const ComingHour& slot) {
   StatementBuffer sql;
   if (!format_statement(sql, SQL_SCHEDULE_ENTRIES, {slot.hour})) return std::nullopt;
-  SQLINTEGER playinfo_id = 0, play_time = 0, week_days = 0;
+  std::int32_t playinfo_id = 0, play_time = 0, week_days = 0;
   ColumnBinding bindings[] = {integer_binding(playinfo_id), integer_binding(play_time), integer_binding(week_days)};
   SQLHSTMT statement = nullptr;
   SQLRETURN code = db_query(sql, bindings, 3, &statement);
-  std::optional<SQLINTEGER> chosen;
+  std::optional<std::int32_t> chosen;
   while (sql_succeeded(code)) {
     chosen = playinfo_id;
     if (week_days & (slot.day_bit | EVERY_DAY_BIT)) break;
@@ -47,24 +47,24 @@ std::optional<SQLINTEGER> choose_schedule_entry(const ComingHour& slot) {
   return chosen;
 }
 
-std::vector<PlaylistFolder> read_entry_folders(SQLINTEGER playinfo_id) {
+std::vector<PlaylistFolder> read_entry_folders(std::int32_t playinfo_id) {
   StatementBuffer sql;
-  SQLINTEGER count = 0;
+  std::int32_t count = 0;
   ColumnBinding count_binding = integer_binding(count);
   SQLHSTMT statement = nullptr;
   SQLRETURN code = -1;
-  if (format_statement(sql, SQL_COUNT_ENTRY_FOLDERS, {static_cast<std::int32_t>(playinfo_id)}))
+  if (format_statement(sql, SQL_COUNT_ENTRY_FOLDERS, {playinfo_id}))
     code = db_query(sql, &count_binding, 1, &statement);
   const bool counted = sql_succeeded(code);
   release_statement(statement, code);
   if (!counted || count <= 0) return {};
 
   std::vector<PlaylistFolder> folders(static_cast<std::size_t>(count));
-  SQLINTEGER song_dir_id = 0, play_count = 0, dir_color = 0, dir_bgcolor = 0;
+  std::int32_t song_dir_id = 0, play_count = 0, dir_color = 0, dir_bgcolor = 0;
   ColumnBinding bindings[] = {integer_binding(song_dir_id), integer_binding(play_count), integer_binding(dir_color),
                               integer_binding(dir_bgcolor)};
   code = -1;
-  if (format_statement(sql, SQL_ENTRY_FOLDERS, {static_cast<std::int32_t>(playinfo_id)})) code = db_query(sql, bindings, 4, &statement);
+  if (format_statement(sql, SQL_ENTRY_FOLDERS, {playinfo_id})) code = db_query(sql, bindings, 4, &statement);
   std::size_t stored = 0;
   while (sql_succeeded(code)) {
     PlaylistFolder& folder = folders[stored];

@@ -1,15 +1,15 @@
 #pragma once
 // Which schedule entry applies to the coming hour, and its folders.
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "library/odbc.h"
 #include "platform/local_time.h"
 
 namespace zv {
 
-inline constexpr SQLINTEGER EVERY_DAY_BIT = 0x80;
+inline constexpr std::int32_t EVERY_DAY_BIT = 0x80;
 
 struct ComingHour {
   int hour = 0;      // the hour after the current one, 0..23
@@ -20,17 +20,17 @@ ComingHour coming_hour(const LocalTime& now);
 
 // The first enabled entry for the hour (exact hour before every-hour entries)
 // whose week days take in the day; the last one read when none does.
-std::optional<SQLINTEGER> choose_schedule_entry(const ComingHour& slot);
+std::optional<std::int32_t> choose_schedule_entry(const ComingHour& slot);
 
 struct PlaylistFolder {
-  SQLINTEGER song_dir_id = 0;
-  SQLINTEGER play_count = 0;
+  std::int32_t song_dir_id = 0;
+  std::int32_t play_count = 0;
   char color[30] = {};     // "#rrggbb"
   char bgcolor[30] = {};   // "#RRGGBB"
 };
 
 // One record per enabled folder of the entry, in their order; records the
 // library did not deliver stay zero. Empty when the entry has no folder.
-std::vector<PlaylistFolder> read_entry_folders(SQLINTEGER playinfo_id);
+std::vector<PlaylistFolder> read_entry_folders(std::int32_t playinfo_id);
 
 }  // namespace zv
