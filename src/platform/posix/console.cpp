@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include "platform/window_messages.h"
 #include "text/encoding.h"
 
 #include <csignal>
@@ -14,6 +15,7 @@ void console_setup() {
 }
 
 void set_console_title(const char16_t* title) {
+  open_console_window(title);
   const auto text = wide_to_utf8(title, -1);
   if (!text) return;
   if (::isatty(STDOUT_FILENO)) std::printf("\033]0;%s\007", text->c_str());
