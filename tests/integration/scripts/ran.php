@@ -1,0 +1,3 @@
+<?php
+// Leaves a file beside itself when it runs.
+touch(__DIR__ . '/ran');
