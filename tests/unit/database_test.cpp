@@ -37,7 +37,10 @@ ColumnBinding long_column(std::int32_t& target) { return ColumnBinding{SQL_C_LON
 
 class DatabaseTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(library_.made()); }
+  void SetUp() override {
+    SKIP_WITHOUT_LIBRARY();
+    ASSERT_TRUE(library_.made());
+  }
   LibraryFolder library_;
 };
 

@@ -46,6 +46,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 class FolderImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SKIP_WITHOUT_LIBRARY();
     ASSERT_TRUE(library_.made());
     music_ = library_.path() / "music";
     fs::create_directories(music_);
