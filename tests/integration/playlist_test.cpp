@@ -1,0 +1,180 @@
+// The playlist and the hand-off to the player through the real server, with
+// the real interpreter, a real library and the player-window tool as player.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "../unit/library_fixture.h"
+#include "../unit/receiving_window.h"
+#include "server_harness.h"
+
+namespace zv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// tools/player-window under the player's caption, its console in a file.
+class PlayerWindowTool {
+ public:
+  explicit PlayerWindowTool(const fs::path& output) : output_(output) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(out, 1);
+      ::execl(ZV_BINARY_DIR "/tools/player-window", "player-window", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~PlayerWindowTool() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  PlayerWindowTool(const PlayerWindowTool&) = delete;
+  PlayerWindowTool& operator=(const PlayerWindowTool&) = delete;
+
+  std::string output() const {
+    std::ifstream in(output_);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  bool wait_until_open() const {
+    for (int i = 0; i < 500; ++i) {
+      if (output().find("Window \"Zentavio Player\" open\n") != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+ private:
+  fs::path output_;
+  pid_t pid_ = -1;
+};
+
+// A station whose one schedule entry applies at every hour of every day:
+// three folders of 100 songs, song ids 1 to 300.
+class PlaylistThroughServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    station_.link_php_cgi();
+    ASSERT_TRUE(test::make_library(station_.server()));
+    const std::string setup =
+        "insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+        "insert into song_dir (song_dir_id, dir_order, dir_name, dir_color, dir_bgcolor) values "
+        "(1, 1, '/music/Pop/', 255, 255), (2, 2, '/music/Rock/', 65280, 16777215), (3, 3, '/music/Jazz/', 0, 0);"
+        "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1), (1, 2, 2), (1, 3, 3);"
+        "with recursive k(i) as (select 0 union all select i + 1 from k where i < 299) "
+        "insert into song (song_id, song_dir_id, song_name) select i + 1, i / 100 + 1, "
+        "(case i / 100 when 0 then '/music/Pop/' when 1 then '/music/Rock/' else '/music/Jazz/' end) "
+        "|| 'Song ' || (i + 1) || '.mp3' from k;";
+    ASSERT_EQ(test::library_sql(station_.server(), setup), "");
+    fs::create_directories(station_.www() / "sub");
+    const fs::path echo = fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php";
+    fs::copy_file(echo, station_.www() / "playlist.php");
+    fs::copy_file(echo, station_.www() / "sub" / "playlist.php");
+  }
+
+  std::string get(const std::string& target) {
+    const std::string reply = http_exchange("GET " + target + " HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\n")) << reply;
+    EXPECT_TRUE(server_->wait_for_console("\n---> Exit socket_accept_mt\n", 10s, ++requests_)) << server_->console();
+    return reply;
+  }
+  void start_server() {
+    server_.emplace(station_.server());  // the test's environment names the windows and the library
+    ASSERT_TRUE(server_->wait_until_listening()) << server_->console();
+  }
+
+  test::PrivateWindowFolder windows_;
+  Station station_;
+  std::optional<ServerProcess> server_;
+  int requests_ = 0;
+};
+
+TEST_F(PlaylistThroughServer, WithoutAPlayerThePlaylistReachesTheScript) {
+  start_server();
+  for (const std::string target : {"/playlist.php", "/playlist.php?item0=12&item1=15"}) {
+    const std::string reply = get(target);
+    EXPECT_EQ(count_of(reply, "&fileid["), 160) << target;
+    EXPECT_EQ(count_of(reply, "&dir_color["), 16) << target;
+    EXPECT_EQ(count_of(reply, "&dir_bgcolor["), 16) << target;
+    EXPECT_NE(reply.find("<<<file[0][]=Song+1&fileid[0][]=1&"), std::string::npos) << reply;
+    EXPECT_NE(reply.find("dir_color[0]=%23ff0000&dir_bgcolor[0]=%23FF0000&"), std::string::npos);
+    EXPECT_NE(reply.find("dir_color[1]=%2300ff00&dir_bgcolor[1]=%23FFFFFF&"), std::string::npos);
+    EXPECT_TRUE(reply.ends_with("&>>>")) << target;
+  }
+  EXPECT_EQ(count_of(server_->console(), "Error in SQL"), 0) << server_->console();
+}
+
+TEST_F(PlaylistThroughServer, WithAPlayerTheSongsAreHandedOffInsteadOfAPlaylist) {
+  PlayerWindowTool player(station_.root.path() / "player.txt");
+  ASSERT_TRUE(player.wait_until_open()) << player.output();
+  start_server();
+
+  const std::string reply = get("/playlist.php?item0=12&item1=15");
+  EXPECT_TRUE(reply.ends_with("length 0\n<<<>>>")) << reply;
+  const std::string output = player.output();
+  std::istringstream lines(output);
+  std::string line, sender;
+  std::vector<std::string> received;
+  while (std::getline(lines, line)) {
+    if (!line.starts_with("dwData=")) continue;
+    const auto at = line.find(" sender=");
+    const auto end = line.find(' ', at + 1);
+    if (sender.empty()) sender = line.substr(at, end - at);
+    EXPECT_EQ(line.substr(at, end - at), sender) << "every message names the server's console window";
+    received.push_back(line.substr(0, at) + line.substr(end));
+  }
+  EXPECT_NE(sender, " sender=0");
+  EXPECT_EQ(received, (std::vector<std::string>{"dwData=1003 cbData=1 text=",
+                                                "dwData=1001 cbData=46 text=/music/Pop/Song 12.mp3",
+                                                "dwData=1001 cbData=46 text=/music/Pop/Song 15.mp3",
+                                                "dwData=1002 cbData=1 text="}))
+      << output;
+
+  // Without a query the hand-off does not run: the playlist is built.
+  EXPECT_EQ(count_of(get("/playlist.php"), "&fileid["), 160);
+  EXPECT_EQ(count_of(player.output(), "dwData="), 4);
+}
+
+TEST_F(PlaylistThroughServer, OnlyTheTopLevelPlaylistPageGetsAPlaylist) {
+  start_server();
+  const std::string reply = get("/sub/playlist.php?item0=12");
+  EXPECT_TRUE(reply.ends_with("length 0\n<<<>>>")) << reply;
+  EXPECT_EQ(count_of(server_->console(), "SQL query:"), 0) << server_->console();
+}
+
+// The station's own page shows the positions and leads to the hand-off.
+TEST_F(PlaylistThroughServer, StationPageShowsPositionsAndSendsTheChoice) {
+  fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www/playlist.php", station_.www() / "playlist.php",
+                fs::copy_options::overwrite_existing);
+  start_server();
+  std::string page = get("/playlist.php");
+  EXPECT_EQ(count_of(page, "<div class=\"position\""), 16) << page;
+  EXPECT_NE(page.find("id=\"position0\" style=\"color: #ff0000; background: #FF0000;\""), std::string::npos) << page;
+  EXPECT_NE(page.find("<input type=\"checkbox\" name=\"pick[]\" value=\"1\"> Song 1</label>"), std::string::npos);
+
+  page = get("/playlist.php?pick%5B%5D=12&pick%5B%5D=15");
+  EXPECT_NE(page.find("href=\"playlist.php?item0=12&amp;item1=15\""), std::string::npos) << page;
+  page = get("/playlist.php?item0=12&item1=15");
+  EXPECT_NE(page.find("The player is not running: nothing was sent."), std::string::npos) << page;
+
+  PlayerWindowTool player(station_.root.path() / "player.txt");
+  ASSERT_TRUE(player.wait_until_open()) << player.output();
+  page = get("/playlist.php?item0=12&item1=15");
+  EXPECT_NE(page.find("Sent 2 songs to the player."), std::string::npos) << page;
+  EXPECT_EQ(count_of(player.output(), "dwData=1001"), 2) << player.output();
+}
+
+}  // namespace
+}  // namespace zv::testing
