@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 #include <uuid/uuid.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,9 +13,11 @@
 
 // The sound output devices are ALSA's playback PCMs as its name hints list
 // them. "default" stands for the primary sound driver and comes first without
-// a GUID; every other device gets a GUID derived from its ALSA name, so the
-// same device keeps the same GUID across restarts. Its ALSA name is its module
-// name: that is what a player opens.
+// a GUID. The devices of sound cards follow, then the software devices, each
+// group in ALSA's order: only 20 devices reach the page, and a machine has
+// many software devices. Every device gets a GUID derived from its ALSA name,
+// so the same device keeps the same GUID across restarts. Its ALSA name is its
+// module name: that is what a player opens.
 
 namespace zv {
 namespace {
@@ -101,6 +104,10 @@ int enumerate_sound_devices(SoundDeviceCallback callback, void* context) {
   for (const PcmDevice& device : devices)
     if (device.name == PRIMARY_DEVICE) primary = device;
   if (!report(callback, context, nullptr, primary)) return 0;
+
+  std::stable_partition(devices.begin(), devices.end(), [](const PcmDevice& device) {
+    return device.name.find("CARD=") != std::string::npos;
+  });
 
   for (const PcmDevice& device : devices) {
     if (device.name == PRIMARY_DEVICE) continue;
