@@ -36,10 +36,10 @@ class FolderListingTest : public ::testing::Test {
   }
 
   // The folder as the connection handler passes it: separators folded, one at the end.
-  std::u16string native(const fs::path& folder) const { return *folder_path_native(utf8_to_wide(folder.c_str(), -1)->c_str()); }
+  std::u16string native(const fs::path& folder) const { return *folder_path_native(folder.u16string().c_str()); }
   // The folder as the script reads it in a field: slash form.
   std::string slash(const fs::path& folder) const {
-    return *wide_to_utf8(folder_path_slash(utf8_to_wide(folder.c_str(), -1)->c_str())->c_str(), -1);
+    return *wide_to_utf8(folder_path_slash(folder.u16string().c_str())->c_str(), -1);
   }
 
   // Lists `folder` with `flags`; returns the fields and keeps the console lines.
