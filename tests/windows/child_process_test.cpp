@@ -21,8 +21,9 @@ TEST(WindowsPipe, AFullPipeGivesUpAtTheDeadline) {
   int result = 0;
   for (int i = 0; i < 1000 && (result = write_pipe(write_end, chunk.data(), chunk.size(), deadline)) > 0; ++i)
     written += result;
+  // How much a pipe nobody reads takes first is the platform's affair (Wine
+  // buffers nothing); that the writer gives up, and not before the deadline, is not.
   EXPECT_EQ(result, -1);
-  EXPECT_GT(written, 0);
   EXPECT_LT(written, 1000LL * static_cast<long long>(chunk.size()));
   EXPECT_GE(std::chrono::steady_clock::now(), deadline);
   close_handle(read_end);

@@ -36,6 +36,7 @@ TEST(WindowsServer, AnswersA404ForEverythingButPhpPaths) {
 TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
   Station station;
   station.link_php_cgi();
+  station.write_script("sub/page.php", "");
   ServerProcess server(station.server(), std::vector<std::string>{"TEMP=C:\\temp"});
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
 
@@ -44,25 +45,29 @@ TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
   ASSERT_EQ(reply.substr(0, HEADER_200.size()), HEADER_200) << reply;
   EXPECT_EQ(reply.substr(HEADER_200.size(), 26), "Content-Type: text/plain\n\n");
 
+  // The block in the order it was built. Wine appends variables of its own
+  // (WINE..., SystemRoot) to every child's environment; Windows adds nothing.
   const std::string base = native_path(station.server());
-  EXPECT_NE(reply.find(env_line("SCRIPT_FILENAME=" + base + "\\www\\sub/page.php")), std::string::npos) << reply;
-  EXPECT_NE(reply.find(env_line("QUERY_STRING=a=1&dir=" + native_path(station.www()))), std::string::npos);
-  EXPECT_NE(reply.find(env_line("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + base +
-                                "\\base2.mdb;")),
-            std::string::npos);
-  EXPECT_NE(reply.find(env_line("TEMP=C:\\temp")), std::string::npos);
-  EXPECT_NE(reply.find(env_line("REQUEST_METHOD=POST")), std::string::npos);
-  EXPECT_NE(reply.find(env_line("CONTENT_TYPE=application/x-www-form-urlencoded")), std::string::npos);
-  EXPECT_NE(reply.find(env_line("REDIRECT_STATUS=200")), std::string::npos);
+  const auto length_at = reply.find("env: CONTENT_LENGTH=");
+  ASSERT_NE(length_at, std::string::npos) << reply;
+  const std::size_t length = std::stoul(reply.substr(length_at + 20));
+  const std::string entries = env_line("SCRIPT_FILENAME=" + base + "\\www\\sub/page.php") +
+                              env_line("QUERY_STRING=a=1&dir=" + native_path(station.www())) +
+                              env_line("REMOTE_ADDR=127.0.0.1") +
+                              env_line("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + base +
+                                       "\\base2.mdb;") +
+                              env_line("TEMP=C:\\temp") + env_line("REQUEST_METHOD=POST") +
+                              env_line("CONTENT_LENGTH=" + std::to_string(length)) +
+                              env_line("CONTENT_TYPE=application/x-www-form-urlencoded") +
+                              env_line("REDIRECT_STATUS=200");
+  EXPECT_EQ(reply.substr(HEADER_200.size() + 26, entries.size()), entries);
 
   // The folder listing of www is the body: it reaches the child's standard
   // input whole, and what the child writes to standard error reaches the client.
-  const auto length_at = reply.find("env: CONTENT_LENGTH=");
-  ASSERT_NE(length_at, std::string::npos);
-  const std::size_t length = std::stoul(reply.substr(length_at + 20));
   const auto body_at = reply.find("body: ");
   ASSERT_NE(body_at, std::string::npos);
-  EXPECT_EQ(reply.substr(body_at + 6, 11), "dir[]=sub&&");
+  EXPECT_GT(length, 0u);
+  EXPECT_NE(reply.substr(body_at + 6, length).find("sub"), std::string::npos) << reply;
   EXPECT_EQ(reply.substr(body_at + 6 + length), "\nstderr: stand-in\n");
   EXPECT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
 }
@@ -73,7 +78,7 @@ TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {
   const auto music = station.root.path() / "music";
   std::filesystem::create_directories(music);
   const std::string stem(100, 's');
-  for (int i = 0; i < 1000; ++i) std::ofstream(music / (stem + std::to_string(i) + ".mp3")) << "x";
+  for (int i = 0; i < 700; ++i) std::ofstream(music / (stem + std::to_string(i) + ".mp3")) << "x";
   ServerProcess server(station.server());
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
 
@@ -81,11 +86,11 @@ TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {
   const auto length_at = reply.find("env: CONTENT_LENGTH=");
   ASSERT_NE(length_at, std::string::npos) << reply.substr(0, 2000);
   const std::size_t length = std::stoul(reply.substr(length_at + 20));
-  EXPECT_GT(length, 100000u);
+  EXPECT_GT(length, 65536u);
   const auto body_at = reply.find("body: ");
   ASSERT_NE(body_at, std::string::npos);
   EXPECT_EQ(reply.size(), body_at + 6 + length + std::string("\nstderr: stand-in\n").size());
-  EXPECT_EQ(count_of(reply, ".mp3&"), 1000);
+  EXPECT_EQ(count_of(reply, ".mp3&"), 700);
 }
 
 TEST(WindowsServer, ReportsAMissingInterpreterAndClosesAfterTheHeader) {
