@@ -5,10 +5,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <cstring>
 #include <fstream>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -170,6 +174,19 @@ std::string http_exchange(const std::string& request, std::chrono::milliseconds 
   std::string reply = read_until_closed(fd, timeout);
   ::close(fd);
   return reply;
+}
+
+bool enter_private_network() {
+  if (::unshare(CLONE_NEWNET) != 0) return false;
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  bool up = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+  request.ifr_flags |= IFF_UP | IFF_RUNNING;
+  up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+  ::close(fd);
+  return up;
 }
 
 int count_of(const std::string& text, const std::string& needle) {

@@ -77,6 +77,11 @@ std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s);
 // Connects, sends `request`, reads the whole reply, closes.
 std::string http_exchange(const std::string& request, std::chrono::milliseconds timeout = 60s);
 
+// Moves the calling process into a network namespace of its own with just a
+// loopback interface, so its server may take 127.0.0.1:8080 whatever else
+// runs. False when it may not (needs root or CAP_SYS_ADMIN).
+bool enter_private_network();
+
 // Number of times `needle` occurs in `text`.
 int count_of(const std::string& text, const std::string& needle);
 
