@@ -136,7 +136,7 @@ TEST_F(FolderListingTest, PrefixWithSpaceAndAmpersandArrivesWhole) {
 }
 
 TEST_F(FolderListingTest, NamesAreUtf8OnConsoleAndInFields) {
-  make_file("Café/Ünïcode ж.mp3");
+  make_file(u8"Café/Ünïcode ж.mp3");  // UTF-8 on every platform, not the ANSI code page
 
   const auto fields = list(root_, LIST_FOLDERS | LIST_FILES | LIST_RECURSE);
 
@@ -156,7 +156,9 @@ TEST_F(FolderListingTest, MissingFolderAddsNothingAndPrintsNothing) {
 
 TEST_F(FolderListingTest, LinkCyclesEndAndLinksBesideThePathAreEntered) {
   make_file("Rock/Song.mp3");
-  fs::create_directory_symlink(root_, root_ / "Rock" / "up");    // back to the top
+  std::error_code no_links;
+  fs::create_directory_symlink(root_, root_ / "Rock" / "up", no_links);  // back to the top
+  if (no_links) GTEST_SKIP() << "this system makes no folder links (Windows needs a privilege for them, Wine has none)";
   fs::create_directory_symlink(root_ / "Rock", root_ / "Rock" / "self");
   fs::create_directory_symlink(root_ / "Rock", root_ / "Alias");  // a sibling, not on its own walk path
 

@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
 namespace zv {
 namespace {
+constexpr DWORD DEFAULT_PIPE_SIZE = 4096;  // what CreatePipe with size 0 gives
+
+// NO_OS_HANDLE is -1, which Windows would take for the current process.
 HANDLE native(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 DWORD milliseconds_until(Deadline deadline) {
@@ -81,11 +85,14 @@ bool create_process(const char16_t* application, const char16_t* environment, Os
 }
 
 int write_pipe(OsHandle write_end, const char* data, std::uint32_t count, Deadline deadline) {
-  // The write end does not wait: a full pipe takes 0 bytes, and the write is
-  // tried again until the child has read or the deadline has passed.
+  // The write end does not wait: a full pipe takes nothing, and the write is
+  // tried again until the child has read or the deadline has passed. A write
+  // is at most what a pipe of the default size holds, since some platforms
+  // (Wine) take a write that does not wait either whole or not at all.
+  const DWORD chunk = std::min<std::uint32_t>(count, DEFAULT_PIPE_SIZE);
   for (;;) {
     DWORD written = 0;
-    if (!WriteFile(native(write_end), data, count, &written, nullptr)) return -1;
+    if (!WriteFile(native(write_end), data, chunk, &written, nullptr)) return -1;
     if (written > 0) return static_cast<int>(written);
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -93,10 +100,12 @@ int write_pipe(OsHandle write_end, const char* data, std::uint32_t count, Deadli
 }
 
 bool wait_process(const ChildProcess& child, Deadline deadline) {
+  if (child.process == NO_OS_HANDLE) return true;
   return WaitForSingleObject(native(child.process), milliseconds_until(deadline)) == WAIT_OBJECT_0;
 }
 
 void terminate_process(const ChildProcess& child) {
+  if (child.process == NO_OS_HANDLE) return;
   TerminateProcess(native(child.process), 1);
   WaitForSingleObject(native(child.process), INFINITE);
 }

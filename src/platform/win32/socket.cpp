@@ -5,7 +5,19 @@
 
 namespace zv {
 namespace {
+// Winsock keeps its last error in the thread's last-error slot, which any
+// later call (printing included) may overwrite; the failed call's number is
+// kept here, so that it can still be read after the failure has been narrated.
+thread_local int last_error = 0;
+
 SOCKET native(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+// Keeps the thread's Winsock error when `result` is the call's failure value.
+template <typename Result>
+Result kept(Result result, Result failure) {
+  if (result == failure) last_error = WSAGetLastError();
+  return result;
+}
 
 int wait_for(SocketHandle s, bool for_reading, long seconds, long microseconds) {
   fd_set set;
@@ -13,7 +25,7 @@ int wait_for(SocketHandle s, bool for_reading, long seconds, long microseconds) 
   FD_SET(native(s), &set);
   timeval timeout{seconds, microseconds};
   // The first argument is ignored by Winsock.
-  return select(0, for_reading ? &set : nullptr, for_reading ? nullptr : &set, nullptr, &timeout);
+  return kept(select(0, for_reading ? &set : nullptr, for_reading ? nullptr : &set, nullptr, &timeout), SOCKET_ERROR);
 }
 }  // namespace
 
@@ -25,7 +37,7 @@ int socket_startup() {
 SocketHandle socket_create() {
   // No flags: the socket must be inheritable and not overlapped, so that a
   // CGI child can write to it as its standard output.
-  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0);
+  SOCKET s = kept(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0), INVALID_SOCKET);
   return s == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(s);
 }
 
@@ -36,23 +48,29 @@ int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port) {
   local.sin_family = AF_INET;
   local.sin_port = port;
   local.sin_addr.s_addr = address;
-  return bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : SOCKET_FAILURE;
+  return kept(bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local), SOCKET_ERROR) == 0
+             ? 0
+             : SOCKET_FAILURE;
 }
 
-int socket_listen(SocketHandle s, int backlog) { return listen(native(s), backlog) == 0 ? 0 : SOCKET_FAILURE; }
+int socket_listen(SocketHandle s, int backlog) {
+  return kept(listen(native(s), backlog), SOCKET_ERROR) == 0 ? 0 : SOCKET_FAILURE;
+}
 
 SocketHandle socket_accept(SocketHandle s) {
-  SOCKET accepted = accept(native(s), nullptr, nullptr);
+  SOCKET accepted = kept(accept(native(s), nullptr, nullptr), INVALID_SOCKET);
   return accepted == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(accepted);
 }
 
-int socket_send(SocketHandle s, const char* data, int length) { return send(native(s), data, length, 0); }
+int socket_send(SocketHandle s, const char* data, int length) {
+  return kept(send(native(s), data, length, 0), SOCKET_ERROR);
+}
 
-int socket_recv(SocketHandle s, char* buffer, int size) { return recv(native(s), buffer, size, 0); }
+int socket_recv(SocketHandle s, char* buffer, int size) { return kept(recv(native(s), buffer, size, 0), SOCKET_ERROR); }
 
-int socket_shutdown_both(SocketHandle s) { return shutdown(native(s), SD_BOTH); }
+int socket_shutdown_both(SocketHandle s) { return kept(shutdown(native(s), SD_BOTH), SOCKET_ERROR); }
 
-int socket_close(SocketHandle s) { return closesocket(native(s)); }
+int socket_close(SocketHandle s) { return kept(closesocket(native(s)), SOCKET_ERROR); }
 
 int socket_wait_readable(SocketHandle s, long seconds, long microseconds) {
   return wait_for(s, true, seconds, microseconds);
@@ -62,8 +80,11 @@ int socket_wait_writable(SocketHandle s, long seconds, long microseconds) {
   return wait_for(s, false, seconds, microseconds);
 }
 
-int socket_last_error() { return WSAGetLastError(); }
+int socket_last_error() { return last_error; }
 
-void socket_set_last_error(int code) { WSASetLastError(code); }
+void socket_set_last_error(int code) {
+  last_error = code;
+  WSASetLastError(code);
+}
 
 }  // namespace zv
