@@ -2,18 +2,6 @@
 
 namespace zv {
 
-FolderSongs::FolderSongs() {
-  count_binding_.c_type = SQL_C_LONG;
-  count_binding_.target = &count_;
-  song_bindings_[0].c_type = SQL_C_LONG;
-  song_bindings_[0].target = &song_id_;
-  song_bindings_[1].c_type = SQL_C_CHAR;
-  song_bindings_[1].target = song_name_;
-  song_bindings_[1].buffer_length = TEXT_COLUMN_LENGTH;
-  song_bindings_[2].c_type = SQL_C_LONG;
-  song_bindings_[2].target = &play_count_;
-}
-
 std::int32_t FolderSongs::open(const PlaylistFolder& folder) {
   folder_ = &folder;
   greater_reopened_ = false;
@@ -59,7 +47,7 @@ void FolderSongs::open_list(List list) {
   if (!on_row()) return;
   last_count_ = count_;
   release();
-  code_ = fill(sql, list_sql) ? db_query(sql, song_bindings_, 3, &statement_) : SQL_ERROR;
+  code_ = fill(sql, list_sql) ? db_query(sql, row_.bindings, 3, &statement_) : SQL_ERROR;
 }
 
 }  // namespace zv

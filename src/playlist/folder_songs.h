@@ -7,12 +7,13 @@
 #include "library/database.h"
 #include "library/statements.h"
 #include "playlist/schedule.h"
+#include "playlist/song_row.h"
 
 namespace zv {
 
 class FolderSongs {
  public:
-  FolderSongs();
+  FolderSongs() = default;
   ~FolderSongs() { release(); }
   FolderSongs(const FolderSongs&) = delete;
   FolderSongs& operator=(const FolderSongs&) = delete;
@@ -29,9 +30,7 @@ class FolderSongs {
 
   SQLRETURN code() const { return code_; }
   bool on_row() const { return sql_succeeded(code_); }
-  std::int32_t song_id() const { return song_id_; }
-  const char* song_name() const { return song_name_; }
-  std::int32_t play_count() const { return play_count_; }
+  const SongRow& row() const { return row_; }
 
  private:
   enum class List { equal, greater, full };
@@ -43,11 +42,8 @@ class FolderSongs {
   SQLHSTMT statement_ = nullptr;
   SQLRETURN code_ = SQL_NO_DATA;
   std::int32_t count_ = 0;
-  std::int32_t song_id_ = 0;
-  char song_name_[TEXT_COLUMN_LENGTH + 2] = {};
-  std::int32_t play_count_ = 0;
-  ColumnBinding count_binding_;
-  ColumnBinding song_bindings_[3];
+  ColumnBinding count_binding_{SQL_C_LONG, &count_, 0, 0};
+  SongRow row_;
 };
 
 }  // namespace zv

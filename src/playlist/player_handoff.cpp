@@ -7,6 +7,7 @@
 #include "library/database.h"
 #include "library/statements.h"
 #include "platform/window_messages.h"
+#include "playlist/song_row.h"
 #include "server/connection_handler.h"
 #include "text/encoding.h"
 #include "text/request.h"
@@ -33,24 +34,15 @@ bool is_song_id(const std::u16string& value) {
 std::optional<std::u16string> song_path(const std::u16string& song_id) {
   StatementBuffer sql;
   if (!format_statement(sql, SQL_SONG_BY_ID, {song_id})) return std::nullopt;
-  std::int32_t id = 0, play_count = 0;
-  char name[TEXT_COLUMN_LENGTH + 2] = {};
-  ColumnBinding bindings[3];
-  bindings[0].c_type = SQL_C_LONG;
-  bindings[0].target = &id;
-  bindings[1].c_type = SQL_C_CHAR;
-  bindings[1].target = name;
-  bindings[1].buffer_length = TEXT_COLUMN_LENGTH;
-  bindings[2].c_type = SQL_C_LONG;
-  bindings[2].target = &play_count;
+  SongRow row;
   SQLHSTMT statement = nullptr;
-  SQLRETURN code = db_query(sql, bindings, 3, &statement);
+  SQLRETURN code = db_query(sql, row.bindings, 3, &statement);
   std::optional<std::u16string> path;
   if (sql_succeeded(code)) {
-    std::size_t length = std::strlen(name);
-    while (length > 0 && name[length - 1] == ' ') --length;
-    name[length] = 0;
-    path = utf8_to_wide(name, -1);
+    std::size_t length = std::strlen(row.song_name);
+    while (length > 0 && row.song_name[length - 1] == ' ') --length;
+    row.song_name[length] = 0;
+    path = utf8_to_wide(row.song_name, -1);
   }
   release_statement(statement, code);
   return path;

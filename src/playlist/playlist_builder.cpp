@@ -40,7 +40,7 @@ int build_playlist(FormBody& body, std::uint32_t songs_per_position, std::uint32
     std::uint32_t offset = 0;
     while (songs.on_row()) {
       const std::uint32_t position = rank + offset;
-      append_song_fields(body, position, songs.song_name(), songs.song_id());
+      append_song_fields(body, position, songs.row().song_name, songs.row().song_id);
       ++written;
       const double next = static_cast<double>(reached) + static_cast<double>(step);
       songs.advance(static_cast<std::uint64_t>(std::trunc(next)) - static_cast<std::uint64_t>(std::trunc(reached)));
@@ -49,7 +49,7 @@ int build_playlist(FormBody& body, std::uint32_t songs_per_position, std::uint32
       if (++j < a) continue;
       j = 0;
       // The list has moved past the songs played as often as the folder.
-      if (folder.play_count < songs.play_count()) songs.switch_list();
+      if (folder.play_count < songs.row().play_count) songs.switch_list();
       if (n >= b) break;  // one position per folder, no colours
       append_colour_fields(body, position, folder);
       offset += n;
