@@ -58,6 +58,7 @@ std::vector<std::u16string> summary(const std::vector<ReceivedMessage>& messages
 class PlayerHandOffTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SKIP_WITHOUT_LIBRARY();
     ASSERT_TRUE(library_.made());
     ASSERT_EQ(library_.sql("insert into song (song_id, song_name) values "
                            "(3, '/music/three.mp3'), (7, '/music/seven.mp3'), (12, '/music/Pop/twelve.mp3'), "

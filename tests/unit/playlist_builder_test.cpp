@@ -100,6 +100,7 @@ std::vector<int> joined(std::vector<int> a, const std::vector<int>& b) {
 class PlaylistBuilderTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SKIP_WITHOUT_LIBRARY();
     ASSERT_TRUE(library_.made());
     at(MONDAY, 12);
   }

@@ -30,9 +30,12 @@ TEST(WindowMessages, WindowIsFoundByItsTitleWhileItIsOpen) {
     found = find_window(u"Station Test Window: ä/ü");
     EXPECT_EQ(found, window.handle());
     EXPECT_EQ(find_window(u"Station Test Window"), 0u);
+#ifndef _WIN32
+    // Windows has untitled windows of its own and lets windows share a title.
     EXPECT_EQ(find_window(u""), 0u);
     // A second window cannot take a title that a live window bears.
     EXPECT_EQ(create_window(u"Station Test Window: ä/ü", nullptr), 0u);
+#endif
   }
   EXPECT_EQ(find_window(u"Station Test Window: ä/ü"), 0u);
   EXPECT_EQ(send_copy_data(found, 0, 1, 1, nullptr, 1000), SendResult::failed);
