@@ -92,6 +92,10 @@ int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port) {
   where.sin_family = AF_INET;
   where.sin_port = port;
   where.sin_addr.s_addr = address;
+  // Windows lets a restarted server bind while connections of the last run
+  // linger in TIME_WAIT; a second listener is refused on both platforms.
+  const int reuse = 1;
+  ::setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   if (::bind(fd(s), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) return fail();
   return 0;
 }
