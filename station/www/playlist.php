@@ -27,13 +27,13 @@ foreach (range(0, 15) as $p) {
     $positions[$p] = array();
 }
 foreach ($names as $p => $list) {
+    $list_ids = isset($ids[$p]) && is_array($ids[$p]) ? array_values($ids[$p]) : array();
     if (!is_array($list)) {
         continue;
     }
     foreach (array_values($list) as $i => $name) {
-        $id = isset($ids[$p]) && is_array($ids[$p]) ? array_values($ids[$p]) : array();
-        if (isset($id[$i]) && ctype_digit((string)$id[$i])) {
-            $positions[(int)$p][(int)$id[$i]] = (string)$name;
+        if (isset($list_ids[$i]) && ctype_digit((string)$list_ids[$i])) {
+            $positions[(int)$p][(int)$list_ids[$i]] = (string)$name;
         }
     }
 }

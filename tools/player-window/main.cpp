@@ -34,7 +34,6 @@ std::string data_text(const zv::CopyData& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::u16string title = zv::PLAYER_WINDOW_CAPTION;
   if (argc > 1) {
     const auto given = zv::utf8_to_wide(argv[1], -1);
@@ -49,6 +48,7 @@ int main(int argc, char** argv) {
     std::printf("dwData=%llu cbData=%lu sender=%llu text=%s\n", static_cast<unsigned long long>(message.dw_data),
                 static_cast<unsigned long>(message.cb_data), static_cast<unsigned long long>(message.sender),
                 data_text(message).c_str());
+    std::fflush(stdout);  // one line per message, also into a file or pipe
     return std::int64_t{1};
   });
   if (!window) {
@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, request_stop);
   std::signal(SIGTERM, request_stop);
   std::printf("Window \"%s\" open\n", shown.c_str());
+  std::fflush(stdout);
   while (!stop_requested && zv::pump_window_messages(window, 200)) {
   }
   zv::destroy_window(window);
