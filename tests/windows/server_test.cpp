@@ -3,6 +3,9 @@
 
 #include "server_harness.h"
 
+#include "platform/sound_devices.h"
+#include "text/encoding.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -123,6 +126,28 @@ TEST(WindowsServer, ServesOneConnectionAtATime) {
   ASSERT_NE(first_exit, std::string::npos) << console;
   ASSERT_NE(second_wait, std::string::npos) << console;
   EXPECT_LT(first_exit, second_wait) << console;
+}
+
+// DirectSound's devices as set_guid.php receives them: the primary sound
+// driver is left out, so the first device fills slot 0.
+TEST(WindowsServer, SoundOutputDevicesReachTheScript) {
+  Station station;
+  station.link_php_cgi();
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  const std::string reply = http_exchange("GET /set_guid.php HTTP/1.0\r\n\r\n");
+  EXPECT_NE(reply.find("guid[0]="), std::string::npos) << reply;
+  EXPECT_NE(reply.find("&drvname[19]="), std::string::npos) << reply;
+
+  std::vector<std::u16string> modules;
+  enumerate_sound_devices(
+      [](const unsigned char*, const char16_t*, const char16_t* module_name, void* context) {
+        static_cast<std::vector<std::u16string>*>(context)->push_back(module_name);
+        return true;
+      },
+      &modules);
+  if (modules.size() < 2) GTEST_SKIP() << "this machine has no sound output device";
+  EXPECT_NE(reply.find("&drvname[0]=" + form_encode(modules[1].c_str(), 0) + "&"), std::string::npos) << reply;
 }
 
 TEST(WindowsServer, ASecondServerFindsTheAddressInUse) {
