@@ -377,7 +377,9 @@ TEST_F(PlaylistBuilderTest, BrokenScheduleTablesAppendNothing) {
   folders_of_100_songs(1);
   sql("alter table playlist rename to playlist_old");
   EXPECT_EQ(build(10, 16).body, "");
-  sql("alter table playlist_old rename to playlist; alter table playlist_info rename to info_old");
+  sql("alter table playlist_old rename to playlist; alter table song_dir rename to song_dir_old");
+  EXPECT_EQ(build(10, 16).body, "");  // the folders cannot be read
+  sql("alter table song_dir_old rename to song_dir; alter table playlist_info rename to info_old");
   EXPECT_EQ(build(10, 16).body, "");
 }
 
