@@ -45,10 +45,11 @@ void put_integer(StatementWriter& out, Integer value) {
   out.put_ascii(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
+// Always a point before the decimals, whatever the locale.
 void put_real(StatementWriter& out, double value) {
-  char digits[512];  // "%.6f" of the largest double needs 317
-  int count = std::snprintf(digits, sizeof digits, "%.6f", value);
-  if (count > 0) out.put_ascii(digits, static_cast<std::size_t>(count));
+  char digits[512];  // six decimals of the largest double need 317
+  auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6);
+  out.put_ascii(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
 bool starts_with(const char16_t* text, const char16_t* prefix) {

@@ -66,6 +66,23 @@ TEST_F(DatabaseTest, InsertIsNarratedAndTheConnectionIsOpenedOnce) {
   EXPECT_EQ(library_.sql("select dir_order, dir_name from song_dir order by dir_order"), "1|a\n2|b\n");
 }
 
+TEST_F(DatabaseTest, ExecuteNarratesAndCountsTheRowsOfAResult) {
+  library_.sql("insert into song_dir (dir_order, dir_name) values (1, 'a'), (2, 'b');");
+  SQLRETURN code = 0;
+  std::string console = console_of([&] {
+    code = db_execute(u"select dir_order, dir_name, null, 'x' from song_dir order by dir_order");
+  });
+  EXPECT_EQ(code, SQL_SUCCESS);
+  EXPECT_TRUE(console.ends_with("Direct ODBC: Retrieve schema info for the given result set:\n"
+                                " | dir_order | dir_name | null | 'x'\n"
+                                "Direct ODBC: Fetch the actual data:\n"
+                                " | 1 | a | \n"
+                                " | 2 | b | \n"
+                                "Direct ODBC: Total Row Count: 2\n"
+                                "Direct ODBC: SQL Done.\n"))
+      << console;
+}
+
 TEST_F(DatabaseTest, QueryFetchesTheFirstRowAndHandsOverTheStatement) {
   library_.sql("insert into song_dir (dir_order, dir_name) values (7, 'x'); "
                "insert into song_dir (dir_order, dir_name) values (9, 'y');");

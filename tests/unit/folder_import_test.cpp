@@ -279,6 +279,15 @@ TEST_F(FolderImportTest, SongWhosePathDoesNotFitIsSkippedAndTheRestImported) {
       << console_;
 }
 
+TEST_F(FolderImportTest, ImportGoesOnWhenOutputCannotBeWritten) {
+  make_file("a.mp3");
+  fs::create_directory("out.txt");
+  import_music();
+  EXPECT_EQ(songs(), "1|" + dir() + "a.mp3|0\n");
+  EXPECT_NE(console_.find("out.txt could not be written; the import goes on without it.\n"), std::string::npos)
+      << console_;
+}
+
 TEST_F(FolderImportTest, WithoutALibraryNothingIsRegisteredAndOutputIsEmpty) {
   make_file("a.mp3");
   library_.remove_library();
