@@ -52,12 +52,25 @@ void put_real(StatementWriter& out, double value) {
   out.put_ascii(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
-bool starts_with(const char16_t* text, const char16_t* prefix) {
-  for (; *prefix != 0; ++text, ++prefix) {
-    if (*text != *prefix) return false;
+// Length of `prefix` when `text` starts with it, otherwise 0.
+std::size_t prefix_length(const char16_t* text, const char16_t* prefix) {
+  std::size_t n = 0;
+  for (; prefix[n] != 0; ++n) {
+    if (text[n] != prefix[n]) return 0;
   }
-  return true;
+  return n;
 }
+
+struct Placeholder {
+  const char16_t* text;  // after the '%'
+  StatementArg::Kind kind;
+};
+constexpr Placeholder PLACEHOLDERS[] = {
+    {u"d", StatementArg::Kind::signed_int},
+    {u"u", StatementArg::Kind::unsigned_int},
+    {u"s", StatementArg::Kind::text},
+    {u".6f", StatementArg::Kind::real},
+};
 
 }  // namespace
 
@@ -77,33 +90,27 @@ bool format_statement(StatementBuffer& statement, const char16_t* format,
       continue;
     }
     using Kind = StatementArg::Kind;
-    Kind wanted;
-    std::size_t spec_length;
-    if (starts_with(p + 1, u"d")) {
-      wanted = Kind::signed_int, spec_length = 1;
-    } else if (starts_with(p + 1, u"u")) {
-      wanted = Kind::unsigned_int, spec_length = 1;
-    } else if (starts_with(p + 1, u"s")) {
-      wanted = Kind::text, spec_length = 1;
-    } else if (starts_with(p + 1, u".6f")) {
-      wanted = Kind::real, spec_length = 3;
-    } else {
+    const Placeholder* placeholder = nullptr;
+    std::size_t length = 0;
+    for (const Placeholder& known : PLACEHOLDERS) {
+      if ((length = prefix_length(p + 1, known.text)) != 0) {
+        placeholder = &known;
+        break;
+      }
+    }
+    if (placeholder == nullptr || next == args.end() || next->kind() != placeholder->kind ||
+        (next->kind() == Kind::text && next->text_value() == nullptr)) {
       matched = false;
       break;
     }
-    if (next == args.end() || next->kind() != wanted ||
-        (wanted == Kind::text && next->text_value() == nullptr)) {
-      matched = false;
-      break;
-    }
-    switch (wanted) {
+    switch (placeholder->kind) {
       case Kind::signed_int: put_integer(out, next->signed_value()); break;
       case Kind::unsigned_int: put_integer(out, next->unsigned_value()); break;
       case Kind::real: put_real(out, next->real_value()); break;
       case Kind::text: out.put_text(next->text_value()); break;
     }
     ++next;
-    p += spec_length;
+    p += length;
   }
   matched = matched && next == args.end();
   bool fits = out.finish();
