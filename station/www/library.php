@@ -30,7 +30,15 @@ function library_connection_string()
     return $connect;
 }
 
-$added = isset($_GET['add_dir']) ? trim($_GET['add_dir']) : '';
+// The folder as the server stores it: one separator of this platform between
+// names and one at the end.
+function stored_folder_name($folder)
+{
+    $folder = preg_replace('#[/\\\\]+#', DIRECTORY_SEPARATOR, $folder);
+    return rtrim($folder, DIRECTORY_SEPARATOR) . DIRECTORY_SEPARATOR;
+}
+
+$added = isset($_GET['add_dir']) ? $_GET['add_dir'] : '';
 $is_ads = isset($_GET['is_ads']) && substr($_GET['is_ads'], 0, 1) === '1';
 $is_jingle = isset($_GET['is_jingle']) && substr($_GET['is_jingle'], 0, 1) === '1';
 
@@ -89,11 +97,19 @@ th { border-bottom: 1px solid #999; }
 <body>
 <p><a href="index.php">Station</a> | <a href="browse.php">Browse folders</a></p>
 <h1>Music library</h1>
-<?php if ($added !== ''): ?>
+<?php if ($added !== '' && $error === ''):
+    $found = false;
+    foreach ($folders as $folder) {
+        $found = $found || $folder['dir_name'] === stored_folder_name($added);
+    }
+    if ($found): ?>
 <p id="imported">Imported <?php echo h($added); ?> as <?php
     echo h(implode(' and ', array_filter(array($is_ads ? 'advertising' : '', $is_jingle ? 'jingles' : '')))
         ?: 'music'); ?>.</p>
-<?php endif; ?>
+<?php else: ?>
+<p id="imported" class="error">Nothing was imported: <?php echo h($added); ?> holds no .mp3 or .wav files
+that the server could read.</p>
+<?php endif; endif; ?>
 <form method="get" action="library.php">
 <p>
 <input type="text" name="add_dir" size="60" placeholder="/srv/music/Ads" value="">

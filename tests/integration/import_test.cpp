@@ -80,24 +80,33 @@ TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {
                     "insert into song (song_dir_id, song_name) values (1, '/srv/Rock & Roll/a.mp3');");
 
   const fs::path page = station.www() / "library.php";
-  const std::string command =
-      "cd " + station.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
-      " ODBCINI=" + std::getenv("ODBCINI") + " REDIRECT_STATUS=200 REQUEST_METHOD=GET" +
-      " SCRIPT_FILENAME=" + page.string() + " QUERY_STRING='add_dir=/srv/new&is_ads=1'" +
-      " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + (station.server() / "base2.mdb").string() +
-      ";\" php-cgi";
-  std::string output;
-  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-    ::pclose(pipe);
-  }
-  EXPECT_NE(output.find("<p id=\"imported\">Imported /srv/new as advertising.</p>"), std::string::npos) << output;
+  auto run_page = [&](const std::string& query) {
+    const std::string command =
+        "cd " + station.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
+        " ODBCINI=" + std::getenv("ODBCINI") + " REDIRECT_STATUS=200 REQUEST_METHOD=GET" +
+        " SCRIPT_FILENAME=" + page.string() + " QUERY_STRING='" + query + "'" +
+        " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" +
+        (station.server() / "base2.mdb").string() + ";\" php-cgi";
+    std::string output;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+      char chunk[4096];
+      for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+      ::pclose(pipe);
+    }
+    return output;
+  };
+  std::string output = run_page("add_dir=/srv//Rock%20%26%20Roll&is_ads=1");
+  EXPECT_NE(output.find("<p id=\"imported\">Imported /srv//Rock &amp; Roll as advertising.</p>"), std::string::npos)
+      << output;
   EXPECT_NE(output.find("style=\"color: #0000FF; background: #FFA500\""), std::string::npos) << output;
   EXPECT_NE(output.find("<td class=\"name\">/srv/Rock &amp; Roll/</td>"), std::string::npos) << output;
   EXPECT_NE(output.find("<td class=\"marks\">advertising</td>\n<td class=\"number\">1</td>"), std::string::npos)
       << output;
   EXPECT_EQ(output.find("cannot be read"), std::string::npos) << output;
+
+  // A folder the server found nothing in is not reported as imported.
+  output = run_page("add_dir=/srv/empty&is_jingle=1");
+  EXPECT_NE(output.find("Nothing was imported: /srv/empty holds no .mp3 or .wav files"), std::string::npos) << output;
   // The page never makes a library of its own in the folder it runs in.
   EXPECT_FALSE(fs::exists(station.www() / "base2.mdb"));
 }
