@@ -56,17 +56,10 @@ void reap(const ChildProcess& child) {
 bool create_pipe(OsHandle& read_end, OsHandle& write_end) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-  for (int& fd : fds) {
-    if (fd < 3) {
-      const int moved = high_copy(fd);
-      ::close(fd);
-      fd = moved;
-    }
-  }
   // The write end never blocks: write_pipe waits for room itself, bounded.
-  if (fds[0] < 0 || fds[1] < 0 || ::fcntl(fds[1], F_SETFL, O_NONBLOCK) != 0) {
-    for (int fd : fds)
-      if (fd >= 0) ::close(fd);
+  if (::fcntl(fds[1], F_SETFL, O_NONBLOCK) != 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
     return false;
   }
   read_end = fds[0];
@@ -123,7 +116,6 @@ bool create_process(const char16_t* application, const char16_t* environment, Os
     }
     return false;
   }
-  ::fcntl(pidfd, F_SETFD, FD_CLOEXEC);
   child.process = pidfd;
   child.thread = NO_OS_HANDLE;
   child.process_id = static_cast<std::uint32_t>(pid);
