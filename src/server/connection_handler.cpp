@@ -29,7 +29,6 @@ constexpr int RECEIVE_SIZE = 131072;
 constexpr int RECEIVE_BUFFER_SIZE = RECEIVE_SIZE + 2;
 constexpr long FIRST_WAIT_SECONDS = 10;
 constexpr long QUIET_PERIOD_MICROSECONDS = 50;
-constexpr std::uint32_t CHILD_WAIT_MS = 30000;
 constexpr std::uint32_t ENVIRONMENT_INITIAL_SIZE = 6500;
 constexpr const char16_t* FORM_CONTENT_TYPE = u"application/x-www-form-urlencoded";
 constexpr int SONGS_PER_POSITION = 10;
@@ -123,7 +122,7 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   job.body = body.data();
   job.body_length = static_cast<int>(body.length());
   run_cgi(job);
-  wait_for_cgi(process, CHILD_WAIT_MS);
+  wait_for_cgi(process, CGI_WAIT_MILLISECONDS);  // the deadline the body write keeps too
 }
 
 void serve(TcpSocket& connection, char* buffer) {
