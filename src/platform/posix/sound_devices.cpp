@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/encoding.h"
 
 // The sound output devices are ALSA's playback PCMs as its name hints list
 // them. "default" stands for the primary sound driver and comes first without
@@ -70,15 +70,6 @@ bool playback_devices(std::vector<PcmDevice>& devices) {
   return true;
 }
 
-std::u16string wide(const std::string& text) {
-  const int size = static_cast<int>(text.size());
-  if (size == 0) return {};
-  std::u16string result(static_cast<std::size_t>(multi_byte_to_wide(CodePage::utf8, text.data(), size, nullptr, 0)),
-                        u'\0');
-  multi_byte_to_wide(CodePage::utf8, text.data(), size, result.data(), static_cast<int>(result.size()));
-  return result;
-}
-
 // A UUID is written big-endian; a GUID in memory keeps its first three fields
 // little-endian.
 void device_guid(const std::string& name, unsigned char guid[16]) {
@@ -89,8 +80,8 @@ void device_guid(const std::string& name, unsigned char guid[16]) {
 }
 
 bool report(SoundDeviceCallback callback, void* context, const unsigned char* guid, const PcmDevice& device) {
-  const std::u16string description = wide(device.description);
-  const std::u16string module_name = wide(device.name);
+  const std::u16string description = utf8_to_wide(device.description.c_str(), -1).value_or(u"");
+  const std::u16string module_name = utf8_to_wide(device.name.c_str(), -1).value_or(u"");
   return callback(guid, description.c_str(), module_name.c_str(), context);
 }
 
