@@ -17,6 +17,16 @@ function names($field)
     return $names;
 }
 
+function link_to($page, $query, $label)
+{
+    return '<a href="' . $page . '?' . h(http_build_query($query, '', '&', PHP_QUERY_RFC3986)) . '">' . h($label) . '</a>';
+}
+
+function import_link($folder, $is_ads, $is_jingle, $label)
+{
+    return link_to('library.php', array('add_dir' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle), $label);
+}
+
 $dir = isset($_GET['dir']) ? trim($_GET['dir']) : '';
 // A browser sends a typed space as "+": ask again with "%20", so the server
 // lists the folder that was typed.
@@ -28,16 +38,6 @@ $files = names('file');
 $parent = '';
 if (strpos(rtrim($folder, '/'), '/') !== false) {
     $parent = rtrim(dirname(rtrim($folder, '/')), '/') . '/';
-}
-
-function link_to($page, $query, $label)
-{
-    return '<a href="' . $page . '?' . h(http_build_query($query, '', '&', PHP_QUERY_RFC3986)) . '">' . h($label) . '</a>';
-}
-
-function import_link($folder, $is_ads, $is_jingle, $label)
-{
-    return link_to('library.php', array('add_dir' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle), $label);
 }
 ?>
 <!DOCTYPE html>
