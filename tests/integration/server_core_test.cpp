@@ -301,5 +301,45 @@ TEST(ServerCoreWithPhp, ScriptOutputFollowsTheHeader) {
   EXPECT_EQ(count_of(server.console(), "Error CreateProcess"), 0);
 }
 
+// A connection that waits more than 30 s for the one in front of it is given
+// up: it gets no reply and nothing is printed for it, but its socket is
+// closed so the client is not left hanging.
+TEST(ServerCoreWithPhp, AConnectionThatWaitsTooLongIsClosedWithoutAWord) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("slow.php", "<?php sleep(25); echo 'slow done';");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  // The first connection holds the lock for about 34 s: 9 s before it asks,
+  // then a 25 s script.
+  const int first = connect_to_server();
+  ASSERT_GE(first, 0);
+  ASSERT_TRUE(server.wait_for_console("\n---> Wait for connection ")) << server.console();
+  const int second = connect_to_server();
+  ASSERT_GE(second, 0);
+  ASSERT_TRUE(send_all(second, "GET /second HTTP/1.0\r\n\r\n"));
+  std::this_thread::sleep_for(9s);
+  ASSERT_TRUE(send_all(first, "GET /slow.php HTTP/1.0\r\n\r\n"));
+
+  EXPECT_EQ(read_until_closed(second, 60s), "") << "given up after 30 s, closed without a reply";
+  const std::string first_reply = read_until_closed(first, 60s);
+  ::close(first);
+  ::close(second);
+  EXPECT_EQ(first_reply.substr(0, 67), HEADER_200);
+  EXPECT_TRUE(first_reply.ends_with("slow done")) << first_reply;
+  ASSERT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+
+  // The lock is free again for the next client.
+  EXPECT_EQ(http_exchange("GET / HTTP/1.0\r\n\r\n", 30s), HEADER_404);
+  ASSERT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n", 10s, 2)) << server.console();
+  const std::string console = server.console();
+  const std::vector<std::string> sockets = accepted_sockets(console);
+  ASSERT_EQ(sockets.size(), 3u) << console;
+  EXPECT_EQ(count_of(console, "\n---> Wait for connection " + sockets[1] + "\n"), 0) << console;
+  EXPECT_EQ(console.find("GET /second"), std::string::npos) << "the dropped request is never read";
+  EXPECT_EQ(count_of(console, "\n---> Exit socket_accept_mt\n"), 2);
+}
+
 }  // namespace
 }  // namespace zv::testing
