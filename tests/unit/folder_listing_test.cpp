@@ -106,6 +106,10 @@ TEST_F(FolderListingTest, RecursionWithoutFolderFieldsStillDescends) {
 
   std::vector<FormField> expected{{"file[]", "a.wav"}, {"file[]", "b.mp3"}};
   EXPECT_TRUE(std::is_permutation(fields.begin(), fields.end(), expected.begin(), expected.end()));
+  // Folders are narrated although they get no field.
+  const auto lines = sorted(console_lines_);
+  EXPECT_TRUE(std::binary_search(lines.begin(), lines.end(), "Rock <DIR>"));
+  EXPECT_TRUE(std::binary_search(lines.begin(), lines.end(), "Deep <DIR>"));
 }
 
 TEST_F(FolderListingTest, DotFoldersAndSecondCharacterDotAreNeitherListedNorEntered) {
