@@ -30,22 +30,9 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-Station::Station() { fs::create_directories(www()); }
-
 void Station::link_php_cgi() const {
   fs::create_directories(root.path() / "php");
   fs::create_symlink("/usr/bin/php-cgi", root.path() / "php" / "php-cgi.exe");
-}
-
-void Station::write_script(const std::string& relative, const std::string& text) const {
-  const fs::path file = www() / relative;
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
 }
 
 ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
@@ -83,19 +70,6 @@ std::string ServerProcess::console() const {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-bool ServerProcess::wait_for_console(const std::string& text, std::chrono::milliseconds timeout, int times) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (count_of(console(), text) >= times) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-}
-
-bool ServerProcess::wait_until_listening(std::chrono::milliseconds timeout) {
-  return wait_for_console("Waiting for client to connect...\n", timeout);
 }
 
 std::optional<int> ServerProcess::wait_exit(std::chrono::milliseconds timeout) {
@@ -187,13 +161,6 @@ bool enter_private_network() {
   up = up && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
   ::close(fd);
   return up;
-}
-
-int count_of(const std::string& text, const std::string& needle) {
-  if (needle.empty()) return 0;
-  int n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-  return n;
 }
 
 }  // namespace zv::testing

@@ -67,7 +67,9 @@ TEST_F(WindowsLibrary, SongsGoToThePlayerWindowAsWindowMessages) {
   request("/x.php?add_dir=" + music_.string());
   test::ReceivingWindow player(PLAYER_WINDOW_CAPTION);
   const WindowHandle console = find_window(CONSOLE_TITLE);
-  if (!console) GTEST_SKIP() << "no window bears the server's console title: the server opens one at start-up only where its console is no window (open_console_window)";
+  if (!console)
+    GTEST_SKIP() << "no window bears the server's console title: the server opens one at start-up "
+                    "where its console is no window (open_console_window)";
 
   request("/playlist.php?item0=1&item1=x&item2=2");
   const auto messages = player.messages();

@@ -52,24 +52,11 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-Station::Station() { fs::create_directories(www()); }
-
 void Station::link_php_cgi() const {
   // No PHP for Windows here: the stand-in built beside the tests takes its place.
   fs::create_directories(root.path() / "php");
   fs::copy_file(executable_folder() / "cgi_stand_in.exe", root.path() / "php" / "php-cgi.exe",
                 fs::copy_options::overwrite_existing);
-}
-
-void Station::write_script(const std::string& relative, const std::string& text) const {
-  const fs::path file = www() / relative;
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
 }
 
 ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
@@ -120,19 +107,6 @@ std::string ServerProcess::console() const {
   for (std::size_t i = 0; i < text.size(); ++i)
     if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lines += text[i];
   return lines;
-}
-
-bool ServerProcess::wait_for_console(const std::string& text, std::chrono::milliseconds timeout, int times) const {
-  const auto deadline = Clock::now() + timeout;
-  for (;;) {
-    if (count_of(console(), text) >= times) return true;
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-}
-
-bool ServerProcess::wait_until_listening(std::chrono::milliseconds timeout) {
-  return wait_for_console("Waiting for client to connect...\n", timeout);
 }
 
 std::optional<int> ServerProcess::wait_exit(std::chrono::milliseconds timeout) {
@@ -212,13 +186,6 @@ std::string http_exchange(const std::string& request, std::chrono::milliseconds 
   std::string reply = read_until_closed(fd, timeout);
   closesocket(static_cast<SOCKET>(fd));
   return reply;
-}
-
-int count_of(const std::string& text, const std::string& needle) {
-  if (needle.empty()) return 0;
-  int n = 0;
-  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-  return n;
 }
 
 }  // namespace zv::testing

@@ -10,12 +10,14 @@ namespace zv {
 namespace {
 constexpr DWORD DEFAULT_PIPE_SIZE = 4096;  // what CreatePipe with size 0 gives
 
-// NO_OS_HANDLE is -1, which Windows would take for the current process.
+// NO_OS_HANDLE (-1) is also the current process's pseudo-handle, so callers
+// check for it before they wait on or end a child.
 HANDLE native(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
 DWORD milliseconds_until(Deadline deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-  return left <= 0 ? 0 : static_cast<DWORD>(left);
+  if (left <= 0) return 0;
+  return left >= INFINITE ? INFINITE : static_cast<DWORD>(left);
 }
 
 // The attribute list that restricts inheritance to the given handles.
@@ -26,11 +28,13 @@ class InheritedHandles {
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     storage_ = std::make_unique<unsigned char[]>(size);
     list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
-    ready_ = InitializeProcThreadAttributeList(list_, 1, 0, &size) &&
-             UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, sizeof handles, nullptr,
-                                       nullptr);
+    initialized_ = InitializeProcThreadAttributeList(list_, 1, 0, &size);
+    ready_ = initialized_ && UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                                       sizeof handles, nullptr, nullptr);
   }
-  ~InheritedHandles() { DeleteProcThreadAttributeList(list_); }
+  ~InheritedHandles() {
+    if (initialized_) DeleteProcThreadAttributeList(list_);
+  }
   InheritedHandles(const InheritedHandles&) = delete;
   InheritedHandles& operator=(const InheritedHandles&) = delete;
 
@@ -39,6 +43,7 @@ class InheritedHandles {
  private:
   std::unique_ptr<unsigned char[]> storage_;
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+  bool initialized_ = false;
   bool ready_ = false;
 };
 }  // namespace

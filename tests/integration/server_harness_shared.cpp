@@ -1,0 +1,45 @@
+// The parts of the harness that are the same on every platform.
+
+#include "server_harness.h"
+
+#include <fstream>
+#include <thread>
+
+namespace zv::testing {
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+Station::Station() { fs::create_directories(www()); }
+
+void Station::write_script(const std::string& relative, const std::string& text) const {
+  const fs::path file = www() / relative;
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+bool ServerProcess::wait_for_console(const std::string& text, std::chrono::milliseconds timeout, int times) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (count_of(console(), text) >= times) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+bool ServerProcess::wait_until_listening(std::chrono::milliseconds timeout) {
+  return wait_for_console("Waiting for client to connect...\n", timeout);
+}
+
+int count_of(const std::string& text, const std::string& needle) {
+  if (needle.empty()) return 0;
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
+  return n;
+}
+
+}  // namespace zv::testing
