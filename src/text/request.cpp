@@ -89,7 +89,12 @@ std::optional<std::u16string> request_path(const char* bytes, int count) {
   int end = *start;
   while (end < count && !ends_target(bytes[end])) ++end;
   if (end == *start) return std::nullopt;
-  return ansi_to_wide(bytes + *start, end - *start);
+  auto path = ansi_to_wide(bytes + *start, end - *start);
+  // Like every text the server passes on, the path ends at its first NUL:
+  // what is checked for ".php" is what the interpreter is told to run.
+  if (path) path->resize(std::char_traits<char16_t>::length(path->c_str()));
+  if (path && path->empty()) return std::nullopt;
+  return path;
 }
 
 QueryRange query_range(const char* bytes, int count) {
