@@ -1,5 +1,7 @@
 #include "platform/console.h"
 
+#include "platform/window_messages.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +15,9 @@ void console_setup() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-void set_console_title(const char16_t* title) { SetConsoleTitleW(reinterpret_cast<const wchar_t*>(title)); }
+void set_console_title(const char16_t* title) {
+  SetConsoleTitleW(reinterpret_cast<const wchar_t*>(title));
+  open_console_window(title);  // only where the console is no window
+}
 
 }  // namespace zv
