@@ -17,7 +17,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM w_param, LPA
   auto* handler = reinterpret_cast<CopyDataHandler*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   switch (message) {
     case WM_COPYDATA: {
-      if (!handler) return 0;
+      if (!handler || !*handler) return 0;
       const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(l_param);
       CopyData data{static_cast<WindowHandle>(w_param), copy->dwData, copy->cbData, copy->lpData};
       return static_cast<LRESULT>((*handler)(data));
