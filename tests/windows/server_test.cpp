@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <fstream>
@@ -148,6 +149,33 @@ TEST(WindowsServer, SoundOutputDevicesReachTheScript) {
       &modules);
   if (modules.size() < 2) GTEST_SKIP() << "this machine has no sound output device";
   EXPECT_NE(reply.find("&drvname[0]=" + form_encode(modules[1].c_str(), 0) + "&"), std::string::npos) << reply;
+}
+
+// The console of its own that a server started from Explorer gets: its window
+// bears the title from start-up on (the player's messages name it), and no
+// second window is opened under that title.
+TEST(WindowsServer, TheConsoleWindowBearsTheServersTitle) {
+  TempDir dir;
+  wchar_t path[MAX_PATH];
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring server = (std::filesystem::path(path).parent_path() / "zv-php-server.exe").wstring();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(CreateProcessW(server.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                             dir.path().c_str(), &startup, &started));
+  const int connection = connect_to_server(10s);  // listening, so the title is set
+  HWND window = FindWindowW(nullptr, L"PHP Server - Zentavio, 2012");
+  wchar_t window_class[64] = L"";
+  if (window) GetClassNameW(window, window_class, 64);
+  TerminateProcess(started.hProcess, 1);
+  WaitForSingleObject(started.hProcess, INFINITE);
+  CloseHandle(started.hProcess);
+  CloseHandle(started.hThread);
+  ASSERT_GE(connection, 0);
+  closesocket(static_cast<SOCKET>(connection));
+  ASSERT_NE(window, nullptr) << "no window under the console title (without a display Wine opens no console)";
+  EXPECT_STRNE(window_class, L"zv_copy_data_window") << "the title is the console's own";
 }
 
 TEST(WindowsServer, ASecondServerFindsTheAddressInUse) {
