@@ -178,6 +178,24 @@ TEST(WindowsServer, TheConsoleWindowBearsTheServersTitle) {
   EXPECT_STRNE(window_class, L"zv_copy_data_window") << "the title is the console's own";
 }
 
+// The interpreter inherits its standard handles and nothing else, so a
+// server restarted while a script of its last run still runs can listen.
+TEST(WindowsServer, ARunningScriptDoesNotHoldTheListeningSocket) {
+  Station station;
+  station.link_php_cgi();
+  std::thread slow;
+  {
+    ServerProcess first(station.server());
+    ASSERT_TRUE(first.wait_until_listening()) << first.console();
+    slow = std::thread([] { http_exchange("GET /slow.php?sleep_ms=4000 HTTP/1.0\r\n\r\n", 10s); });
+    ASSERT_TRUE(first.wait_for_console("\nSend 67 bytes\n")) << first.console();
+    std::this_thread::sleep_for(300ms);  // the script has started
+  }
+  ServerProcess second(station.server());
+  EXPECT_TRUE(second.wait_until_listening(3s)) << second.console();
+  slow.join();
+}
+
 TEST(WindowsServer, ASecondServerFindsTheAddressInUse) {
   TempDir dir;
   ServerProcess first(dir.path());
