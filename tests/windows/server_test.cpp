@@ -112,9 +112,9 @@ TEST(WindowsServer, ServesOneConnectionAtATime) {
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
 
   std::string first, second;
-  std::thread slow([&] { first = http_exchange("GET /slow.php?sleep_ms=1500 HTTP/1.0\r\n\r\n"); });
+  std::jthread slow([&] { first = http_exchange("GET /slow.php?sleep_ms=1500 HTTP/1.0\r\n\r\n"); });
   ASSERT_TRUE(server.wait_for_console("\n---> Wait for connection")) << server.console();
-  std::thread quick([&] { second = http_exchange("GET /quick.php HTTP/1.0\r\n\r\n"); });
+  std::jthread quick([&] { second = http_exchange("GET /quick.php HTTP/1.0\r\n\r\n"); });
   slow.join();
   quick.join();
   EXPECT_EQ(first.substr(0, HEADER_200.size()), HEADER_200);
@@ -183,11 +183,11 @@ TEST(WindowsServer, TheConsoleWindowBearsTheServersTitle) {
 TEST(WindowsServer, ARunningScriptDoesNotHoldTheListeningSocket) {
   Station station;
   station.link_php_cgi();
-  std::thread slow;
+  std::jthread slow;  // joined on every way out, a failed assertion included
   {
     ServerProcess first(station.server());
     ASSERT_TRUE(first.wait_until_listening()) << first.console();
-    slow = std::thread([] { http_exchange("GET /slow.php?sleep_ms=4000 HTTP/1.0\r\n\r\n", 10s); });
+    slow = std::jthread([] { http_exchange("GET /slow.php?sleep_ms=4000 HTTP/1.0\r\n\r\n", 10s); });
     ASSERT_TRUE(first.wait_for_console("\nSend 67 bytes\n")) << first.console();
     std::this_thread::sleep_for(300ms);  // the script has started
   }
