@@ -13,9 +13,7 @@ Char fold(Char c) {
 
 template <typename Char>
 int terminated_length(const Char* text) {
-  int n = 0;
-  while (text[n] != 0) ++n;
-  return n;
+  return static_cast<int>(std::char_traits<Char>::length(text));
 }
 
 template <typename Char>

@@ -2,16 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace zv {
 namespace {
-
-template <typename Char>
-std::uint32_t terminated_length(const Char* text) {
-  std::uint32_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
 
 // Decimal digits of a signed 32-bit value into a small local array.
 template <typename Char>
@@ -73,7 +67,7 @@ template <typename Char>
 int BasicTextBuffer<Char>::append(const Char* text, std::uint32_t count) {
   if (!text) return 0;
   if (count == 0) {
-    count = terminated_length(text);
+    count = static_cast<std::uint32_t>(std::char_traits<Char>::length(text));
     if (count == 0) return 0;
   }
   if (count >= capacity_ - length_) {
