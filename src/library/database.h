@@ -11,13 +11,19 @@ namespace zv {
 inline constexpr const char* ODBC_LABEL = "Direct ODBC";
 
 // One result-column binding: record i binds column i + 1. A record left all
-// zero binds nothing. A NULL value leaves the target as it was.
+// zero binds nothing. For a NULL value the driver sets the indicator to
+// SQL_NULL_DATA; what it leaves in the target is the driver's (the SQLite
+// driver writes 0 into an integer), so a caller that must tell NULL from a
+// value reads the indicator (column_is_null).
 struct ColumnBinding {
   SQLSMALLINT c_type = 0;  // SQL_C_LONG or SQL_C_CHAR
   SQLPOINTER target = nullptr;
   SQLLEN buffer_length = 0;
   SQLLEN indicator = 0;
 };
+
+// Whether the row last fetched holds NULL in the binding's column.
+inline bool column_is_null(const ColumnBinding& binding) { return binding.indicator == SQL_NULL_DATA; }
 
 inline bool sql_succeeded(SQLRETURN code) { return (code & ~1) == 0; }
 

@@ -86,10 +86,10 @@ void Import::register_folder(const std::u16string& dir_name) {
   release_statement(handle, code);
   song_dir_id_ = 0;
   ColumnBinding order_column[] = {long_binding(dir_order)};
-  // max() over an empty table is NULL, which leaves dir_order at 0.
+  // max() over an empty table is NULL: the first folder gets dir_order 1.
   dir_order = 0;
   code = query_statement(statement_, SQL_MAX_DIR_ORDER, {}, order_column, 1, &handle);
-  if (!sql_succeeded(code)) dir_order = 0;
+  if (!sql_succeeded(code) || column_is_null(order_column[0])) dir_order = 0;
   release_statement(handle, code);
   dir_order = static_cast<std::int32_t>(static_cast<std::uint32_t>(dir_order) + 1u);
   play_count_ = 0;
@@ -104,8 +104,7 @@ void Import::register_folder(const std::u16string& dir_name) {
 }
 
 void Import::register_song(const std::u16string& song_name) {
-  // Preset for every file, so a NULL folder id reads as "no folder" rather
-  // than as the previous song's folder.
+  // A NULL folder id means "no folder", never the previous song's folder.
   std::int32_t song_id = 0;
   std::int32_t found_dir_id = 0;
   ColumnBinding song_columns[] = {long_binding(song_id), long_binding(found_dir_id)};
@@ -116,7 +115,7 @@ void Import::register_song(const std::u16string& song_name) {
     release_statement(handle, code);
     execute_statement(statement_, SQL_INSERT_SONG,
                       {song_dir_id_, name, 0.0, 0, 0, 0, 0, 0, play_count_, 0});
-  } else if (found_dir_id == 0) {
+  } else if (found_dir_id == 0 || column_is_null(song_columns[1])) {
     release_statement(handle, code);
     execute_statement(statement_, SQL_ADOPT_SONG, {song_dir_id_, song_id});
   }
@@ -161,7 +160,7 @@ void import_music_folder(const char16_t* folder, const char16_t* is_ads_value, c
   WideTextBuffer mp3_list;
   WideTextBuffer wav_list;
   const std::optional<std::u16string> dir_name = folder_path_native(folder);
-  if (dir_name) {
+  if (dir_name && !refuse_line_break(dir_name->c_str(), u"")) {
     scan_folder_files(&mp3_list, dir_name->c_str(), u"", u"", u"*.*", IMPORT_SCAN_FLAGS, u".mp3");
     scan_folder_files(&wav_list, dir_name->c_str(), u"", u"", u"*.*", IMPORT_SCAN_FLAGS, u".wav");
   }

@@ -25,6 +25,11 @@ int scan_folder_files(WideTextBuffer* list, const char16_t* root, const char16_t
                       const char16_t* child_folder, const char16_t* pattern, unsigned flags,
                       const char16_t* extension);
 
+// A file or folder whose name (`folder` + `name`) holds LF or CR would split
+// an entry of the import's lists, so it is not imported: the console says so
+// in one line and this returns true.
+bool refuse_line_break(const char16_t* folder, const std::u16string& name);
+
 // `text` with every apostrophe doubled, for a quoted SQL value. Returns
 // `text` itself when it holds none; otherwise the result is written into the
 // caller's reusable `buffer` and is valid until the next call with it. Null

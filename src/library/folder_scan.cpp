@@ -32,6 +32,8 @@ void print_name(const std::u16string& name, const char* format) {
   std::printf(format, wide_to_utf8(name.c_str(), static_cast<int>(name.size())).value_or(std::string()).c_str());
 }
 
+bool holds_line_break(std::u16string_view name) { return name.find_first_of(u"\n\r") != std::u16string_view::npos; }
+
 // `inside` holds the folders of the current walk path, from the root down.
 void scan(WideTextBuffer& list, const char16_t* root, const char16_t* relative_path,
           const char16_t* child_folder, const char16_t* pattern, unsigned flags, const char16_t* extension,
@@ -70,7 +72,7 @@ void scan(WideTextBuffer& list, const char16_t* root, const char16_t* relative_p
   do {
     if (entry.is_folder) {
       print_name(entry.name, "%s <DIR>\n");
-      if (is_skipped_folder(entry.name)) continue;
+      if (is_skipped_folder(entry.name) || refuse_line_break(path.data(), entry.name)) continue;
       if (flags & LIST_FOLDERS) {
         if (flags & LIST_FULL_PATH) list.append(path.data());
         list.append(entry.name.c_str());
@@ -82,7 +84,8 @@ void scan(WideTextBuffer& list, const char16_t* root, const char16_t* relative_p
       }
     } else {
       print_name(entry.name, "%s\n");
-      if ((flags & LIST_FILES) && (match_any || has_extension(entry.name, extension))) {
+      if ((flags & LIST_FILES) && (match_any || has_extension(entry.name, extension)) &&
+          !refuse_line_break(path.data(), entry.name)) {
         if (flags & LIST_FULL_PATH) list.append(path.data());
         list.append(entry.name.c_str());
         list.append_char(u'\n');
@@ -94,6 +97,23 @@ void scan(WideTextBuffer& list, const char16_t* root, const char16_t* relative_p
 }
 
 }  // namespace
+
+bool refuse_line_break(const char16_t* folder, const std::u16string& name) {
+  if (!holds_line_break(name) && !holds_line_break(folder)) return false;
+  // Shown on one line, with the breaks written as in a URL.
+  std::u16string shown;
+  for (const char16_t c : std::u16string(folder) + name) {
+    if (c == u'\n') {
+      shown += u"%0A";
+    } else if (c == u'\r') {
+      shown += u"%0D";
+    } else {
+      shown += c;
+    }
+  }
+  print_name(shown, "%s is not imported: its name holds a line break.\n");
+  return true;
+}
 
 int scan_folder_files(WideTextBuffer* list, const char16_t* root, const char16_t* relative_path,
                       const char16_t* child_folder, const char16_t* pattern, unsigned flags,

@@ -6,6 +6,11 @@ std::int32_t FolderSongs::open(const PlaylistFolder& folder) {
   folder_ = &folder;
   greater_reopened_ = false;
   last_count_ = 0;
+  if (folder.missing) {  // a folder the library no longer has holds no songs
+    release();
+    code_ = SQL_NO_DATA;
+    return 0;
+  }
   open_list(List::equal);
   if (!on_row()) open_list(List::greater);
   return last_count_;

@@ -18,7 +18,8 @@ class FolderSongs {
   FolderSongs(const FolderSongs&) = delete;
   FolderSongs& operator=(const FolderSongs&) = delete;
 
-  // Opens the folder's equal list, or its greater list when that fails.
+  // Opens the folder's equal list, or its greater list when that fails; a
+  // missing folder opens nothing.
   // Returns the song count of the last count that succeeded (0 when none).
   std::int32_t open(const PlaylistFolder& folder);
   // Moves `rows` rows on, stopping at the first fetch that fails.

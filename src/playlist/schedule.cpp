@@ -68,6 +68,8 @@ std::vector<PlaylistFolder> read_entry_folders(std::int32_t playinfo_id) {
   std::size_t stored = 0;
   while (sql_succeeded(code)) {
     PlaylistFolder& folder = folders[stored];
+    // The join gives NULL for a folder that was removed; its key is not 0.
+    folder.missing = column_is_null(bindings[0]);
     folder.song_dir_id = song_dir_id;
     folder.play_count = play_count;
     colour_text(folder.color, dir_color, "#%02x%02x%02x");

@@ -23,6 +23,7 @@ ComingHour coming_hour(const LocalTime& now);
 std::optional<std::int32_t> choose_schedule_entry(const ComingHour& slot);
 
 struct PlaylistFolder {
+  bool missing = false;  // the entry names a folder the library no longer has
   std::int32_t song_dir_id = 0;
   std::int32_t play_count = 0;
   char color[30] = {};     // "#rrggbb"

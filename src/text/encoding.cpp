@@ -98,7 +98,9 @@ std::string form_encode(const char16_t* text, int count) {
   out.reserve(static_cast<std::size_t>(count) * 9);
   for (int i = 0; i < count; ++i) {
     const unsigned u = text[i];
-    if (unreserved(static_cast<char16_t>(u))) {
+    if (is_raw_byte(text, static_cast<std::size_t>(i))) {
+      append_escape(out, u);  // a byte of a name that is not UTF-8 goes out as itself
+    } else if (unreserved(static_cast<char16_t>(u))) {
       out.push_back(static_cast<char>(u));
     } else if (u == 32) {
       out.push_back('+');

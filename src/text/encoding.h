@@ -19,7 +19,8 @@ std::optional<std::u16string> folder_path_slash(const char16_t* path);
 // (backslashes on Windows, slashes elsewhere).
 std::optional<std::u16string> folder_path_native(const char16_t* path);
 
-// Percent-encodes each UTF-16 unit (space as "+"); count <= 0: up to the terminator.
+// Percent-encodes each UTF-16 unit (space as "+"), a unit that carries a raw
+// byte of a name as that byte; count <= 0: up to the terminator.
 std::string form_encode(const char16_t* text, int count);
 // The same for UTF-8 text; none for an empty text or a failed conversion.
 std::optional<std::string> form_encode_utf8(const char* text, int count);

@@ -4,8 +4,9 @@
 #include <cstring>
 
 // The ANSI code page of a POSIX system is UTF-8, so both code pages take the
-// same road. Malformed UTF-8 becomes one U+FFFD per maximal ill-formed
-// sequence, unpaired surrogates become U+FFFD, as the Windows conversions do.
+// same road. A byte that is not part of valid UTF-8 is carried as U+DC00 +
+// byte and written back as that byte; any other unpaired surrogate becomes
+// U+FFFD, as the Windows conversions do.
 
 namespace zv {
 namespace {
@@ -13,8 +14,9 @@ namespace {
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
 // Length of the UTF-8 sequence at `in` (at most `left` bytes) and its scalar
-// value; an ill-formed sequence gives the length of its maximal prefix and
-// REPLACEMENT.
+// value. A byte that does not start a well-formed sequence is one unit of its
+// own, the surrogate that carries it; the bytes after it are then taken one
+// by one, and each of them is a carried byte too or starts a sequence.
 int decode_one(const unsigned char* in, int left, char32_t& out) {
   const unsigned char b = in[0];
   if (b < 0x80) {
@@ -38,21 +40,17 @@ int decode_one(const unsigned char* in, int left, char32_t& out) {
     if (b == 0xF0) low = 0x90;
     if (b == 0xF4) high = 0x8F;
   } else {
-    out = REPLACEMENT;
+    out = RAW_BYTE_BASE + b;
     return 1;
   }
   int used = 1;
   for (int i = 0; i < need; ++i) {
-    if (used >= left) {
-      out = REPLACEMENT;
-      return used;
-    }
-    const unsigned char c = in[used];
+    const unsigned char c = used < left ? in[used] : 0;
     const unsigned char lo = i == 0 ? low : 0x80;
     const unsigned char hi = i == 0 ? high : 0xBF;
-    if (c < lo || c > hi) {
-      out = REPLACEMENT;
-      return used;
+    if (used >= left || c < lo || c > hi) {
+      out = RAW_BYTE_BASE + b;
+      return 1;
     }
     value = value << 6 | (c & 0x3F);
     ++used;
@@ -106,6 +104,13 @@ int wide_to_multi_byte(CodePage, const char16_t* input, int count, char* output,
     if (c >= 0xD800 && c <= 0xDBFF && at + 1 < length && input[at + 1] >= 0xDC00 && input[at + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (input[at + 1] - 0xDC00);
       ++at;
+    } else if (is_raw_byte(input, static_cast<std::size_t>(at))) {
+      if (output) {
+        if (written + 1 > output_size) return 0;
+        output[written] = static_cast<char>(c & 0xFF);
+      }
+      ++written;
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = REPLACEMENT;
     }
