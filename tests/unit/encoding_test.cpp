@@ -1,5 +1,6 @@
 #include "text/encoding.h"
 
+#include "platform/codepage.h"
 #include "platform/path_style.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,7 @@ TEST(ConversionTest, Utf8AndUtf16) {
 }
 
 TEST(ConversionTest, MalformedUtf8BecomesReplacementCharacters) {
+  if (NAMES_ARE_BYTES) GTEST_SKIP() << "here such bytes are carried whole (NamesAreBytes)";
   EXPECT_EQ(utf8_to_wide("\xFF", -1), u"\uFFFD");
   EXPECT_EQ(utf8_to_wide("a\xC3", -1), u"a\uFFFD");        // cut short at the end
   EXPECT_EQ(utf8_to_wide("\xC3(", -1), u"\uFFFD(");        // cut short by an ASCII byte
@@ -94,12 +96,41 @@ TEST(ConversionTest, AnsiCodePage) {
   ASSERT_TRUE(w.has_value());
   EXPECT_EQ(w->front(), u'a');
   EXPECT_EQ(w->back(), u'z');
+#ifdef _WIN32
   EXPECT_FALSE(has_lone_surrogate(*w));
-#ifndef _WIN32
+#else
   // Here the ANSI code page is UTF-8.
   EXPECT_EQ(ansi_to_wide("caf\xC3\xA9", -1), u"caf\u00E9");
-  EXPECT_EQ(w, u"a\uFFFDz");
+  EXPECT_EQ(w, u"a\xDCE9z");
 #endif
+}
+
+// A name that is not UTF-8 comes back from UTF-16 with the bytes it had:
+// each stray byte is one unit U+DC80..U+DCFF, and never looks like ASCII.
+TEST(ConversionTest, NamesAreBytes) {
+  if (!NAMES_ARE_BYTES) GTEST_SKIP() << "names on this platform are UTF-16 already";
+  EXPECT_EQ(utf8_to_wide("caf\xE9.mp3", -1), u"caf\xDCE9.mp3");
+  EXPECT_EQ(utf8_to_wide("\xE2\x82x", -1), u"\xDCE2\xDC82x");
+  EXPECT_EQ(utf8_to_wide("\xEF\xBF\xBD", -1), u"\uFFFD");  // a real U+FFFD stays one
+  for (const std::string bad : {"\xFF", "a\xC3", "\xC3(", "\x80x", "\xC0\xAF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
+                                "\xF0\x9F\x98", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "bad\xFE\xFF"}) {
+    const std::optional<std::u16string> w = utf8_to_wide(bad.data(), static_cast<int>(bad.size()));
+    ASSERT_TRUE(w.has_value()) << bad;
+    EXPECT_EQ(w->size(), bad.size()) << bad;
+    for (std::size_t i = 0; i < w->size(); ++i) {
+      const auto byte = static_cast<unsigned char>(bad[i]);
+      EXPECT_EQ((*w)[i], byte < 0x80 ? byte : 0xDC00 + byte) << bad;
+    }
+    EXPECT_EQ(wide_to_utf8(w->data(), static_cast<int>(w->size())), bad);
+  }
+  // Only a unit that does not close a pair carries a byte.
+  EXPECT_EQ(wide_to_utf8(u"\xDCFF", -1), "\xFF");
+  EXPECT_EQ(wide_to_utf8(u"\xD800\xDC80\xDC80", -1), "\xF0\x90\x82\x80\x80");
+  EXPECT_EQ(wide_to_utf8(u"\xDC7F\xDD00", -1), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  // The listing and the playlist hand the same bytes to the script.
+  EXPECT_EQ(form_encode(u"bad\xDCFF \xDCFE", 0), "bad%FF+%FE");
+  EXPECT_EQ(form_encode(u"\xD800\xDC80", 0), "%ED%A0%80%ED%B2%80");
+  EXPECT_EQ(form_encode_utf8("caf\xE9.mp3", 0), "caf%E9.mp3");
 }
 
 TEST(ConversionTest, RoundTripOfEveryBasicPlaneCharacter) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
+
 #include <optional>
 #include <string>
 
@@ -45,7 +47,8 @@ TEST(FormEncodeTest, Utf8Input) {
   EXPECT_EQ(form_encode_utf8("Rock & Roll", 0), "Rock+%26+Roll");
   EXPECT_EQ(form_encode_utf8("\xF0\x9F\x98\x80", 0), "%ED%A0%BD%ED%B8%80");
   EXPECT_EQ(form_encode_utf8("abc", 2), "ab");
-  EXPECT_EQ(form_encode_utf8("\xFF", 0), "%EF%BF%BD");  // malformed: U+FFFD
+  // Malformed: U+FFFD on Windows; a name's stray byte as itself elsewhere.
+  EXPECT_EQ(form_encode_utf8("\xFF", 0), NAMES_ARE_BYTES ? "%FF" : "%EF%BF%BD");
   EXPECT_EQ(form_encode_utf8("", 0), std::nullopt);
 }
 

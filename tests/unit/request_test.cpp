@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/codepage.h"
+
 #include <cstring>
 #include <optional>
 #include <string>
@@ -180,7 +182,7 @@ TEST(QueryParamTest, ValueIsDecodedAndReadAsUtf8) {
   EXPECT_EQ(query_param("dir", "dir=1&dir=2"), u"1");
   EXPECT_EQ(query_param("dir", "dir=a%26b&x=1"), u"a&b");
   EXPECT_EQ(query_param("dir", "dir=a=b&x"), u"a=b");
-  EXPECT_EQ(query_param("dir", "dir=%ff"), u"\uFFFD");
+  EXPECT_EQ(query_param("dir", "dir=%ff"), NAMES_ARE_BYTES ? u"\xDCFF" : u"\uFFFD");  // a name's stray byte
 }
 
 TEST(QueryParamTest, PercentAtTheEndOfAValueStaysInsideIt) {
