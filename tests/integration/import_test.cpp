@@ -111,5 +111,76 @@ TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {
   EXPECT_FALSE(fs::exists(station.www() / "base2.mdb"));
 }
 
+std::string hex_of(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", c);
+    out += digits;
+  }
+  return out;
+}
+
+// Reports the working folder and every listed name, as hexadecimal bytes.
+constexpr const char* NAMES_SCRIPT = R"(<?php
+header('Content-Type: text/plain');
+echo 'script ', strtoupper(bin2hex(getenv('SCRIPT_FILENAME'))), "\n";
+foreach (array('dir', 'file') as $field) {
+    foreach (isset($_POST[$field]) ? $_POST[$field] : array() as $name) echo $field, ' ', strtoupper(bin2hex($name)), "\n";
+}
+echo "end\n";
+)";
+
+// Names that are not UTF-8 reach the library, the listing, the playlist and
+// the interpreter's environment with the bytes they have on the disk; a name
+// with a line break is refused and forges no path.
+TEST(LibraryImport, NamesKeepTheirBytesAndLineBreaksAreRefused) {
+  Station station;
+  // The working folder's own name is not UTF-8 either.
+  const fs::path server_folder = station.root.path() / "st\xff";
+  fs::rename(station.server(), server_folder);
+  fs::create_directory_symlink(server_folder.filename(), station.server());
+  station.link_php_cgi();
+  station.write_script("names.php", NAMES_SCRIPT);
+  fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php", station.www() / "playlist.php");
+  ASSERT_TRUE(test::make_library(station.server()));
+  const fs::path music = station.root.path() / "music";
+  for (const char* name : {"caf\xe9.mp3", "bad\xff.mp3", "bad\xfe.mp3", "d\xff/in.mp3", "evil\n/etc/passwd\n.mp3",
+                           "line\rbreak.mp3"})
+    make_file(music / name);
+
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  const std::string folder = percent_encoded(music.string());
+  const std::string reply = http_exchange("GET /names.php?dir=" + folder + "&add_dir=" + folder + " HTTP/1.0\r\n\r\n");
+  ASSERT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+
+  EXPECT_NE(reply.find("\nscript " + hex_of(server_folder.string() + "/www/names.php") + "\n"), std::string::npos)
+      << reply;
+  for (const std::string& line : {"dir " + hex_of("d\xff"), "dir " + hex_of("evil\n"), "file " + hex_of("caf\xe9.mp3"),
+                                 "file " + hex_of("bad\xff.mp3"), "file " + hex_of("bad\xfe.mp3"),
+                                 "file " + hex_of("line\rbreak.mp3")})
+    EXPECT_NE(reply.find("\n" + line + "\n"), std::string::npos) << line << "\n" << reply;
+
+  const std::string dir = music.string() + "/";
+  EXPECT_EQ(test::library_sql(station.server(), "select hex(dir_name) from song_dir"), hex_of(dir) + "\n");
+  std::string songs;
+  for (const char* name : {"bad\xfe.mp3", "bad\xff.mp3", "caf\xe9.mp3", "d\xff/in.mp3"}) songs += hex_of(dir + name) + "\n";
+  EXPECT_EQ(test::library_sql(station.server(), "select hex(song_name) from song order by song_name"), songs);
+  const std::string console = server.console();
+  EXPECT_EQ(count_of(console, "\n" + dir + "evil%0A is not imported: its name holds a line break.\n"), 2) << console;
+  EXPECT_EQ(count_of(console, "\n" + dir + "line%0Dbreak.mp3 is not imported: its name holds a line break.\n"), 1)
+      << console;
+
+  // The playlist gives the script the stored bytes of each base name.
+  ASSERT_EQ(test::library_sql(station.server(),
+                              "insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+                              "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"),
+            "");
+  const std::string playlist = http_exchange("GET /playlist.php HTTP/1.0\r\n\r\n");
+  for (const char* field : {"=caf%E9&", "=bad%FF&", "=bad%FE&", "=in&"})
+    EXPECT_NE(playlist.find(field), std::string::npos) << field << "\n" << playlist;
+}
+
 }  // namespace
 }  // namespace zv::testing
