@@ -246,6 +246,24 @@ TEST_F(PlaylistBuilderTest, FolderWithoutSongsTakesNoRankAndLeavesTheLastRanksEm
   EXPECT_EQ(playlist.written, 120);
 }
 
+// The join gives NULL for a folder that was removed: never the songs of no
+// folder (key 0), and no rank.
+TEST_F(PlaylistBuilderTest, RemovedFolderHasNoSongsAndTakesNoRank) {
+  entry(1, 24, 0x80);
+  folder(1, 1);
+  sql("insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 2, " + std::to_string(++dir_order_) + ")");
+  folder(1, 3);
+  songs(1, 1000, 50, 0);
+  songs(3, 3000, 50, 0);
+  songs(0, 9000, 50, 0);  // songs of no folder
+  const Playlist playlist = build(10, 16);
+  for (const Song& song : playlist.songs) EXPECT_NE(song.id / 1000, 9) << song.position;
+  for (int p : {2, 5, 8, 11, 14}) EXPECT_EQ(playlist.songs_at(p), 0) << p;
+  for (int p : {0, 3, 6, 9, 12, 15}) EXPECT_EQ(playlist.ids_at(p).front() / 1000, 1) << p;
+  for (int p : {1, 4, 7, 10, 13}) EXPECT_EQ(playlist.ids_at(p).front() / 1000, 3) << p;
+  EXPECT_EQ(playlist.written, 110);
+}
+
 TEST_F(PlaylistBuilderTest, LongEqualListIsSampledEvenly) {
   entry(1, 24, 0x80);
   for (int f = 1; f <= 3; ++f) folder(1, f, 4);
