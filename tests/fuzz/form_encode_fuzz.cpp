@@ -17,11 +17,15 @@ bool is_safe(char c) {
          std::strchr("-_.!~*'()+%", c) != nullptr;
 }
 
-// Each unit by itself as one, two or three UTF-8-style bytes.
+// Each unit by itself as one, two or three UTF-8-style bytes; a unit that
+// carries a stray byte of a name as that byte.
 std::string unit_bytes(const std::u16string& units) {
   std::string out;
-  for (char16_t u : units) {
-    if (u < 0x80) {
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (zv::is_raw_byte(units.c_str(), i)) {
+      out += static_cast<char>(u & 0xFF);
+    } else if (u < 0x80) {
       out += static_cast<char>(u);
     } else if (u < 0x800) {
       out += static_cast<char>(0xC0 | (u >> 6));

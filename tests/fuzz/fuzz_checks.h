@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/codepage.h"
+
 namespace zv::fuzz {
 
 inline void check(bool holds, const char* property) {
@@ -46,6 +48,19 @@ inline bool is_valid_utf8(const std::string& text) {
     if ((extra == 2 && c < 0x800) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF))) return false;
     if (c >= 0xD800 && c <= 0xDFFF) return false;
     i += extra + 1;
+  }
+  return true;
+}
+
+// Every lone surrogate of `text` carries a stray byte of a name (U+DC80..U+DCFF).
+inline bool lone_surrogates_are_bytes(const std::u16string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF && !is_raw_byte(text.c_str(), i)) {
+      return false;
+    }
   }
   return true;
 }
