@@ -1,9 +1,8 @@
 #include "text/encoding.h"
 #include "text/request.h"
+#include "platform/codepage.h"
 
 #include <gtest/gtest.h>
-
-#include "platform/codepage.h"
 
 #include <optional>
 #include <string>

@@ -1,10 +1,9 @@
 #include "text/request.h"
+#include "platform/codepage.h"
 
 #include "text/encoding.h"
 
 #include <gtest/gtest.h>
-
-#include "platform/codepage.h"
 
 #include <cstring>
 #include <optional>
