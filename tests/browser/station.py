@@ -51,7 +51,7 @@ def wait_for(condition, what, seconds=20):
 
 
 class Station:
-    def __init__(self, tz=None):
+    def __init__(self, tz=None, alsa_config=None):
         self.root = tempfile.mkdtemp(prefix="zv-browser-")
         self.folder = os.path.join(self.root, "station")
         self.server_folder = os.path.join(self.folder, "server")
@@ -61,6 +61,10 @@ class Station:
                     "ZV_WINDOW_DIR": self.windows}
         if tz:
             self.env["TZ"] = tz
+        if alsa_config:
+            self.env["ALSA_CONFIG_PATH"] = os.path.join(self.root, "asound.conf")
+            with open(self.env["ALSA_CONFIG_PATH"], "w") as config:
+                config.write(alsa_config)
         setup = dict(self.env, ODBCSYSINI=_odbc_registration())
         subprocess.run([os.path.join(SOURCE, "station", "setup-station"), self.folder], env=setup, check=True,
                        stdout=subprocess.DEVNULL)
@@ -121,9 +125,10 @@ class StationTest(unittest.TestCase):
     the station's PHP error log must stay empty."""
 
     tz = None
+    alsa_config = None
 
     def setUp(self):
-        self.station = Station(self.tz)
+        self.station = Station(self.tz, self.alsa_config)
         self.addCleanup(self.station.close)
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
@@ -158,3 +163,9 @@ class StationTest(unittest.TestCase):
 
     def wait_for_url(self, part):
         WebDriverWait(self.browser, 20).until(lambda browser: part in browser.current_url)
+
+    def import_folder(self, folder):
+        """Imports through the library page, as an operator's link does."""
+        self.open("library.php?folder=" + folder.replace(" ", "%20"))
+        self.wait_for_url("result=")
+        self.assertIn("Imported", self.text(".outcome"))
