@@ -51,7 +51,7 @@ def wait_for(condition, what, seconds=20):
 
 
 class Station:
-    def __init__(self, tz=None, alsa_config=None):
+    def __init__(self, tz=None, alsa_config=None, own_pages=None):
         self.root = tempfile.mkdtemp(prefix="zv-browser-")
         self.folder = os.path.join(self.root, "station")
         self.server_folder = os.path.join(self.folder, "server")
@@ -65,6 +65,10 @@ class Station:
             self.env["ALSA_CONFIG_PATH"] = os.path.join(self.root, "asound.conf")
             with open(self.env["ALSA_CONFIG_PATH"], "w") as config:
                 config.write(alsa_config)
+        for name, text in (own_pages or {}).items():  # setup-station leaves a www folder alone
+            os.makedirs(os.path.join(self.server_folder, "www"), exist_ok=True)
+            with open(os.path.join(self.server_folder, "www", name), "w") as page:
+                page.write(text)
         setup = dict(self.env, ODBCSYSINI=_odbc_registration())
         subprocess.run([os.path.join(SOURCE, "station", "setup-station"), self.folder], env=setup, check=True,
                        stdout=subprocess.DEVNULL)
@@ -126,9 +130,10 @@ class StationTest(unittest.TestCase):
 
     tz = None
     alsa_config = None
+    own_pages = None
 
     def setUp(self):
-        self.station = Station(self.tz, self.alsa_config)
+        self.station = Station(self.tz, self.alsa_config, self.own_pages)
         self.addCleanup(self.station.close)
         options = webdriver.ChromeOptions()
         options.binary_location = "/usr/bin/chromium"
