@@ -200,6 +200,8 @@ class StationPagesTest : public SoundDevicesThroughServerTest {
     std::stringstream text;
     text << page.rdbuf();
     station_.write_script(name, text.str());
+    fs::copy(fs::path(ZV_SOURCE_DIR) / "station" / "www" / "include", station_.www() / "include",
+             fs::copy_options::overwrite_existing | fs::copy_options::recursive);
   }
 };
 
