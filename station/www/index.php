@@ -1,62 +1,51 @@
 <?php
-// The station's front page: its name, the time, and the way to every page.
+// The station's front page: its name, the time, what is on air once the
+// player publishes it, and the way to every page.
+
+require __DIR__ . '/include/page.inc';
+require __DIR__ . '/include/onair.inc';
 
 // The name shown on every visit; change it to the station's own.
 $station_name = 'Demo Station';
 
-function h($text)
-{
-    return htmlspecialchars($text, ENT_QUOTES, 'UTF-8');
-}
-
-// The interpreter is given no TZ, so without a date.timezone setting PHP
-// would show UTC; take the machine's own zone where it can be read.
-function station_timezone()
-{
-    $configured = ini_get('date.timezone');
-    if ($configured) {
-        return $configured;
-    }
-    $link = @readlink('/etc/localtime');
-    if ($link !== false && ($at = strpos($link, 'zoneinfo/')) !== false) {
-        $zone = substr($link, $at + strlen('zoneinfo/'));
-        if (in_array($zone, timezone_identifiers_list(), true)) {
-            return $zone;
-        }
-    }
-    return 'UTC';
-}
-
-date_default_timezone_set(station_timezone());
 $pages = array(
+    'onair.php' => array('On air', 'The song on air, the next ones and the ones played.'),
     'browse.php' => array('Browse folders', 'Look through the station\'s disks and import music folders.'),
     'library.php' => array('Music library', 'The folders and songs the playlist is made from.'),
+    'schedule.php' => array('Schedule', 'Which folders play at which hour on which days.'),
     'playlist.php' => array('Playlist', 'The coming hour, and sending songs to the player.'),
     'set_guid.php' => array('Sound card', 'Choose the device the player plays on.'),
 );
+$state = onair_state();
+// The page reloads itself while there is an on-air state to keep current.
+page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" content="10">' . "\n");
 ?>
-<!DOCTYPE html>
-<html>
-<head>
-<meta charset="utf-8">
-<title><?php echo h($station_name); ?></title>
-<style>
-body { font-family: sans-serif; margin: 1em 2em; }
-.time { font-size: 120%; }
-dt { margin-top: 0.6em; font-weight: bold; }
-dd { margin-left: 1em; }
-.note, dd { color: #666; }
-</style>
-</head>
-<body>
-<h1><?php echo h($station_name); ?></h1>
-<p class="time" id="time"><?php echo h(date('l j F Y, H:i')); ?>&nbsp;
+<p class="time"><span id="time" data-zone="<?php echo h(date_default_timezone_get()); ?>"><?php
+    echo h(date('l j F Y, H:i:s')); ?></span>&nbsp;
 <span class="note">(<?php echo h(date_default_timezone_get()); ?>)</span></p>
+<script>
+(function () {
+  var clock = document.getElementById('time');
+  var format = new Intl.DateTimeFormat('en-GB', {timeZone: clock.dataset.zone, weekday: 'long', day: 'numeric',
+    month: 'long', year: 'numeric', hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false});
+  function tick() {
+    var parts = {};
+    format.formatToParts(new Date()).forEach(function (part) { parts[part.type] = part.value; });
+    clock.textContent = parts.weekday + ' ' + parts.day + ' ' + parts.month + ' ' + parts.year + ', ' + parts.hour
+      + ':' + parts.minute + ':' + parts.second;
+  }
+  tick();
+  setInterval(tick, 1000);
+})();
+</script>
+<?php if ($state !== null): ?>
+<div id="onair"><?php echo onair_html($state, false); ?></div>
+<?php endif; ?>
 <dl>
 <?php foreach ($pages as $page => $about): ?>
 <dt><a href="<?php echo h($page); ?>"><?php echo h($about[0]); ?></a></dt>
 <dd><?php echo h($about[1]); ?></dd>
 <?php endforeach; ?>
 </dl>
-</body>
-</html>
+<style>.time { font-size: 120%; } dt { margin-top: 0.6em; font-weight: bold; } dd { margin-left: 1em; color: #666; }</style>
+<?php page_bottom(); ?>

@@ -1,145 +1,228 @@
 <?php
-// The music library: its folders with their marks and colours, and a form to
-// import a folder. The import itself is done by the server before this page
-// runs (library.php?add_dir=...&is_ads=..&is_jingle=..); this page only reads.
+// The music library: its folders with their marks and colours, a folder's
+// songs, a search by name, changing a folder's marks and colours, removing a
+// folder from the library, and importing a folder.
+//
+// An import goes in three steps: library.php?folder=... checks the folder
+// (and asks first for a whole disk or a large tree), then
+// library.php?add_dir=...&is_ads=..&is_jingle=.. makes the server import it
+// before this page runs, and this page reads the outcome back and shows it
+// on library.php?result=... , so that reloading never imports again.
 
-function h($text)
+require __DIR__ . '/include/page.inc';
+require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/import.inc';
+
+const CONFIRM_ABOVE_FILES = 1000;
+
+$error = '';
+$db = library_open($error);
+
+function mark_flags($kind)
 {
-    return htmlspecialchars((string)$text, ENT_QUOTES, 'UTF-8');
+    return array('music' => array(0, 0), 'ads' => array(1, 0), 'jingles' => array(0, 1), 'both' => array(1, 1))[$kind];
 }
 
-// Colours are stored with red in the low byte.
-function css_colour($value)
+function kind_of($folder)
 {
-    $value = (int)$value;
-    return sprintf('#%02X%02X%02X', $value & 0xFF, ($value >> 8) & 0xFF, ($value >> 16) & 0xFF);
+    $ads = (int)$folder['is_ads'] === 1;
+    $jingle = (int)$folder['is_jingle'] === 1;
+    return $ads && $jingle ? 'both' : ($ads ? 'ads' : ($jingle ? 'jingles' : 'music'));
 }
 
-// The server names its library file in ODBC_CONNECT (DBQ). The same file is
-// named as Database too, for drivers that take the file from there, since
-// this page does not run in the server's folder.
-function library_connection_string()
+function kind_select($name, $current)
 {
-    $connect = (string)getenv('ODBC_CONNECT');
-    if ($connect === '') {
-        return '';
+    $labels = array('music' => 'music', 'ads' => 'advertising', 'jingles' => 'jingles', 'both' => 'advertising and jingles');
+    $html = '<select name="' . $name . '">';
+    foreach ($labels as $kind => $label) {
+        $html .= '<option value="' . $kind . '"' . ($kind === $current ? ' selected' : '') . '>' . h($label) . '</option>';
     }
-    if (preg_match('/(?:^|;)DBQ=([^;]*)/i', $connect, $match)) {
-        $connect = rtrim($connect, ';') . ';Database=' . $match[1] . ';';
+    return $html . '</select>';
+}
+
+// --- Import: the check before, the outcome after -----------------------------
+
+$import_kind = param('kind');
+$import_kind = in_array($import_kind, array('music', 'ads', 'jingles', 'both'), true) ? $import_kind : null;
+$is_ads = $import_kind !== null ? mark_flags($import_kind)[0] : (param('is_ads') === '1' ? 1 : 0);
+$is_jingle = $import_kind !== null ? mark_flags($import_kind)[1] : (param('is_jingle') === '1' ? 1 : 0);
+$confirm = null;
+$problem = '';
+
+if (isset($_GET['add_dir']) && param('add_dir') === null) {
+    $problem = 'Nothing was imported.';
+} elseif (($added = server_param('add_dir')) !== null) {
+    if ($db !== false) {
+        $known = int_param('known', 0, 999999999);
+        forward_to('library.php?' . query_of(import_outcome($db, $added, $known)));
     }
-    return $connect;
+} elseif (($folder = param('folder')) !== null && trim($folder) !== '') {
+    $folder = trim($folder);
+    $problem = folder_problem($folder);
+    if ($problem === '' && $db !== false) {
+        $known = folder_song_count($db, folder_id($db, stored_folder_name($folder)));
+        $import = array('add_dir' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle, 'known' => $known);
+        $large = !is_root_folder($folder) && count(tree_files($folder, false, CONFIRM_ABOVE_FILES + 1)) > CONFIRM_ABOVE_FILES;
+        if (param('confirmed') !== '1' && (is_root_folder($folder) || $large)) {
+            $confirm = array('url' => 'library.php?' . query_of($import), 'folder' => $folder,
+                'why' => $large ? 'It holds more than ' . CONFIRM_ABOVE_FILES . ' files.' : 'It is the whole disk.');
+        } else {
+            forward_to('library.php?' . query_of($import));
+        }
+    }
 }
 
-// The folder as the server stores it: one separator of this platform between
-// names and one at the end.
-function stored_folder_name($folder)
-{
-    $folder = preg_replace('#[/\\\\]+#', DIRECTORY_SEPARATOR, $folder);
-    return rtrim($folder, DIRECTORY_SEPARATOR) . DIRECTORY_SEPARATOR;
+// --- Changes to a folder ------------------------------------------------------
+
+$action = param('action');
+$id = int_param('id', 1, 2147483647);
+if ($db !== false && $id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'))) {
+    $name = library_value($db, 'select dir_name from song_dir where song_dir_id=' . $id);
+    $change_error = '';
+    if ($name === null) {
+        forward_to('library.php?' . query_of(array('result' => 'gone')));
+    } elseif ($action === 'save') {
+        $flags = mark_flags($import_kind ?: 'music');
+        $colour = stored_colour(param('colour'));
+        $background = stored_colour(param('background'));
+        $sql = 'update song_dir set is_playlist=' . ($flags[0] || $flags[1] ? 0 : 1) . ', is_ads=' . $flags[0]
+            . ', is_jingle=' . $flags[1]
+            . ($colour === null ? '' : ", dir_color='" . $colour . "'")
+            . ($background === null ? '' : ", dir_bgcolor='" . $background . "'") . ' where song_dir_id=' . $id;
+        $done = library_change($db, array($sql), $change_error);
+        forward_to('library.php?' . query_of(array('result' => $done ? 'saved' : 'not_saved', 'path' => $name,
+            'reason' => $change_error)));
+    } else {
+        // The schedule's rows for the folder go with it; the files stay on the disk.
+        $done = library_change($db, array('delete from playlist where song_dir_id=' . $id,
+            'delete from song where song_dir_id=' . $id, 'delete from song_dir where song_dir_id=' . $id), $change_error);
+        forward_to('library.php?' . query_of(array('result' => $done ? 'removed' : 'not_removed', 'path' => $name,
+            'reason' => $change_error)));
+    }
 }
 
-$added = isset($_GET['add_dir']) ? $_GET['add_dir'] : '';
-$is_ads = isset($_GET['is_ads']) && substr($_GET['is_ads'], 0, 1) === '1';
-$is_jingle = isset($_GET['is_jingle']) && substr($_GET['is_jingle'], 0, 1) === '1';
+// --- What the page shows -------------------------------------------------------
+
+$messages = outcome_messages($_GET);
+$result = param('result');
+$path = (string)param('path');
+$reason = (string)param('reason');
+$texts = array(
+    'saved' => array('Saved the marks and colours of ' . $path . '.', false),
+    'not_saved' => array('The marks and colours of ' . $path . ' could not be saved: ' . $reason, true),
+    'removed' => array('Removed ' . $path . ' and its songs from the library; the files are still on the disk.', false),
+    'not_removed' => array($path . ' could not be removed: ' . $reason, true),
+    'gone' => array('That folder is not in the library any more.', true),
+);
+if (isset($texts[$result])) {
+    $messages[] = $texts[$result];
+}
+if ($problem !== '') {
+    $messages[] = array($problem, true);
+}
 
 $folders = array();
-$error = '';
-$connect = library_connection_string();
-$db = $connect === '' ? false : @odbc_connect($connect, '', '');
-if ($db === false) {
-    $error = $connect === '' ? 'The server did not name the library.' : odbc_errormsg();
-} else {
-    $result = @odbc_exec($db,
+$songs = null;
+$songs_title = '';
+$search = trim((string)param('search'));
+$show = int_param('show', 1, 2147483647);
+$removing = $action === 'remove' && $id !== null ? $id : null;
+if ($db !== false) {
+    $rows = library_rows($db,
         'select d.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
         . 'd.dir_color, d.dir_bgcolor, (select count(*) from song s where s.song_dir_id = d.song_dir_id) as songs '
         . 'from song_dir d order by d.dir_order');
-    if ($result === false) {
-        $error = odbc_errormsg($db);
+    if ($rows === false) {
+        $error = 'The music library cannot be read: ' . odbc_errormsg($db);
     } else {
-        while ($row = odbc_fetch_array($result)) {
-            $folders[] = $row;
+        foreach ($rows as $row) {
+            $folders[(int)$row['song_dir_id']] = $row;
         }
-        odbc_free_result($result);
+    }
+    if ($search !== '') {
+        $like = str_replace(array('!', '%', '_'), array('!!', '!%', '!_'), $search);
+        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_name like '
+            . sql_text('%' . $like . '%') . " escape '!' order by song_name limit 500") ?: array();
+        $songs_title = 'Songs whose name holds "' . $search . '"';
+    } elseif ($show !== null && isset($folders[$show])) {
+        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_dir_id='
+            . $show . ' order by song_name') ?: array();
+        $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
     }
     odbc_close($db);
 }
 
-function marks($folder)
-{
-    $marks = array();
-    if ((int)$folder['is_playlist'] === 1) {
-        $marks[] = 'music';
-    }
-    if ((int)$folder['is_ads'] === 1) {
-        $marks[] = 'advertising';
-    }
-    if ((int)$folder['is_jingle'] === 1) {
-        $marks[] = 'jingles';
-    }
-    return implode(', ', $marks);
-}
-?>
-<!DOCTYPE html>
-<html>
-<head>
-<meta charset="utf-8">
-<title>Music library</title>
-<style>
-body { font-family: sans-serif; margin: 1em 2em; }
-table { border-collapse: collapse; }
-th, td { padding: 3px 12px 3px 4px; text-align: left; }
-th { border-bottom: 1px solid #999; }
-.number { text-align: right; }
-.error { color: #B00; }
-.note { color: #666; }
-</style>
-</head>
-<body>
-<p><a href="index.php">Station</a> | <a href="browse.php">Browse folders</a></p>
-<h1>Music library</h1>
-<?php if ($added !== '' && $error === ''):
-    $found = false;
-    foreach ($folders as $folder) {
-        $found = $found || $folder['dir_name'] === stored_folder_name($added);
-    }
-    if ($found): ?>
-<p id="imported">Imported <?php echo h($added); ?> as <?php
-    echo h(implode(' and ', array_filter(array($is_ads ? 'advertising' : '', $is_jingle ? 'jingles' : '')))
-        ?: 'music'); ?>.</p>
-<?php else: ?>
-<p id="imported" class="error">Nothing was imported: <?php echo h($added); ?> holds no .mp3 or .wav files
-that the server could read.</p>
-<?php endif; endif; ?>
-<form method="get" action="library.php">
+page_top('Music library');
+foreach ($messages as $message): ?>
+<p class="<?php echo $message[1] ? 'error' : 'done'; ?> outcome"><?php echo h($message[0]); ?></p>
+<?php endforeach; ?>
+<?php if ($confirm !== null): ?>
+<div id="confirm">
+<p>Import <?php echo h($confirm['folder']); ?> and everything below it? <?php echo h($confirm['why']); ?></p>
+<p><a id="confirm-import" href="<?php echo h($confirm['url']); ?>">Yes, import it</a> |
+<a href="library.php">No</a></p>
+</div>
+<?php endif; ?>
+<?php if ($removing !== null && isset($folders[$removing])): ?>
+<div id="confirm">
+<p>Remove <?php echo h($folders[$removing]['dir_name']); ?> and its <?php echo (int)$folders[$removing]['songs']; ?>
+songs from the library, and the folder from the schedule? The files stay on the disk.</p>
+<p><a id="confirm-remove" href="library.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $removing,
+    'confirmed' => '1'))); ?>">Yes, remove it</a> | <a href="library.php">No</a></p>
+</div>
+<?php endif; ?>
+<form method="get" action="library.php" id="import-form">
 <p>
-<input type="text" name="add_dir" size="60" placeholder="/srv/music/Ads" value="">
-<label><input type="checkbox" name="is_ads" value="1"> advertising</label>
-<label><input type="checkbox" name="is_jingle" value="1"> jingles</label>
+<input type="text" name="folder" size="60" placeholder="/srv/music/Ads" value="">
+<?php echo kind_select('kind', 'music'); ?>
 <input type="submit" value="Import">
 </p>
 <p class="note">The folder and all its sub-folders are searched for .mp3 and .wav files.
 Importing a folder again adds its new files and sets its marks anew.</p>
 </form>
+<form method="get" action="library.php" id="search-form">
+<p><input type="text" name="search" size="30" value="<?php echo h($search); ?>">
+<input type="submit" value="Search songs"></p>
+</form>
 <?php if ($error !== ''): ?>
-<p class="error">The music library cannot be read: <?php echo h($error); ?></p>
+<p class="error"><?php echo h($error); ?></p>
 <?php elseif (count($folders) === 0): ?>
 <p class="note">The library has no folders yet.</p>
 <?php else: ?>
-<table>
+<table id="folders">
 <tr><th class="number">Order</th><th>Folder</th><th>Marks</th><th class="number">Songs</th>
-<th class="number">Play count</th><th>Colours</th></tr>
-<?php foreach ($folders as $folder): ?>
+<th class="number">Play count</th><th>Colours</th><th></th></tr>
+<?php foreach ($folders as $folder_id => $folder): ?>
 <tr class="folder" style="color: <?php echo css_colour($folder['dir_color']); ?>; background: <?php
     echo css_colour($folder['dir_bgcolor']); ?>">
 <td class="number"><?php echo h($folder['dir_order']); ?></td>
-<td class="name"><?php echo h($folder['dir_name']); ?></td>
-<td class="marks"><?php echo h(marks($folder)); ?></td>
+<td class="name"><a href="library.php?show=<?php echo $folder_id; ?>"><?php echo h($folder['dir_name']); ?></a></td>
+<td class="marks"><?php echo h(folder_marks($folder)); ?></td>
 <td class="number"><?php echo h($folder['songs']); ?></td>
 <td class="number"><?php echo h($folder['play_count']); ?></td>
-<td><?php echo css_colour($folder['dir_color']) . ' on ' . css_colour($folder['dir_bgcolor']); ?></td>
+<td><form method="get" action="library.php" class="inline">
+<input type="hidden" name="action" value="save"><input type="hidden" name="id" value="<?php echo $folder_id; ?>">
+<?php echo kind_select('kind', kind_of($folder)); ?>
+<input type="color" name="colour" value="<?php echo strtolower(css_colour($folder['dir_color'])); ?>" title="Text colour">
+<input type="color" name="background" value="<?php echo strtolower(css_colour($folder['dir_bgcolor'])); ?>" title="Background">
+<input type="submit" value="Save"></form></td>
+<td><a href="library.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $folder_id))); ?>">Remove</a></td>
 </tr>
 <?php endforeach; ?>
 </table>
 <?php endif; ?>
-</body>
-</html>
+<?php if ($songs !== null): ?>
+<h2 id="songs-title"><?php echo h($songs_title); ?></h2>
+<?php if (!$songs): ?>
+<p class="note">No songs.</p>
+<?php else: ?>
+<table id="songs">
+<tr><th>Song</th><th>File</th><th class="number">Play count</th></tr>
+<?php foreach ($songs as $song): ?>
+<tr><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php echo h($song['song_name']); ?></td>
+<td class="number"><?php echo h($song['play_count']); ?></td></tr>
+<?php endforeach; ?>
+</table>
+<?php endif; ?>
+<?php endif; ?>
+<?php page_bottom(); ?>

@@ -1,14 +1,15 @@
 <?php
 // The coming hour: the server hands this page 16 positions of candidate songs
 // (file[p][], fileid[p][]) with each position's folder colours (dir_color[p],
-// dir_bgcolor[p]). The operator ticks songs (playlist.php?pick[]=id...), checks
-// the choice and sends it: playlist.php?item0=id&item1=id... makes the server
-// hand the songs to the player before this page runs.
+// dir_bgcolor[p]). Ticked songs go to send.php, which shows them and sends
+// them with playlist.php?item0=id&item1=id...: the server hands the songs to
+// the player before this page runs, and this page then forwards to the
+// outcome on send.php, so that reloading never sends again. Any other query
+// would make the server send the player an empty list, so no link here has one.
 
-function h($text)
-{
-    return htmlspecialchars((string)$text, ENT_QUOTES, 'UTF-8');
-}
+require __DIR__ . '/include/page.inc';
+require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/schedule.inc';
 
 // The server writes the colours as "#rrggbb"; anything else is not used.
 function colour($value)
@@ -16,19 +17,57 @@ function colour($value)
     return is_string($value) && preg_match('/^#[0-9A-Fa-f]{6}$/', $value) ? $value : '';
 }
 
-$names = isset($_POST['file']) && is_array($_POST['file']) ? $_POST['file'] : array();
-$ids = isset($_POST['fileid']) && is_array($_POST['fileid']) ? $_POST['fileid'] : array();
-$colours = isset($_POST['dir_color']) && is_array($_POST['dir_color']) ? $_POST['dir_color'] : array();
-$backgrounds = isset($_POST['dir_bgcolor']) && is_array($_POST['dir_bgcolor']) ? $_POST['dir_bgcolor'] : array();
+function posted($field)
+{
+    return isset($_POST[$field]) && is_array($_POST[$field]) ? $_POST[$field] : array();
+}
+
+$names = posted('file');
+$ids = posted('fileid');
+$colours = posted('dir_color');
+$backgrounds = posted('dir_bgcolor');
+
+$error = '';
+$db = library_open($error);
+
+// The songs of a hand-off, as the server read them.
+$items = array();
+for ($i = 0; $i < 500; $i++) {
+    $value = server_param('item' . $i);
+    if ($value !== null) {
+        $items[] = $value;
+    }
+}
+if ($items) {
+    $known = array();
+    foreach ($items as $value) {
+        if (preg_match('/^[0-9]{1,9}$/', $value)) {
+            $known[] = (int)$value;
+        }
+    }
+    $songs = $db === false ? array() : songs_by_id($db, $known);
+    // With the player running the server builds no playlist; an empty one is
+    // told apart by the schedule.
+    $handed_off = count($names) === 0 && $db !== false && coming_playlist_has_songs($db);
+    $outcome = array('song' => array_keys($songs));
+    if (count($names) > 0) {
+        $outcome['player'] = 'off';
+    } elseif (!$handed_off) {
+        $outcome['player'] = 'unknown';
+    } else {
+        $outcome['sent'] = 1;
+    }
+    if (count($songs) < count($items)) {
+        $outcome['unknown'] = count($items) - count($songs);
+    }
+    forward_to('send.php?' . query_of($outcome));
+}
 
 // Positions in order, each with its songs as id => name.
-$positions = array();
-foreach (range(0, 15) as $p) {
-    $positions[$p] = array();
-}
+$positions = array_fill(0, 16, array());
 foreach ($names as $p => $list) {
     $list_ids = isset($ids[$p]) && is_array($ids[$p]) ? array_values($ids[$p]) : array();
-    if (!is_array($list)) {
+    if (!is_array($list) || !isset($positions[$p])) {
         continue;
     }
     foreach (array_values($list) as $i => $name) {
@@ -37,76 +76,38 @@ foreach ($names as $p => $list) {
         }
     }
 }
-ksort($positions);
 
-function song_name($positions, $id)
-{
-    foreach ($positions as $songs) {
-        if (isset($songs[$id])) {
-            return $songs[$id];
-        }
-    }
-    return 'song ' . $id;
-}
-
-// The songs that were sent (item0, item1, ...), and the songs ticked for sending.
-$sent = array();
-for ($i = 0; $i < 500 && isset($_GET['item' . $i]); $i++) {
-    $sent[] = (string)$_GET['item' . $i];
-}
-$picked = array();
-if (isset($_GET['pick']) && is_array($_GET['pick'])) {
-    foreach ($_GET['pick'] as $id) {
-        if (ctype_digit((string)$id) && count($picked) < 500) {
-            $picked[] = (int)$id;
-        }
+// Each position's folder: the folder of its first song.
+$first_songs = array();
+foreach ($positions as $p => $songs) {
+    if ($songs) {
+        $first_songs[$p] = array_keys($songs)[0];
     }
 }
-$send_query = array();
-foreach ($picked as $i => $id) {
-    $send_query['item' . $i] = $id;
+$folder_of = array();
+$entry = null;
+if ($db !== false) {
+    $found = songs_by_id($db, array_values($first_songs));
+    foreach ($first_songs as $p => $id) {
+        $folder_of[$p] = isset($found[$id]) ? (string)$found[$id]['dir_name'] : '';
+    }
+    $entry = coming_entry($db);
 }
+$hour = sprintf('%02d:00', coming_hour());
+
+page_top('Playlist of the coming hour');
 ?>
-<!DOCTYPE html>
-<html>
-<head>
-<meta charset="utf-8">
-<title>Playlist of the coming hour</title>
-<style>
-body { font-family: sans-serif; margin: 1em 2em; }
-.position { margin: 0 0 10px 0; padding: 4px 8px; border: 1px solid #999; }
-.position h2 { font-size: 1em; margin: 0 0 3px 0; }
-.position ul { list-style: none; margin: 0; padding: 0; columns: 2; }
-.error { color: #B00; }
-.note { color: #666; }
-</style>
-</head>
-<body>
-<p><a href="index.php">Station</a> | <a href="library.php">Music library</a></p>
-<h1>Playlist of the coming hour</h1>
-<?php if (count($sent) > 0): ?>
-<?php if (count($names) > 0): ?>
-<p id="not-sent" class="error">The player is not running: nothing was sent.</p>
-<?php else: ?>
-<p id="sent">Sent <?php echo count($sent); ?> song<?php echo count($sent) === 1 ? '' : 's'; ?> to the player.</p>
+<p id="hour">For <?php echo h($hour); ?> to <?php echo h(sprintf('%02d:00', (coming_hour() + 1) % 24)); ?>
+<?php if ($entry !== null): ?>, from the schedule entry for <?php echo h(hour_text($entry['play_time'])); ?>
+on <?php echo h(days_text($entry['week_days'])); ?> (<a href="schedule.php">schedule</a>)<?php endif; ?>.</p>
+<?php if ($error !== ''): ?>
+<p class="error"><?php echo h($error); ?></p>
 <?php endif; ?>
-<?php elseif (count($picked) > 0): ?>
-<div id="picked">
-<p>Send these songs to the player, in this order?</p>
-<ol>
-<?php foreach ($picked as $id): ?>
-<li><?php echo h(song_name($positions, $id)); ?></li>
-<?php endforeach; ?>
-</ol>
-<p><a id="send" href="playlist.php?<?php echo h(http_build_query($send_query)); ?>">Send to the player</a>
-| <a href="playlist.php">Start again</a></p>
-</div>
-<?php endif; ?>
-<?php if (count($names) === 0 && count($sent) === 0): ?>
+<?php if (count($names) === 0): ?>
 <p class="note">No songs for the coming hour: the schedule has no enabled entry with folders for it,
 or its folders have no songs.</p>
-<?php elseif (count($names) > 0): ?>
-<form method="get" action="playlist.php">
+<?php else: ?>
+<form method="get" action="send.php">
 <?php foreach ($positions as $p => $songs): ?>
 <?php
     $style = '';
@@ -122,16 +123,23 @@ or its folders have no songs.</p>
 <?php if (count($songs) === 0): ?>
 <p class="note">No songs.</p>
 <?php else: ?>
+<p class="source">From <span class="folder"><?php echo h(isset($folder_of[$p]) ? $folder_of[$p] : ''); ?></span>
+for <?php echo h($hour); ?></p>
 <ul>
 <?php foreach ($songs as $id => $name): ?>
-<li><label><input type="checkbox" name="pick[]" value="<?php echo (int)$id; ?>"> <?php echo h($name); ?></label></li>
+<li><label><input type="checkbox" name="song[]" value="<?php echo (int)$id; ?>"> <?php echo h($name); ?></label></li>
 <?php endforeach; ?>
 </ul>
 <?php endif; ?>
 </div>
 <?php endforeach; ?>
-<p><input type="submit" value="Choose the ticked songs"></p>
+<p><input type="submit" id="choose" value="Choose the ticked songs"></p>
 </form>
 <?php endif; ?>
-</body>
-</html>
+<style>
+.position { margin: 0 0 10px 0; padding: 4px 8px; border: 1px solid #999; }
+.position h2 { font-size: 1em; margin: 0 0 3px 0; }
+.position .source { margin: 0 0 3px 0; font-size: 90%; }
+.position ul { list-style: none; margin: 0; padding: 0; columns: 2; }
+</style>
+<?php page_bottom(); ?>

@@ -4,12 +4,10 @@
 // digits), desc[i] and drvname[i]; a slot without a device has a GUID of 32
 // zeros. Choosing a device stores it in sound_device.txt in the server folder
 // for the player to read: the GUID, the device name and the description, one
-// a line.
+// a line ("", "default" and "System default" for the system's default
+// device; a missing file means the same).
 
-function h($text)
-{
-    return htmlspecialchars($text, ENT_QUOTES, 'UTF-8');
-}
+require __DIR__ . '/include/page.inc';
 
 function slot_text($field, $i)
 {
@@ -37,65 +35,63 @@ for ($i = 0; $i < 20; $i++) {
     );
 }
 
-$choice_file = __DIR__ . '/../sound_device.txt';
+$default = array('guid' => '', 'name' => 'default', 'desc' => 'System default');
+$choice_file = server_folder() . '/sound_device.txt';
+
+// Written beside the final name and moved into place, so the player never
+// reads half a choice.
+function store_choice($file, $device)
+{
+    $text = $device['guid'] . "\n" . $device['name'] . "\n" . $device['desc'] . "\n";
+    $partial = $file . '.partial';
+    return @file_put_contents($partial, $text) === strlen($text) && @rename($partial, $file);
+}
+
 $message = '';
-if (isset($_GET['choose'])) {
-    $hex = (string)$_GET['choose'];
-    if (!isset($devices[$hex])) {
+$choice = param('choose');
+if ($choice !== null) {
+    $device = $choice === 'default' ? $default : (isset($devices[$choice]) ? $devices[$choice] : null);
+    if ($device === null) {
         $message = 'That device is not present any more; nothing was changed.';
     } else {
-        $d = $devices[$hex];
-        $text = $d['guid'] . "\n" . $d['name'] . "\n" . $d['desc'] . "\n";
-        $message = file_put_contents($choice_file, $text) === strlen($text)
-            ? 'Chosen: ' . $d['desc'] . '. The choice is stored in sound_device.txt for the player.'
-            : 'The choice could not be stored in ' . $choice_file . '.';
+        forward_to('set_guid.php?' . query_of(array('chosen' => store_choice($choice_file, $device) ? 'yes' : 'no',
+            'desc' => $device['desc'])));
     }
+}
+if (param('chosen') === 'yes') {
+    $message = 'Chosen: ' . param('desc') . '. The player plays on it from its next song.';
+} elseif (param('chosen') === 'no') {
+    $message = 'The choice could not be stored in ' . $choice_file . '.';
 }
 $current = is_file($choice_file) ? file($choice_file, FILE_IGNORE_NEW_LINES) : array();
 $current_guid = isset($current[0]) ? $current[0] : '';
-$current_present = false;
+$current_present = $current_guid === '';
 foreach ($devices as $d) {
     $current_present = $current_present || $d['guid'] === $current_guid;
 }
+$rows = array('default' => $default) + $devices;
+page_top('Sound card of the player');
 ?>
-<!DOCTYPE html>
-<html>
-<head>
-<meta charset="utf-8">
-<title>Sound card</title>
-<style>
-body { font-family: sans-serif; margin: 1em 2em; }
-table { border-collapse: collapse; }
-th, td { padding: 2px 12px 2px 0; text-align: left; }
-.current { font-weight: bold; }
-.note { color: #666; }
-code { font-size: 90%; }
-</style>
-</head>
-<body>
-<p><a href="index.php">Station</a></p>
-<h1>Sound card of the player</h1>
+<style>.current { font-weight: bold; } code { font-size: 90%; }</style>
 <?php if ($message !== ''): ?>
-<p><?php echo h($message); ?></p>
+<p id="message"><?php echo h($message); ?></p>
 <?php endif; ?>
-<?php if (!$devices): ?>
-<p class="note">No sound output device was found.</p>
-<?php else: ?>
-<table>
+<table id="devices">
 <tr><th>Device</th><th>Name</th><th>GUID</th><th></th></tr>
-<?php foreach ($devices as $hex => $d): ?>
+<?php foreach ($rows as $key => $d): ?>
 <?php $is_current = $d['guid'] === $current_guid; ?>
 <tr<?php echo $is_current ? ' class="current"' : ''; ?>>
 <td><?php echo h($d['desc']); ?></td>
 <td><code><?php echo h($d['name']); ?></code></td>
 <td><code><?php echo h($d['guid']); ?></code></td>
-<td><?php echo $is_current ? 'in use' : '<a href="set_guid.php?choose=' . h($hex) . '">Choose</a>'; ?></td>
+<td><?php echo $is_current ? 'in use' : '<a href="set_guid.php?' . h(query_of(array('choose' => $key))) . '">Choose</a>'; ?></td>
 </tr>
 <?php endforeach; ?>
 </table>
+<?php if (!$devices): ?>
+<p class="note">No sound output device besides the system's default was found.</p>
 <?php endif; ?>
-<?php if ($current_guid !== '' && !$current_present): ?>
+<?php if (!$current_present): ?>
 <p class="note">The stored choice <code><?php echo h($current_guid); ?></code> is not among the present devices.</p>
 <?php endif; ?>
-</body>
-</html>
+<?php page_bottom(); ?>

@@ -74,6 +74,7 @@ TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {
   Station station;
   ASSERT_TRUE(test::make_library(station.server()));
   fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www/library.php", station.www() / "library.php");
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station.www() / "include", fs::copy_options::recursive);
   test::library_sql(station.server(),
                     "insert into song_dir (dir_order, is_playlist, is_ads, is_jingle, dir_name, play_count, dir_color, "
                     "dir_bgcolor) values (1, 0, 1, 0, '/srv/Rock & Roll/', 2, '16711680', '42495');"

@@ -158,6 +158,7 @@ TEST_F(PlaylistThroughServer, OnlyTheTopLevelPlaylistPageGetsAPlaylist) {
 TEST_F(PlaylistThroughServer, StationPageShowsPositionsAndSendsTheChoice) {
   fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www/playlist.php", station_.www() / "playlist.php",
                 fs::copy_options::overwrite_existing);
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include", fs::copy_options::recursive);
   start_server();
   std::string page = get("/playlist.php");
   EXPECT_EQ(count_of(page, "<div class=\"position\""), 16) << page;

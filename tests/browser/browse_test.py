@@ -1,0 +1,27 @@
+"""The folder browser and the pages' answers to odd requests."""
+
+from station import StationTest
+
+
+class BrowseTest(StationTest):
+    def test_a_folder_of_1500_files_shows_every_file(self):
+        folder = self.station.make_songs("Big", ["song %04d.mp3" % i for i in range(1500)])
+        self.open("browse.php")
+        self.find("input[name=open]").send_keys(folder)
+        self.find("input[type=submit]").click()
+        self.find("#entries")
+        self.assertEqual(len(self.find_all("#entries tr.file")), 1500)
+        self.assertIn("song 1499.mp3", self.find_all("#entries tr.file")[-1].text)
+        self.assertIn("Big/", self.text("h2"))
+
+    def test_a_missing_folder_and_listed_parameters_get_plain_messages(self):
+        missing = self.station.music + "/Gone Away"
+        self.open("browse.php?dir=" + missing.replace(" ", "%20"))
+        self.assertEqual(self.text("#problem"), "The folder " + missing + "/ does not exist.")
+        self.assertEqual(self.find_all("#import"), [], "no import link for a folder that is not there")
+
+        self.open("library.php?add_dir[]=x")
+        self.assertIn('"add_dir" was given as a list', self.text(".odd-input"))
+        self.open("browse.php?dir[]=x")
+        self.assertIn('"dir" was given as a list', self.text(".odd-input"))
+        self.assertNotIn("Fatal", self.browser.page_source)
