@@ -223,10 +223,10 @@ TEST_F(StationPagesTest, BrowseShowsFoldersFilesAndImportLinks) {
   EXPECT_EQ(reply.find("a.mp3"), std::string::npos) << "only the folder itself is listed";
   EXPECT_EQ(reply.find("http-equiv"), std::string::npos);
 
-  // A folder typed into the form arrives with "+" for its spaces; the page asks again.
-  const std::string typed = get("/browse.php?dir=" + query_value(folder) + "Rock+%26+Roll");
-  EXPECT_NE(typed.find("url=browse.php?dir=" + query_value(folder + "Rock & Roll") + "\""), std::string::npos)
-      << typed;
+  // A folder typed into the form arrives as "open" with "+" for its spaces; the
+  // page forwards it as the server's "dir", with %20.
+  const std::string typed = get("/browse.php?open=" + query_value(folder) + "Rock+%26+Roll");
+  EXPECT_EQ(forward_target(typed), "browse.php?dir=" + query_value(folder + "Rock & Roll")) << typed;
 }
 
 TEST_F(StationPagesTest, ChoosingADeviceStoresItForThePlayer) {
@@ -238,8 +238,9 @@ TEST_F(StationPagesTest, ChoosingADeviceStoresItForThePlayer) {
   EXPECT_NE(page.find("Speakers &amp; Headphones - Front"), std::string::npos) << page;
   EXPECT_NE(page.find(std::string("set_guid.php?choose=") + SPEAKERS_GUID), std::string::npos) << page;
 
-  const std::string chosen = get(std::string("/set_guid.php?choose=") + SPEAKERS_GUID);
-  EXPECT_NE(chosen.find("in use"), std::string::npos) << chosen;
+  const std::string choosing = get(std::string("/set_guid.php?choose=") + SPEAKERS_GUID);
+  const std::string chosen = get("/" + forward_target(choosing));
+  EXPECT_NE(chosen.find("in use"), std::string::npos) << choosing << chosen;
   std::ifstream stored(station_.server() / "sound_device.txt");
   std::stringstream text;
   text << stored.rdbuf();

@@ -163,17 +163,19 @@ TEST_F(PlaylistThroughServer, StationPageShowsPositionsAndSendsTheChoice) {
   std::string page = get("/playlist.php");
   EXPECT_EQ(count_of(page, "<div class=\"position\""), 16) << page;
   EXPECT_NE(page.find("id=\"position0\" style=\"color: #ff0000; background: #FF0000;\""), std::string::npos) << page;
-  EXPECT_NE(page.find("<input type=\"checkbox\" name=\"pick[]\" value=\"1\"> Song 1</label>"), std::string::npos);
+  EXPECT_NE(page.find("<input type=\"checkbox\" name=\"song[]\" value=\"1\"> Song 1</label>"), std::string::npos);
 
-  page = get("/playlist.php?pick%5B%5D=12&pick%5B%5D=15");
-  EXPECT_NE(page.find("href=\"playlist.php?item0=12&amp;item1=15\""), std::string::npos) << page;
+  EXPECT_NE(page.find("action=\"send.php\""), std::string::npos) << "the pick step is not a hand-off";
+
+  // The send forwards to its outcome, so that a reload sends nothing again.
   page = get("/playlist.php?item0=12&item1=15");
-  EXPECT_NE(page.find("The player is not running: nothing was sent."), std::string::npos) << page;
+  EXPECT_TRUE(forward_target(page).starts_with("send.php?player=off")) << page;
 
   PlayerWindowTool player(station_.root.path() / "player.txt");
   ASSERT_TRUE(player.wait_until_open()) << player.output();
   page = get("/playlist.php?item0=12&item1=15");
-  EXPECT_NE(page.find("Sent 2 songs to the player."), std::string::npos) << page;
+  EXPECT_TRUE(forward_target(page).starts_with("send.php?")) << page;
+  EXPECT_EQ(forward_target(page).find("player=off"), std::string::npos) << page;
   EXPECT_EQ(count_of(player.output(), "dwData=1001"), 2) << player.output();
 }
 

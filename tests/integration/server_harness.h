@@ -85,4 +85,8 @@ bool enter_private_network();
 // Number of times `needle` occurs in `text`.
 int count_of(const std::string& text, const std::string& needle);
 
+// Where a station page that made a change forwards to (its refresh target,
+// "page.php?query"), or "" when the page does not forward.
+std::string forward_target(const std::string& page);
+
 }  // namespace zv::testing

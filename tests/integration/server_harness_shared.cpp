@@ -42,4 +42,13 @@ int count_of(const std::string& text, const std::string& needle) {
   return n;
 }
 
+std::string forward_target(const std::string& page) {
+  const std::string marker = "http-equiv=\"refresh\" content=\"0; url=";
+  const auto at = page.find(marker);
+  if (at == std::string::npos) return "";
+  std::string url = page.substr(at + marker.size(), page.find('"', at + marker.size()) - at - marker.size());
+  for (auto amp = url.find("&amp;"); amp != std::string::npos; amp = url.find("&amp;", amp + 1)) url.erase(amp + 1, 4);
+  return url;
+}
+
 }  // namespace zv::testing
