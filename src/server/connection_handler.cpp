@@ -159,6 +159,7 @@ void socket_accept_mt(void* argument) {
     serve(connection, buffer.get());
     buffer.reset();
     std::printf("\n---> End of connection %d\n", handle_number(s));
+    connection.linger();
   }  // the connection closes here, which ends the response for the client
   std::printf("\n---> Exit socket_accept_mt\n");
   close_mutex(mutex);
