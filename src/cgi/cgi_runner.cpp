@@ -57,10 +57,15 @@ int run_cgi(CgiJob& job) {
 }
 
 void wait_for_cgi(CgiProcess& cgi, std::uint32_t milliseconds) {
-  if (cgi.child.process != NO_OS_HANDLE && !wait_process(cgi.child, after(cgi.started, milliseconds)))
-    terminate_process(cgi.child);
+  if (cgi.child.process != NO_OS_HANDLE) {
+    wait_process(cgi.child, after(cgi.started, milliseconds));
+    // What the script started in the background would otherwise live on,
+    // writing to the client's connection.
+    end_process_tree(cgi.child);
+  }
   close_handle(cgi.child.process);
   close_handle(cgi.child.thread);
+  close_handle(cgi.child.job);
   close_handle(cgi.stdin_read);
   close_handle(cgi.stdin_write);
 }

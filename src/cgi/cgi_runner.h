@@ -36,7 +36,8 @@ struct CgiJob {
 // 1 when the child runs.
 int run_cgi(CgiJob& job);
 // Waits until `milliseconds` after the child's start, ends it if it still
-// runs, reaps it and closes every handle of the job.
+// runs and, in any case, every process it started; reaps it and closes every
+// handle of the job.
 void wait_for_cgi(CgiProcess& process, std::uint32_t milliseconds);
 
 }  // namespace zv

@@ -1,5 +1,6 @@
 #include "net/tcp_socket.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -43,8 +44,7 @@ void TcpSocket::create(SocketHandle existing) {
 int TcpSocket::bind(const char* address, std::uint16_t port) {
   if (handle_ == 0) return 0;
   const std::uint32_t where = socket_inet_addr(address ? address : DEFAULT_ADDRESS);
-  const std::uint16_t port_network = static_cast<std::uint16_t>((port >> 8) | (port << 8));
-  const int result = socket_bind(handle_, where, port_network);
+  const int result = socket_bind(handle_, where, socket_port_network(port));
   if (result == 0) return 0;
   if (result == SOCKET_FAILURE) return socket_last_error();
   return WSA_CONNECTION_ABORTED;
@@ -77,6 +77,21 @@ int TcpSocket::send(const char* data, int length) {
 int TcpSocket::receive(char* buffer, int size) {
   if (handle_ == 0 || !buffer || size == 0) return 0;
   return socket_recv(handle_, buffer, size);
+}
+
+void TcpSocket::linger() {
+  if (handle_ == 0 || socket_shutdown_send(handle_) != 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
+  char discarded[16384];
+  for (int total = 0; total < LINGER_BYTES;) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    if (socket_wait_readable(handle_, static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)) <= 0)
+      return;
+    const int received = socket_recv(handle_, discarded, static_cast<int>(sizeof discarded));
+    if (received <= 0) return;  // the peer has closed, or the connection is gone
+    total += received;
+  }
 }
 
 const char* TcpSocket::error_text() { return socket_error_text(socket_last_error()); }

@@ -7,6 +7,9 @@
 
 namespace zv {
 
+inline constexpr long LINGER_MILLISECONDS = 2000;
+inline constexpr int LINGER_BYTES = 1 << 20;
+
 class TcpSocket {
  public:
   explicit TcpSocket(SocketHandle existing = 0);
@@ -21,6 +24,11 @@ class TcpSocket {
   int accept(SocketHandle& accepted);
   int send(const char* data, int length);
   int receive(char* buffer, int size);
+  // Ends the sending side, then reads and discards what the peer still sends
+  // until it closes, for at most LINGER_MILLISECONDS and LINGER_BYTES. Closing
+  // with unread bytes waiting would reset the connection and cut short the
+  // reply the peer has not read yet.
+  void linger();
   SocketHandle handle() const { return handle_; }
 
   // Text of the calling thread's last socket error.

@@ -15,11 +15,14 @@ inline constexpr OsHandle NO_OS_HANDLE = -1;
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-// PROCESS_INFORMATION. Elsewhere `process` is a descriptor that becomes
-// readable when the child ends, and `thread` stays NO_OS_HANDLE.
+// PROCESS_INFORMATION, and what holds everything the child starts: a job
+// object that ends them all when closed (Windows). Elsewhere `process` is a
+// descriptor that becomes readable when the child ends, the child leads a
+// process group of its own, and `thread` and `job` stay NO_OS_HANDLE.
 struct ChildProcess {
   OsHandle process = NO_OS_HANDLE;
   OsHandle thread = NO_OS_HANDLE;
+  OsHandle job = NO_OS_HANDLE;
   std::uint32_t process_id = 0;
   std::uint32_t thread_id = 0;
 };
@@ -43,12 +46,12 @@ bool create_process(const char16_t* application, const char16_t* environment, Os
 int write_pipe(OsHandle write_end, const char* data, std::uint32_t count, Deadline deadline);
 
 // WaitForSingleObject(process, until `deadline`): true once the child has
-// ended. An ended child is reaped, so it never lingers.
+// ended.
 bool wait_process(const ChildProcess& child, Deadline deadline);
 
-// TerminateProcess of a child that has not ended; also ends what it started
-// itself, where the platform can tell. Waits until it has ended.
-void terminate_process(const ChildProcess& child);
+// Ends the child if it still runs, and every process it started, whether or
+// not it has ended itself; waits until the child has ended and reaps it.
+void end_process_tree(const ChildProcess& child);
 
 // CloseHandle; does nothing for NO_OS_HANDLE. Resets `handle`.
 void close_handle(OsHandle& handle);

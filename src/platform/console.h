@@ -3,9 +3,9 @@
 
 namespace zv {
 
-// Makes the console fit for narration before anything is printed: line-buffered
-// standard output, no death by SIGPIPE, children reaped (POSIX); UTF-8 output
-// (Windows).
+// Makes the console fit for narration before anything is printed: closed
+// standard descriptors opened on /dev/null, line-buffered standard output, no
+// death by SIGPIPE, children reaped (POSIX); UTF-8 output (Windows).
 void console_setup();
 void set_console_title(const char16_t* title);  // SetConsoleTitleW
 

@@ -18,13 +18,15 @@ inline constexpr int WSA_CONNECTION_ABORTED = 10053;
 
 int socket_startup();  // WSAStartup(1.1): 0 or an error code
 SocketHandle socket_create();  // IPv4 TCP; INVALID_SOCKET_HANDLE on failure
-std::uint32_t socket_inet_addr(const char* dotted);  // network order, INADDR_NONE when invalid
+std::uint32_t socket_inet_addr(const char* dotted);
+std::uint16_t socket_port_network(std::uint16_t port);  // htons  // network order, INADDR_NONE when invalid
 int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port);  // network order; 0 or SOCKET_FAILURE
 int socket_listen(SocketHandle s, int backlog);  // 0 or SOCKET_FAILURE
 SocketHandle socket_accept(SocketHandle s);  // INVALID_SOCKET_HANDLE on failure
 int socket_send(SocketHandle s, const char* data, int length);  // bytes or SOCKET_FAILURE
 int socket_recv(SocketHandle s, char* buffer, int size);  // bytes, 0 at peer close, or SOCKET_FAILURE
 int socket_shutdown_both(SocketHandle s);
+int socket_shutdown_send(SocketHandle s);  // shutdown(SD_SEND)
 int socket_close(SocketHandle s);
 // select() on one socket: > 0 when it is ready, 0 on timeout, SOCKET_FAILURE on error.
 int socket_wait_readable(SocketHandle s, long seconds, long microseconds);

@@ -29,7 +29,8 @@ enum class SendResult { answered, timed_out, failed };
 WindowHandle find_window(const char16_t* title);
 
 // SendMessageTimeoutW(window, WM_COPYDATA, sender, &COPYDATASTRUCT{dw_data,
-// cb_data, data}, SMTO_NORMAL, timeout_ms, &answer). `data` may be null.
+// cb_data, data}, SMTO_ABORTIFHUNG, timeout_ms, &answer): a window that has
+// stopped taking messages is not waited for. `data` may be null.
 // `answer` is set only when the result is `answered`.
 SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_t dw_data,
                           std::uint32_t cb_data, const void* data, std::uint32_t timeout_ms,

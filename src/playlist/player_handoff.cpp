@@ -1,5 +1,6 @@
 #include "playlist/player_handoff.h"
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -56,19 +57,25 @@ int hand_off_items(const char* prefix, const char* query) {
   if (!player) return 0;
   const WindowHandle console = find_window(CONSOLE_TITLE);
   if (!console) return 0;
+  // A player that leaves one message unanswered gets no more of this
+  // hand-off, so however many items there are it holds the server once.
+  bool answering = true;
   const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
-    send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS);
+    answering = send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS) ==
+                SendResult::answered;
+    if (!answering) std::printf("\n---> The player did not answer: nothing more is sent to it\n");
   };
-  for (int i = 0; i < MAX_HANDOFF_ITEMS; ++i) {
+  for (int i = 0; i < MAX_HANDOFF_ITEMS && answering; ++i) {
     const std::string key = prefix + std::to_string(i);
     const auto value = query_param(key.c_str(), query);
     if (!value || !is_song_id(*value)) continue;
     const auto path = song_path(*value);
     if (!path) continue;
     if (i == 0) send(COPYDATA_LIST_BEGIN, 1, nullptr);
-    send(COPYDATA_LIST_ITEM, static_cast<std::uint32_t>((path->size() + 1) * sizeof(char16_t)), path->c_str());
+    if (answering)
+      send(COPYDATA_LIST_ITEM, static_cast<std::uint32_t>((path->size() + 1) * sizeof(char16_t)), path->c_str());
   }
-  send(COPYDATA_LIST_END, 1, nullptr);
+  if (answering) send(COPYDATA_LIST_END, 1, nullptr);
   return 1;
 }
 

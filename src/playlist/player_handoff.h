@@ -15,8 +15,9 @@ inline constexpr std::uint64_t COPYDATA_LIST_BEGIN = 1003;  // no data, cbData 1
 inline constexpr std::uint64_t COPYDATA_LIST_ITEM = 1001;   // the song's path, UTF-16 with its NUL
 inline constexpr std::uint64_t COPYDATA_LIST_END = 1002;    // no data, cbData 1
 
-// How long one message waits for the player's answer; a message left
-// unanswered counts as sent, so a hung player cannot hold the server.
+// How long one message waits for the player's answer. A message left
+// unanswered counts as sent, and nothing more goes to that player in the same
+// hand-off, so a hung player holds the server for this long at most.
 inline constexpr std::uint32_t PLAYER_ANSWER_TIMEOUT_MS = 5000;
 
 // 1 when both the player window and the server's console window were found

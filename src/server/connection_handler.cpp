@@ -9,6 +9,7 @@
 #include "platform/named_mutex.h"
 #include "playlist/player_handoff.h"
 #include "playlist/playlist_builder.h"
+#include "server/request_origin.h"
 #include "server/script_path.h"
 #include "text/encoding.h"
 #include "text/request.h"
@@ -125,11 +126,28 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   wait_for_cgi(process, CGI_WAIT_MILLISECONDS);  // the deadline the body write keeps too
 }
 
+// Whether the request may run its script. A request that another site
+// caused, or that names no script, gets the 404 text, and nothing is
+// gathered or run for it; the console says why.
+bool may_run(const TcpSocket& connection, const char* request, int length, const std::optional<std::u16string>& path) {
+  if (const char* reason = foreign_request_reason(request, length)) {
+    std::printf("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
+    return false;
+  }
+  if (!is_php_path(path) || has_parent_segment(path->c_str())) return false;  // nothing outside www runs
+  if (!script_exists(*path)) {
+    const auto name = wide_to_utf8(path->c_str(), -1);
+    std::printf("\n---> No script www/%s\n", name ? name->c_str() : "");
+    return false;
+  }
+  return true;
+}
+
 void serve(TcpSocket& connection, char* buffer) {
   bool data_arrived = false;
   const int request_length = receive_request(connection, buffer, data_arrived);
   const auto path = request_path(buffer, request_length);
-  const bool php = is_php_path(path) && !has_parent_segment(path->c_str());  // nothing outside www runs
+  const bool php = may_run(connection, buffer, request_length, path);
   const auto query = php ? query_text(buffer, request_length) : std::nullopt;
   // The reply header replaces the request in the buffer.
   std::strcpy(buffer, php ? HEADER_200 : HEADER_404);
@@ -159,6 +177,7 @@ void socket_accept_mt(void* argument) {
     serve(connection, buffer.get());
     buffer.reset();
     std::printf("\n---> End of connection %d\n", handle_number(s));
+    connection.linger();
   }  // the connection closes here, which ends the response for the client
   std::printf("\n---> Exit socket_accept_mt\n");
   close_mutex(mutex);

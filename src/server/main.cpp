@@ -9,8 +9,8 @@ int main() {
   zv::console_setup();
   zv::create_named_mutex(zv::CONNECTION_MUTEX_NAME);  // kept open for the life of the process
   zv::set_console_title(zv::CONSOLE_TITLE);
-  zv::run_thread_and_wait(zv::socket_listen_mt, nullptr);
+  const bool ran = zv::run_thread_and_wait(zv::socket_listen_mt, nullptr);
   std::printf("Hello World!\n");
   // The listener only returns when it could not listen: that is a failure.
-  return zv::listener_failed() ? 1 : 0;
+  return !ran || zv::listener_failed() ? 1 : 0;
 }

@@ -1,5 +1,8 @@
 #include "server/script_path.h"
 
+#include "platform/file_access.h"
+#include "platform/path_style.h"
+
 namespace zv {
 
 bool has_parent_segment(const char16_t* path) {
@@ -12,6 +15,13 @@ bool has_parent_segment(const char16_t* path) {
       segment = at + 1;
     }
   }
+}
+
+bool script_exists(const std::u16string& path) {
+  std::u16string file = u"www";
+  file += FOLDER_SEPARATOR;
+  file += path;
+  return is_readable_file(file.c_str());
 }
 
 }  // namespace zv

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <signal.h>
@@ -65,11 +66,32 @@ std::set<std::string> fill_folder(const fs::path& folder) {
   return encoded;
 }
 
-bool process_exists(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH); }
+// A process that has ended but waits to be reaped by whoever adopted it
+// counts as gone.
+bool process_exists(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const auto close = text.rfind(") ");
+  return pid > 0 && close != std::string::npos && text[close + 2] != 'Z';
+}
+
+// Waits a little for a process that has just been ended to be gone.
+bool process_gone(int pid) {
+  for (int i = 0; i < 200 && process_exists(pid); ++i) std::this_thread::sleep_for(10ms);
+  return !process_exists(pid);
+}
+
+// Every "pid N" the script wrote, in order.
+std::vector<int> pids_in(const std::string& reply) {
+  std::vector<int> pids;
+  for (auto at = reply.find("pid "); at != std::string::npos; at = reply.find("pid ", at + 4))
+    pids.push_back(std::stoi(reply.substr(at + 4)));
+  return pids;
+}
 
 int pid_in(const std::string& reply) {
-  const auto at = reply.find("pid ");
-  return at == std::string::npos ? -1 : std::stoi(reply.substr(at + 4));
+  const auto pids = pids_in(reply);
+  return pids.empty() ? -1 : pids.front();
 }
 
 std::string environment_report(const std::vector<std::string>& entries) {
@@ -204,6 +226,41 @@ TEST(CgiPaths, ParentSegmentsGetThe404AndRunNothing) {
   install_script(station, "ran.php", "..x.php");
   EXPECT_EQ(get("..x.php").substr(0, HEADER_200.size()), HEADER_200);
   EXPECT_TRUE(fs::exists(station.www() / "ran"));
+}
+
+// A script that ended in time leaves nothing running behind it, neither a
+// process it opened nor one it sent to the background.
+TEST(CgiProcesses, WhatAScriptStartedEndsWithItsConnection) {
+  Station station;
+  station.link_php_cgi();
+  install_script(station, "background.php", "background.php");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const std::string reply = get("background.php");  // not held open by the processes left behind
+  const std::vector<int> pids = pids_in(reply);
+  ASSERT_EQ(pids.size(), 2u) << reply;
+  EXPECT_TRUE(server.wait_for_console(END_OF_CONNECTION)) << server.console();
+  for (const int pid : pids) EXPECT_TRUE(process_gone(pid)) << pid;
+}
+
+// The request's last bytes come after the server has taken the request; they
+// are still unread when the page is done, and must not cut the page short.
+TEST(CgiOutput, APageAsLargeAsTwoMebibytesArrivesWholeAfterARequestInTwoWrites) {
+  Station station;
+  station.link_php_cgi();
+  install_script(station, "two_mib.php", "two_mib.php");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const int fd = connect_to_server();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(send_all(fd, "GET /two_mib.php HTTP/1.0\r\n"));
+  std::this_thread::sleep_for(1ms);
+  send_all(fd, "Accept: */*\r\n\r\n");
+  const std::string reply = read_until_closed(fd, REPLY_TIMEOUT);
+  ::close(fd);
+  EXPECT_EQ(body_of(reply).size(), 2u << 20) << reply.size() << " bytes in all";
 }
 
 // The two tests below take the full 30 s each; they run in parallel with the rest.

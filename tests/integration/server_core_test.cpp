@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,11 +47,17 @@ std::vector<std::string> accepted_sockets(const std::string& console) {
 
 bool still_running(ServerProcess& server) { return !server.wait_exit(std::chrono::milliseconds(0)).has_value(); }
 
-// A server in an empty working folder: ".php" requests get their header and
-// "Error CreateProcess", since there is no interpreter beside it.
+// A server whose working folder holds a few scripts but no interpreter
+// beside it: requests for them get their header and "Error CreateProcess".
 class ServerCoreTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(server_.wait_until_listening()) << server_.console(); }
+  void SetUp() override {
+    for (const char* script : {"test.php", "sub/test.php", "quick.php", "big.php", "after.php"}) {
+      std::filesystem::create_directories((dir_.path() / "www" / script).parent_path());
+      std::ofstream(dir_.path() / "www" / script) << "";
+    }
+    ASSERT_TRUE(server_.wait_until_listening()) << server_.console();
+  }
 
   // Sends `request`, reads the reply, and waits until the server has finished
   // the connection (the `served`th one).
@@ -99,7 +107,7 @@ TEST_F(ServerCoreTest, EverythingElseGetsThe404Text) {
 }
 
 TEST_F(ServerCoreTest, HttpVersionsMethodsCaseAndLineEndsAreNotChecked) {
-  for (const std::string request : {"get /test.php HTTP/1.1\r\nHost: x\r\n\r\n", "GET /test.php\n", "GET /test.php?a=b",
+  for (const std::string request : {"get /test.php HTTP/1.1\r\nHost: localhost\r\n\r\n", "GET /test.php\n", "GET /test.php?a=b",
                                     "GET /sub/test.php?x=1 HTTP/1.0\r\n\r\n"}) {
     EXPECT_EQ(exchange(request), HEADER_200) << request;
   }

@@ -142,21 +142,20 @@ bool wait_process(const ChildProcess& child, Deadline deadline) {
   for (;;) {
     pollfd ended{fd_of(child.process), POLLIN, 0};
     const int ready = ::poll(&ended, 1, milliseconds_until(deadline));
-    if (ready > 0) {
-      reap(child);
-      return true;
-    }
+    if (ready > 0) return true;
     if (ready == 0) return false;
     if (errno != EINTR) return false;
   }
 }
 
-void terminate_process(const ChildProcess& child) {
-  if (child.process == NO_OS_HANDLE || wait_process(child, std::chrono::steady_clock::now())) return;
-  // The group still exists while its leader is unreaped, so the id is still ours.
+void end_process_tree(const ChildProcess& child) {
+  if (child.process == NO_OS_HANDLE) return;
+  // The child is not reaped yet, so its id cannot have gone to another
+  // process: the group is still the one it leads, with whatever it started.
   if (::kill(-static_cast<pid_t>(child.process_id), SIGKILL) != 0)
     ::syscall(SYS_pidfd_send_signal, fd_of(child.process), SIGKILL, nullptr, 0);
   wait_process(child, Deadline::max());
+  reap(child);
 }
 
 void close_handle(OsHandle& handle) {

@@ -87,6 +87,8 @@ SocketHandle socket_create() {
 
 std::uint32_t socket_inet_addr(const char* dotted) { return ::inet_addr(dotted); }
 
+std::uint16_t socket_port_network(std::uint16_t port) { return htons(port); }
+
 int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port) {
   sockaddr_in where{};
   where.sin_family = AF_INET;
@@ -128,6 +130,8 @@ int socket_recv(SocketHandle s, char* buffer, int size) {
 }
 
 int socket_shutdown_both(SocketHandle s) { return ::shutdown(fd(s), SHUT_RDWR) == 0 ? 0 : fail(); }
+
+int socket_shutdown_send(SocketHandle s) { return ::shutdown(fd(s), SHUT_WR) == 0 ? 0 : fail(); }
 
 int socket_close(SocketHandle s) { return ::close(fd(s)) == 0 ? 0 : fail(); }
 

@@ -15,6 +15,13 @@ bool begin_thread(ThreadRoutine routine, void* argument) {
   }
 }
 
-void run_thread_and_wait(ThreadRoutine routine, void* argument) { std::thread(routine, argument).join(); }
+bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
+  try {
+    std::thread(routine, argument).join();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
 
 }  // namespace zv

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -375,10 +376,16 @@ void destroy_window(WindowHandle window) {
 void open_console_window(const char16_t* title) {
   const WindowHandle window = create_window(title, [](const CopyData&) -> std::int64_t { return 0; });
   if (!window) return;
-  std::thread([window] {
-    while (pump_window_messages(window, 60000)) {
-    }
-  }).detach();
+  // Without a thread of its own the window is not served: it is closed, and
+  // the server goes on without one, as when no window could be opened.
+  try {
+    std::thread([window] {
+      while (pump_window_messages(window, 60000)) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    destroy_window(window);
+  }
 }
 
 }  // namespace zv

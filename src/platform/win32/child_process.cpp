@@ -56,17 +56,39 @@ bool create_pipe(OsHandle& read_end, OsHandle& write_end) {
   // Only the server writes into the pipe, and it must never block past its
   // deadline: the write end stays in the server and does not wait when full.
   DWORD no_wait = PIPE_READMODE_BYTE | PIPE_NOWAIT;
-  SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0);
-  SetNamedPipeHandleState(writer, &no_wait, nullptr, nullptr);
+  if (!SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0) ||
+      !SetNamedPipeHandleState(writer, &no_wait, nullptr, nullptr)) {
+    CloseHandle(reader);
+    CloseHandle(writer);
+    return false;
+  }
   read_end = reinterpret_cast<OsHandle>(reader);
   write_end = reinterpret_cast<OsHandle>(writer);
   return true;
+}
+
+// A job that ends every process in it once its last handle is closed.
+HANDLE create_kill_on_close_job() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
 }
 
 bool create_process(const char16_t* application, const char16_t* environment, OsHandle standard_input,
                     SocketHandle output, ChildProcess& child) {
   HANDLE inherited[2] = {native(standard_input), reinterpret_cast<HANDLE>(output)};
   InheritedHandles only(inherited);
+  // Without the list the child would inherit every inheritable handle of the
+  // server, the sockets of other connections among them.
+  if (!only.list()) return false;
+  HANDLE job = create_kill_on_close_job();
+  if (!job) return false;
 
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
@@ -75,13 +97,25 @@ bool create_process(const char16_t* application, const char16_t* environment, Os
   startup.StartupInfo.hStdOutput = inherited[1];
   startup.StartupInfo.hStdError = inherited[1];
   startup.lpAttributeList = only.list();
-  DWORD flags = CREATE_UNICODE_ENVIRONMENT | (only.list() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  // Suspended until it is in the job, so that nothing it starts escapes it.
+  const DWORD flags = CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED;
 
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   PROCESS_INFORMATION started{};
   if (!CreateProcessW(reinterpret_cast<const wchar_t*>(application), nullptr, &inheritable, &inheritable, TRUE, flags,
-                      const_cast<char16_t*>(environment), nullptr, &startup.StartupInfo, &started))
+                      const_cast<char16_t*>(environment), nullptr, &startup.StartupInfo, &started)) {
+    CloseHandle(job);
     return false;
+  }
+  if (!AssignProcessToJobObject(job, started.hProcess) || ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+    TerminateProcess(started.hProcess, 1);
+    WaitForSingleObject(started.hProcess, INFINITE);
+    CloseHandle(started.hProcess);
+    CloseHandle(started.hThread);
+    CloseHandle(job);
+    return false;
+  }
+  child.job = reinterpret_cast<OsHandle>(job);
   child.process = reinterpret_cast<OsHandle>(started.hProcess);
   child.thread = reinterpret_cast<OsHandle>(started.hThread);
   child.process_id = started.dwProcessId;
@@ -109,9 +143,9 @@ bool wait_process(const ChildProcess& child, Deadline deadline) {
   return WaitForSingleObject(native(child.process), milliseconds_until(deadline)) == WAIT_OBJECT_0;
 }
 
-void terminate_process(const ChildProcess& child) {
+void end_process_tree(const ChildProcess& child) {
   if (child.process == NO_OS_HANDLE) return;
-  TerminateProcess(native(child.process), 1);
+  TerminateJobObject(native(child.job), 1);
   WaitForSingleObject(native(child.process), INFINITE);
 }
 

@@ -43,6 +43,8 @@ SocketHandle socket_create() {
 
 std::uint32_t socket_inet_addr(const char* dotted) { return inet_addr(dotted); }
 
+std::uint16_t socket_port_network(std::uint16_t port) { return htons(port); }
+
 int socket_bind(SocketHandle s, std::uint32_t address, std::uint16_t port) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -69,6 +71,8 @@ int socket_send(SocketHandle s, const char* data, int length) {
 int socket_recv(SocketHandle s, char* buffer, int size) { return kept(recv(native(s), buffer, size, 0), SOCKET_ERROR); }
 
 int socket_shutdown_both(SocketHandle s) { return kept(shutdown(native(s), SD_BOTH), SOCKET_ERROR); }
+
+int socket_shutdown_send(SocketHandle s) { return kept(shutdown(native(s), SD_SEND), SOCKET_ERROR); }
 
 int socket_close(SocketHandle s) { return kept(closesocket(native(s)), SOCKET_ERROR); }
 

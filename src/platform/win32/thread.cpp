@@ -23,15 +23,16 @@ bool begin_thread(ThreadRoutine routine, void* argument) {
   return _beginthread(routine, 0, argument) != static_cast<std::uintptr_t>(-1);
 }
 
-void run_thread_and_wait(ThreadRoutine routine, void* argument) {
+bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
   // _beginthreadex rather than _beginthread: the handle of a thread started
   // with _beginthread is closed when the thread ends, so a thread that ends at
   // once (the listener that cannot bind) would leave a stale handle to wait on.
   WaitedThread start{routine, argument};
   auto handle = _beginthreadex(nullptr, 0, run_waited, &start, 0, nullptr);
-  if (handle == 0) return;
+  if (handle == 0) return false;
   WaitForSingleObject(reinterpret_cast<HANDLE>(handle), INFINITE);
   CloseHandle(reinterpret_cast<HANDLE>(handle));
+  return true;
 }
 
 }  // namespace zv

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace zv {
@@ -50,7 +51,7 @@ SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_
   DWORD_PTR result = 0;
   SetLastError(ERROR_SUCCESS);
   if (!SendMessageTimeoutW(native(window), WM_COPYDATA, static_cast<WPARAM>(sender), reinterpret_cast<LPARAM>(&copy),
-                           SMTO_NORMAL, timeout_ms, &result))
+                           SMTO_ABORTIFHUNG, timeout_ms, &result))
     return GetLastError() == ERROR_TIMEOUT ? SendResult::timed_out : SendResult::failed;
   if (answer) *answer = static_cast<std::int64_t>(result);
   return SendResult::answered;
@@ -89,12 +90,16 @@ void open_console_window(const char16_t* title) {
   // or a console that is not a window) a hidden window takes the title, so
   // the player can still tell who is speaking.
   if (GetConsoleWindow()) return;
-  std::thread([title = std::u16string(title)] {
-    const WindowHandle window = create_window(title.c_str(), [](const CopyData&) -> std::int64_t { return 0; });
-    if (!window) return;
-    while (pump_window_messages(window, 60000)) {
-    }
-  }).detach();
+  try {
+    std::thread([title = std::u16string(title)] {
+      const WindowHandle window = create_window(title.c_str(), [](const CopyData&) -> std::int64_t { return 0; });
+      if (!window) return;
+      while (pump_window_messages(window, 60000)) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread for the window: the server goes on without one.
+  }
 }
 
 }  // namespace zv
