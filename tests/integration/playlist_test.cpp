@@ -48,6 +48,7 @@ class PlayerWindowTool {
     text << in.rdbuf();
     return text.str();
   }
+  pid_t pid() const { return pid_; }
   bool wait_until_open() const {
     for (int i = 0; i < 500; ++i) {
       if (output().find("Window \"Zentavio Player\" open\n") != std::string::npos) return true;
@@ -177,6 +178,60 @@ TEST_F(PlaylistThroughServer, StationPageShowsPositionsAndSendsTheChoice) {
   EXPECT_TRUE(forward_target(page).starts_with("send.php?")) << page;
   EXPECT_EQ(forward_target(page).find("player=off"), std::string::npos) << page;
   EXPECT_EQ(count_of(player.output(), "dwData=1001"), 2) << player.output();
+}
+
+// Requests that another site caused, and paths that name no script, get the
+// 404 text: nothing is imported, nothing reaches the player, and the console
+// says why. The station's own pages and local programs are served.
+TEST_F(PlaylistThroughServer, OnlyTheStationsOwnPagesDriveTheServer) {
+  PlayerWindowTool player(station_.root.path() / "player.txt");
+  ASSERT_TRUE(player.wait_until_open()) << player.output();
+  const fs::path ads = station_.root.path() / "Ads";
+  fs::create_directories(ads);
+  std::ofstream(ads / "a.mp3") << "sound";
+  start_server();
+
+  const std::string query = "?add_dir=" + ads.string() + "&is_ads=1&item0=12";
+  for (const std::string line : {"Host: attacker.example:8080", "Sec-Fetch-Site: cross-site", "Sec-Fetch-Site: same-site",
+                                 "Origin: http://127.0.0.1:9000", "Referer: http://attacker.example/ads.html"}) {
+    const std::string reply = http_exchange("GET /playlist.php" + query + " HTTP/1.0\r\n" + line + "\r\n\r\n");
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 404 Not Found\n")) << line << "\n" << reply;
+  }
+  EXPECT_TRUE(http_exchange("GET /nothere.php" + query + " HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 404 Not Found\n"));
+  EXPECT_TRUE(server_->wait_for_console("\n---> Refused connection ", 10s, 5)) << server_->console();
+  EXPECT_TRUE(server_->wait_for_console("\n---> No script www/nothere.php\n")) << server_->console();
+  for (const char* reason : {"the Host line names another server", "the browser says another site sent it",
+                             "the Origin line names another site", "the Referer line names another site"}) {
+    EXPECT_NE(server_->console().find(reason), std::string::npos) << reason;
+  }
+  EXPECT_EQ(test::library_sql(station_.server(), "select count(*) from song;"), "300\n");
+  EXPECT_EQ(count_of(player.output(), "dwData="), 0) << player.output();
+
+  const std::string own = http_exchange("GET /playlist.php?item0=12 HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n"
+                                        "Sec-Fetch-Site: same-origin\r\nReferer: http://127.0.0.1:8080/send.php\r\n\r\n");
+  EXPECT_TRUE(own.starts_with("HTTP/1.0 200 OK\n")) << own;
+  EXPECT_TRUE(http_exchange("GET /playlist.php?item0=15 HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 200 OK\n"));
+  EXPECT_EQ(count_of(player.output(), "dwData=1001"), 2) << player.output();
+}
+
+// A player that stops answering holds the hand-off for one message only, and
+// the next request is served.
+TEST_F(PlaylistThroughServer, AHungPlayerGetsNothingAfterItsFirstUnansweredMessage) {
+  PlayerWindowTool player(station_.root.path() / "player.txt");
+  ASSERT_TRUE(player.wait_until_open()) << player.output();
+  start_server();
+  ASSERT_EQ(::kill(player.pid(), SIGSTOP), 0);
+
+  std::string target = "/playlist.php?item0=1";
+  for (int i = 1; i < 10; ++i) target += "&item" + std::to_string(i) + "=" + std::to_string(i + 1);
+  const auto start = std::chrono::steady_clock::now();
+  get(target);
+  const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  RecordProperty("hand_off_ms", static_cast<int>(held.count()));
+  EXPECT_EQ(count_of(server_->console(), "\n---> The player did not answer: nothing more is sent to it\n"), 1)
+      << server_->console();
+  get("/playlist.php");
+  ::kill(player.pid(), SIGCONT);
 }
 
 }  // namespace

@@ -360,5 +360,15 @@ TEST(ServerCoreWithPhp, AConnectionThatWaitsTooLongIsClosedWithoutAWord) {
   EXPECT_EQ(count_of(console, "\n---> Exit socket_accept_mt\n"), 2);
 }
 
+// Started with standard input closed, the server still listens: the
+// listening socket never takes descriptor 0.
+TEST(ServerStartUp, ListensWithStandardInputClosed) {
+  TempDir dir;
+  ServerProcess server(dir.path(), std::nullopt, false);
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  EXPECT_EQ(http_exchange("GET /x.php HTTP/1.0\r\n\r\n"), HEADER_404);
+  EXPECT_EQ(server.console().find("Socket operation on non-socket"), std::string::npos) << server.console();
+}
+
 }  // namespace
 }  // namespace zv::testing

@@ -35,7 +35,8 @@ void Station::link_php_cgi() const {
   fs::create_symlink("/usr/bin/php-cgi", root.path() / "php" / "php-cgi.exe");
 }
 
-ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
+ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment,
+                             bool with_standard_input) {
   console_file_ = console_dir_.path() / "console.txt";
   std::vector<char*> env;
   if (environment) {
@@ -49,8 +50,11 @@ ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vec
     const int out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out, 1);
     ::dup2(out, 2);
-    const int null = ::open("/dev/null", O_RDONLY);
-    ::dup2(null, 0);
+    if (with_standard_input) {
+      ::dup2(::open("/dev/null", O_RDONLY), 0);
+    } else {
+      ::close(0);
+    }
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
     char* argv[] = {const_cast<char*>(ZV_SERVER_BINARY), nullptr};
     ::execve(ZV_SERVER_BINARY, argv, environment ? env.data() : environ);
