@@ -35,7 +35,9 @@ void Station::link_php_cgi() const {
   fs::create_symlink("/usr/bin/php-cgi", root.path() / "php" / "php-cgi.exe");
 }
 
-ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
+ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment,
+                             const char* program) {
+  if (!program) program = ZV_SERVER_BINARY;
   console_file_ = console_dir_.path() / "console.txt";
   std::vector<char*> env;
   if (environment) {
@@ -52,8 +54,8 @@ ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vec
     const int null = ::open("/dev/null", O_RDONLY);
     ::dup2(null, 0);
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    char* argv[] = {const_cast<char*>(ZV_SERVER_BINARY), nullptr};
-    ::execve(ZV_SERVER_BINARY, argv, environment ? env.data() : environ);
+    char* argv[] = {const_cast<char*>(program), nullptr};
+    ::execve(program, argv, environment ? env.data() : environ);
     ::_exit(127);
   }
 }

@@ -43,9 +43,11 @@ class ServerProcess {
  public:
   // Starts the server in `working_dir`. `environment` replaces the server's
   // whole environment when given ("NAME=value" entries); otherwise the
-  // test's own environment is passed on.
+  // test's own environment is passed on. `program` runs instead of the
+  // server when given (another program of the station, such as the player).
   explicit ServerProcess(const std::filesystem::path& working_dir,
-                         std::optional<std::vector<std::string>> environment = std::nullopt);
+                         std::optional<std::vector<std::string>> environment = std::nullopt,
+                         const char* program = nullptr);
   ~ServerProcess();  // kills the server and reaps it
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
