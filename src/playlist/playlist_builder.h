@@ -7,6 +7,10 @@
 
 namespace zv {
 
+// The playlist of the coming hour as the station's pages and its player get it.
+inline constexpr std::uint32_t HOUR_SONGS_PER_POSITION = 10;
+inline constexpr std::uint32_t HOUR_POSITION_COUNT = 16;
+
 // Appends to `body` `songs_per_position` songs (file[p][], fileid[p][]) for
 // each of `position_count` positions, the folders of the hour's schedule entry
 // taking the positions in turn, and the colours of each position

@@ -364,7 +364,7 @@ TEST(ServerCoreWithPhp, AConnectionThatWaitsTooLongIsClosedWithoutAWord) {
 // listening socket never takes descriptor 0.
 TEST(ServerStartUp, ListensWithStandardInputClosed) {
   TempDir dir;
-  ServerProcess server(dir.path(), std::nullopt, false);
+  ServerProcess server(dir.path(), std::nullopt, nullptr, false);
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
   EXPECT_EQ(http_exchange("GET /x.php HTTP/1.0\r\n\r\n"), HEADER_404);
   EXPECT_EQ(server.console().find("Socket operation on non-socket"), std::string::npos) << server.console();

@@ -36,7 +36,8 @@ void Station::link_php_cgi() const {
 }
 
 ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment,
-                             bool with_standard_input) {
+                             const char* program, bool with_standard_input) {
+  if (!program) program = ZV_SERVER_BINARY;
   console_file_ = console_dir_.path() / "console.txt";
   std::vector<char*> env;
   if (environment) {
@@ -56,8 +57,8 @@ ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vec
       ::close(0);
     }
     if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    char* argv[] = {const_cast<char*>(ZV_SERVER_BINARY), nullptr};
-    ::execve(ZV_SERVER_BINARY, argv, environment ? env.data() : environ);
+    char* argv[] = {const_cast<char*>(program), nullptr};
+    ::execve(program, argv, environment ? env.data() : environ);
     ::_exit(127);
   }
 }

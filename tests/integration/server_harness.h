@@ -43,11 +43,13 @@ class ServerProcess {
  public:
   // Starts the server in `working_dir`. `environment` replaces the server's
   // whole environment when given ("NAME=value" entries); otherwise the
-  // test's own environment is passed on. Its standard input is /dev/null, or
-  // closed when `with_standard_input` is false.
+  // test's own environment is passed on. `program` runs instead of the
+  // server when given (another program of the station, such as the player).
+  // Its standard input is /dev/null, or closed when `with_standard_input` is
+  // false.
   explicit ServerProcess(const std::filesystem::path& working_dir,
                          std::optional<std::vector<std::string>> environment = std::nullopt,
-                         bool with_standard_input = true);
+                         const char* program = nullptr, bool with_standard_input = true);
   ~ServerProcess();  // kills the server and reaps it
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;

@@ -59,7 +59,8 @@ void Station::link_php_cgi() const {
                 fs::copy_options::overwrite_existing);
 }
 
-ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment) {
+ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vector<std::string>> environment,
+                             const char* program, bool /*with_standard_input*/) {
   console_file_ = console_dir_.path() / "console.txt";
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE console = CreateFileW(console_file_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -78,7 +79,7 @@ ServerProcess::ServerProcess(const fs::path& working_dir, std::optional<std::vec
   startup.hStdOutput = console;
   startup.hStdError = console;
   PROCESS_INFORMATION started{};
-  const std::wstring server = (executable_folder() / "zv-php-server.exe").wstring();
+  const std::wstring server = program ? fs::path(program).wstring() : (executable_folder() / "zv-php-server.exe").wstring();
   if (CreateProcessW(server.c_str(), nullptr, nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                      environment ? block.data() : nullptr, working_dir.c_str(), &startup, &started)) {
     pid_ = static_cast<int>(started.dwProcessId);

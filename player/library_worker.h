@@ -1,0 +1,47 @@
+#pragma once
+// The player's work on the library, on a thread of its own so that playback
+// and the window never wait for it: play counts, and the coming hour's songs.
+// The player's own ODBC connection is used from this thread only.
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "play_counts.h"
+#include "queued_song.h"
+
+namespace zv::player {
+
+class LibraryWorker {
+ public:
+  explicit LibraryWorker(const std::filesystem::path& pending_file);
+  ~LibraryWorker();  // finishes the step at hand; what is not counted stays in the pending file
+  LibraryWorker(const LibraryWorker&) = delete;
+  LibraryWorker& operator=(const LibraryWorker&) = delete;
+
+  void count(Play play);
+  // Asks for the coming hour's songs, avoiding `recent` song ids.
+  void request_songs(std::set<std::int32_t> recent, std::int64_t now);
+  // The songs asked for, once they are there (possibly none).
+  std::optional<std::vector<QueuedSong>> take_songs();
+
+ private:
+  void run();
+  void count_pending(std::unique_lock<std::mutex>& hold);
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  PendingPlays pending_;
+  bool unreachable_ = false;  // the last attempt could not reach the library
+  std::optional<std::pair<std::set<std::int32_t>, std::int64_t>> song_request_;
+  std::optional<std::vector<QueuedSong>> songs_;
+  std::thread thread_;
+};
+
+}  // namespace zv::player

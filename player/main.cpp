@@ -1,0 +1,68 @@
+// station-player [--default-device ALSA_NAME]
+//
+// Runs in the station's server folder beside the server: opens the window
+// "Zentavio Player" that the server hands songs to, plays them through
+// libmpv on the device chosen in sound_device.txt, goes on with the coming
+// hour's schedule when nothing was handed off, counts every song played to
+// its end in base2.mdb and publishes what is on air in onair.json.
+// --default-device names the ALSA device played on when the station chose
+// the system's default (for example "null" on a machine without a sound card).
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/stop_request.h"
+#include "platform/window_messages.h"
+#include "playlist/player_handoff.h"
+#include "sound_device_choice.h"
+#include "station_player.h"
+#include "text/encoding.h"
+
+namespace {
+
+// The song's path from its UTF-16 text, up to the first NUL.
+std::string message_text(const zv::CopyData& message) {
+  if (!message.data) return {};
+  std::u16string text(message.cb_data / sizeof(char16_t), u'\0');
+  std::memcpy(text.data(), message.data, text.size() * sizeof(char16_t));
+  text.resize(std::char_traits<char16_t>::length(text.c_str()));
+  return zv::wide_to_utf8(text.c_str(), -1).value_or(std::string());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zv::console_setup();
+  std::string system_default = zv::player::SYSTEM_DEFAULT_DEVICE;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--default-device") == 0 && i + 1 < argc && argv[i + 1][0] != 0) {
+      system_default = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: station-player [--default-device ALSA_NAME]\n");
+      return 2;
+    }
+  }
+  zv::catch_stop_requests();
+
+  zv::player::StationPlayer player(std::filesystem::current_path(), system_default);
+  if (!player.ready()) {
+    std::printf("Station player: the playback engine (libmpv) cannot be started\n");
+    return 1;
+  }
+  const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {
+    player.receive({message.dw_data, message_text(message)});
+    return std::int64_t{1};
+  });
+  if (!window) {
+    std::printf("Station player: the window \"Zentavio Player\" is held by another program; ending\n");
+    return 1;
+  }
+  std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());
+  while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
+  zv::destroy_window(window);
+  std::printf("Station player: stopped\n");
+  return 0;
+}

@@ -1,0 +1,96 @@
+#include "onair_file.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace zv::player {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `at`, 0 when there is none.
+std::size_t utf8_sequence(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                     : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+  }
+  if (length == 3 && ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) >= 0xA0))) return 0;
+  if (length == 4 && ((lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) >= 0x90))) return 0;
+  return length;
+}
+
+// A JSON string; a byte of a file name that is not UTF-8 shows as U+FFFD.
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = utf8_sequence(text, i);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out.append(text, i, length);
+    }
+    i += length;
+  }
+  return out + "\"";
+}
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  return text;
+}
+
+std::string song_fields(const QueuedSong& song) {
+  return "\"id\":" + (song.id ? std::to_string(*song.id) : std::string("null")) + ",\"path\":" + quoted(song.path) +
+         ",\"name\":" + quoted(song_file_name(song.path)) + ",\"source\":" + quoted(source_name(song.source));
+}
+
+}  // namespace
+
+std::string onair_json(const OnAir& state) {
+  std::string json = "{\"updated\":" + std::to_string(state.updated) + ",\"device\":" + quoted(state.device) + ",\"now\":";
+  if (state.now) {
+    json += "{" + song_fields(state.now->song) + ",\"started\":" + std::to_string(state.now->started) +
+            ",\"position\":" + number(state.now->position) +
+            ",\"length\":" + (state.now->length ? number(*state.now->length) : std::string("null")) + "}";
+  } else {
+    json += "null";
+  }
+  json += ",\"queue\":[";
+  for (std::size_t i = 0; i < state.queue.size(); ++i) json += (i ? ",{" : "{") + song_fields(state.queue[i]) + "}";
+  json += "],\"history\":[";
+  for (std::size_t i = 0; i < state.history.size(); ++i) {
+    const auto& played = state.history[i];
+    json += (i ? ",{" : "{") + song_fields(played.song) + ",\"played\":" + std::to_string(played.played) + "}";
+  }
+  return json + "]}\n";
+}
+
+bool write_onair_file(const std::filesystem::path& file, const OnAir& state) {
+  auto partial = file;
+  partial += ".partial";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out << onair_json(state);
+    if (!out.flush()) return false;
+  }
+  std::error_code failed;
+  std::filesystem::rename(partial, file, failed);
+  return !failed;
+}
+
+}  // namespace zv::player

@@ -1,0 +1,44 @@
+#pragma once
+// What is on air, published as onair.json in the server folder for the
+// station's pages, which read it without talking to the player.
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "queued_song.h"
+
+namespace zv::player {
+
+inline constexpr const char* ONAIR_FILE = "onair.json";
+inline constexpr std::size_t HISTORY_LENGTH = 50;
+
+struct NowPlaying {
+  QueuedSong song;
+  std::int64_t started = 0;  // seconds since 1970
+  double position = 0;       // seconds into the song
+  std::optional<double> length;
+};
+
+struct PlayedSong {
+  QueuedSong song;
+  std::int64_t played = 0;  // seconds since 1970, when it ended
+};
+
+struct OnAir {
+  std::int64_t updated = 0;
+  std::string device;
+  std::optional<NowPlaying> now;
+  std::deque<QueuedSong> queue;
+  std::deque<PlayedSong> history;  // newest first
+};
+
+// The state as JSON text.
+std::string onair_json(const OnAir& state);
+// Replaces `file` whole: a reader sees the old state or the new one. False
+// when it could not be written.
+bool write_onair_file(const std::filesystem::path& file, const OnAir& state);
+
+}  // namespace zv::player

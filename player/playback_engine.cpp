@@ -1,0 +1,83 @@
+#include "playback_engine.h"
+
+#include <mpv/client.h>
+
+namespace zv::player {
+
+PlaybackEngine::PlaybackEngine() {
+  handle_ = mpv_create();
+  if (!handle_) return;
+  // Sound only, on one ALSA device kept open from song to song; nothing of the
+  // user's own mpv setup, terminal or keyboard takes part.
+  for (const auto& [name, value] : {std::pair{"config", "no"}, {"terminal", "no"}, {"input-default-bindings", "no"},
+                                    {"load-scripts", "no"}, {"ytdl", "no"}, {"vid", "no"}, {"audio-display", "no"},
+                                    {"idle", "yes"}, {"gapless-audio", "yes"}, {"prefetch-playlist", "yes"},
+                                    {"ao", "alsa"}, {"audio-fallback-to-null", "no"}}) {
+    mpv_set_option_string(handle_, name, value);
+  }
+  if (mpv_initialize(handle_) < 0) {
+    mpv_terminate_destroy(handle_);
+    handle_ = nullptr;
+  }
+}
+
+PlaybackEngine::~PlaybackEngine() {
+  if (handle_) mpv_terminate_destroy(handle_);
+}
+
+std::optional<std::int64_t> PlaybackEngine::append(const std::string& path) {
+  const char* command[] = {"loadfile", path.c_str(), "append-play", nullptr};
+  mpv_node result{};
+  if (mpv_command_ret(handle_, command, &result) < 0) return std::nullopt;
+  std::optional<std::int64_t> entry;
+  if (result.format == MPV_FORMAT_NODE_MAP) {
+    for (int i = 0; i < result.u.list->num; ++i) {
+      if (std::string_view(result.u.list->keys[i]) == "playlist_entry_id") entry = result.u.list->values[i].u.int64;
+    }
+  }
+  mpv_free_node_contents(&result);
+  return entry;
+}
+
+void PlaybackEngine::use_device(const std::string& alsa_name) {
+  mpv_set_property_string(handle_, "audio-device", ("alsa/" + alsa_name).c_str());
+}
+
+void PlaybackEngine::clear() {
+  const char* command[] = {"stop", nullptr};
+  mpv_command(handle_, command);
+}
+
+std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {
+  const mpv_event* event = mpv_wait_event(handle_, timeout_s);
+  if (event->event_id == MPV_EVENT_NONE) return std::nullopt;
+  EngineEvent seen;
+  if (event->event_id == MPV_EVENT_START_FILE) {
+    seen.kind = EngineEvent::Kind::started;
+    seen.entry = static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
+  } else if (event->event_id == MPV_EVENT_END_FILE) {
+    const auto* end = static_cast<const mpv_event_end_file*>(event->data);
+    seen.entry = end->playlist_entry_id;
+    if (end->reason == MPV_END_FILE_REASON_EOF) {
+      seen.kind = EngineEvent::Kind::finished;
+    } else if (end->reason == MPV_END_FILE_REASON_ERROR) {
+      seen.kind = end->error == MPV_ERROR_AO_INIT_FAILED ? EngineEvent::Kind::device_failed : EngineEvent::Kind::failed;
+      seen.error = mpv_error_string(end->error);
+    }
+  }
+  return seen;
+}
+
+double PlaybackEngine::position() const {
+  double seconds = 0;
+  mpv_get_property(handle_, "time-pos", MPV_FORMAT_DOUBLE, &seconds);
+  return seconds;
+}
+
+std::optional<double> PlaybackEngine::length() const {
+  double seconds = 0;
+  if (mpv_get_property(handle_, "duration", MPV_FORMAT_DOUBLE, &seconds) < 0) return std::nullopt;
+  return seconds;
+}
+
+}  // namespace zv::player

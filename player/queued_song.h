@@ -1,0 +1,24 @@
+#pragma once
+// A song on its way to the air: handed off by the station, or drawn from the
+// coming hour's schedule when nothing was handed off.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zv::player {
+
+enum class SongSource { handoff, schedule };
+
+struct QueuedSong {
+  std::optional<std::int32_t> id;  // song_id, when known
+  std::string path;                // as the library stores it (UTF-8 bytes)
+  SongSource source = SongSource::handoff;
+};
+
+// "handoff" or "schedule".
+const char* source_name(SongSource source);
+// The file name without its folder.
+std::string song_file_name(const std::string& path);
+
+}  // namespace zv::player

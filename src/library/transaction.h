@@ -1,0 +1,27 @@
+#pragma once
+// Several statements on the library's connection that take effect together
+// or not at all.
+
+#include "library/database.h"
+
+namespace zv {
+
+class LibraryTransaction {
+ public:
+  // Connects when needed and stops committing each statement by itself.
+  LibraryTransaction();
+  // Rolls back what was not committed; each statement commits by itself again.
+  ~LibraryTransaction();
+  LibraryTransaction(const LibraryTransaction&) = delete;
+  LibraryTransaction& operator=(const LibraryTransaction&) = delete;
+
+  bool started() const { return connection_ != SQL_NULL_HDBC; }
+  // True when everything since the start is in the library.
+  bool commit();
+
+ private:
+  SQLHDBC connection_ = SQL_NULL_HDBC;
+  bool committed_ = false;
+};
+
+}  // namespace zv

@@ -1,0 +1,126 @@
+#include "audio_recording.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zv::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::size_t FRAME_BYTES = 4;
+constexpr double BYTES_PER_SECOND = RECORDING_RATE * FRAME_BYTES;
+// How far the sound card's clock may run ahead of the data before it hears silence.
+constexpr double SLACK_SECONDS = 0.05;
+constexpr std::size_t WINDOW = RECORDING_RATE / 100;  // 10 ms
+constexpr int QUIET = 300;
+
+}  // namespace
+
+AudioRecorder::AudioRecorder(std::filesystem::path fifo) : fifo_(std::move(fifo)) {
+  ::mkfifo(fifo_.c_str(), 0600);
+  thread_ = std::thread([this] { run(); });
+}
+
+AudioRecorder::~AudioRecorder() {
+  stop_ = true;
+  thread_.join();
+}
+
+void AudioRecorder::run() {
+  const int fd = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+  auto last = Clock::now();
+  double allowance = 0;  // bytes the card may take now
+  std::vector<char> chunk;
+  std::string partial;  // an odd end of a frame
+  while (!stop_) {
+    ::usleep(5000);
+    const auto now = Clock::now();
+    allowance += std::chrono::duration<double>(now - last).count() * BYTES_PER_SECOND;
+    last = now;
+    chunk.resize(static_cast<std::size_t>(allowance));
+    const ssize_t got = chunk.empty() ? 0 : ::read(fd, chunk.data(), chunk.size());
+    std::lock_guard hold(lock_);
+    if (got > 0) {
+      allowance -= static_cast<double>(got);
+      partial.append(chunk.data(), static_cast<std::size_t>(got));
+      const std::size_t whole = partial.size() / FRAME_BYTES * FRAME_BYTES;
+      for (std::size_t i = 0; i < whole; i += 2) {
+        samples_.push_back(static_cast<std::int16_t>(static_cast<unsigned char>(partial[i]) |
+                                                     (static_cast<unsigned char>(partial[i + 1]) << 8)));
+      }
+      partial.erase(0, whole);
+    }
+    if (allowance > SLACK_SECONDS * BYTES_PER_SECOND) {  // nothing came in time: silence
+      const auto frames = static_cast<std::size_t>((allowance - SLACK_SECONDS * BYTES_PER_SECOND) / FRAME_BYTES);
+      samples_.insert(samples_.end(), frames * 2, 0);
+      allowance -= static_cast<double>(frames * FRAME_BYTES);
+    }
+  }
+  ::close(fd);
+}
+
+std::vector<std::int16_t> AudioRecorder::left_channel() const {
+  std::lock_guard hold(lock_);
+  std::vector<std::int16_t> left;
+  for (std::size_t i = 0; i < samples_.size(); i += 2) left.push_back(samples_[i]);
+  return left;
+}
+
+std::string recorded_device_config(const std::string& name, const AudioRecorder& recorder) {
+  return "pcm." + name + " { type plug slave { pcm { type file slave.pcm { type null } file \"" +
+         recorder.fifo().string() + "\" format \"raw\" } format S16_LE rate 44100 channels 2 } }\n";
+}
+
+std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
+  std::vector<Tone> tones;
+  for (std::size_t start = 0; start + WINDOW <= samples.size(); start += WINDOW) {
+    int crossings = 0, loudest = 0;
+    for (std::size_t i = start; i < start + WINDOW; ++i) {
+      loudest = std::max(loudest, std::abs(static_cast<int>(samples[i])));
+      if (i > start && (samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+    }
+    if (loudest < QUIET) continue;
+    const int hz = crossings * 100 / 2;
+    if (!tones.empty() && tones.back().end == start && std::abs(tones.back().hz - hz) <= 60) {
+      tones.back().end = start + WINDOW;
+    } else {
+      tones.push_back({hz, start, start + WINDOW});
+    }
+  }
+  std::vector<Tone> long_tones;
+  for (const Tone& tone : tones) {
+    if (tone.end - tone.start < RECORDING_RATE / 10) continue;
+    if (!long_tones.empty() && std::abs(long_tones.back().hz - tone.hz) <= 60) {
+      long_tones.back().end = tone.end;  // one tone, split by a window across its edge
+    } else {
+      long_tones.push_back(tone);
+    }
+  }
+  // A tone's frequency over its whole length, rounded to 10 Hz.
+  for (Tone& tone : long_tones) {
+    int crossings = 0;
+    for (std::size_t i = tone.start + 1; i < tone.end; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    tone.hz = static_cast<int>(std::lround(crossings / 2.0 * RECORDING_RATE / (tone.end - tone.start) / 10) * 10);
+  }
+  return long_tones;
+}
+
+double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
+  // The longest run of quiet samples between the last window of one tone and the first of the next.
+  std::size_t run = 0, longest = 0;
+  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size(); ++i) {
+    run = std::abs(static_cast<int>(samples[i])) < QUIET / 10 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  // A sine passes zero in a sample or two; a longer quiet run is a gap.
+  return longest <= 2 ? 0.0 : longest * 1000.0 / RECORDING_RATE;
+}
+
+}  // namespace zv::testing
