@@ -26,6 +26,7 @@ class WindowsLibrary : public ::testing::Test {
     const char* library = std::getenv("ZV_LIBRARY_TEMPLATE");
     if (!library) GTEST_SKIP() << "no library registered for the driver manager (scripts/test-windows makes one)";
     station_.link_php_cgi();
+    for (const char* page : {"x.php", "playlist.php"}) station_.write_script(page, "");
     std::filesystem::copy_file(library, station_.server() / "base2.mdb");
     std::filesystem::create_directories(music_);
     for (const char* name : {"a.mp3", "b.wav", "notes.txt"}) std::ofstream(music_ / name) << "x";

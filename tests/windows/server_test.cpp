@@ -78,6 +78,7 @@ TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
 
 TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {
   Station station;
+  station.write_script("list.php", "");
   station.link_php_cgi();
   const auto music = station.root.path() / "music";
   std::filesystem::create_directories(music);
@@ -99,6 +100,7 @@ TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {
 
 TEST(WindowsServer, ReportsAMissingInterpreterAndClosesAfterTheHeader) {
   Station station;
+  station.write_script("index.php", "");
   ServerProcess server(station.server());
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
   EXPECT_EQ(http_exchange("GET /index.php HTTP/1.0\r\n\r\n"), HEADER_200);
@@ -107,6 +109,8 @@ TEST(WindowsServer, ReportsAMissingInterpreterAndClosesAfterTheHeader) {
 
 TEST(WindowsServer, ServesOneConnectionAtATime) {
   Station station;
+  station.write_script("slow.php", "");
+  station.write_script("quick.php", "");
   station.link_php_cgi();
   ServerProcess server(station.server());
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
@@ -133,6 +137,7 @@ TEST(WindowsServer, ServesOneConnectionAtATime) {
 // driver is left out, so the first device fills slot 0.
 TEST(WindowsServer, SoundOutputDevicesReachTheScript) {
   Station station;
+  station.write_script("set_guid.php", "");
   station.link_php_cgi();
   ServerProcess server(station.server());
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
@@ -182,6 +187,7 @@ TEST(WindowsServer, TheConsoleWindowBearsTheServersTitle) {
 // server restarted while a script of its last run still runs can listen.
 TEST(WindowsServer, ARunningScriptDoesNotHoldTheListeningSocket) {
   Station station;
+  station.write_script("slow.php", "");
   station.link_php_cgi();
   std::jthread slow;  // joined on every way out, a failed assertion included
   {
