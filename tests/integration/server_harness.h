@@ -76,8 +76,10 @@ class ServerProcess {
 int connect_to_server(std::chrono::milliseconds timeout = 5s);
 // Sends all of `data`; false on failure.
 bool send_all(int fd, const std::string& data);
-// Reads until the server closes the connection or `timeout` passes.
-std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s);
+// Reads until the server closes the connection or `timeout` passes, resting
+// `pause` after each piece as a slow client does.
+std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s,
+                              std::chrono::milliseconds pause = 0ms);
 // Connects, sends `request`, reads the whole reply, closes.
 std::string http_exchange(const std::string& request, std::chrono::milliseconds timeout = 60s);
 
