@@ -19,20 +19,6 @@
 #include "playlist/player_handoff.h"
 #include "sound_device_choice.h"
 #include "station_player.h"
-#include "text/encoding.h"
-
-namespace {
-
-// The song's path from its UTF-16 text, up to the first NUL.
-std::string message_text(const zv::CopyData& message) {
-  if (!message.data) return {};
-  std::u16string text(message.cb_data / sizeof(char16_t), u'\0');
-  std::memcpy(text.data(), message.data, text.size() * sizeof(char16_t));
-  text.resize(std::char_traits<char16_t>::length(text.c_str()));
-  return zv::wide_to_utf8(text.c_str(), -1).value_or(std::string());
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   zv::console_setup();
@@ -53,7 +39,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {
-    player.receive({message.dw_data, message_text(message)});
+    player.receive({message.dw_data, zv::copy_data_text(message)});
     return std::int64_t{1};
   });
   if (!window) {

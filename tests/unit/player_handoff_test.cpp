@@ -175,7 +175,12 @@ TEST_F(PlayerHandOffTest, NoHandOffWithoutThePlayerOrTheConsoleWindow) {
 TEST_F(PlayerHandOffTest, HungPlayerCannotHoldTheHandOff) {
   ReceivingWindow console(CONSOLE_TITLE);
   ReceivingWindow hung(PLAYER_WINDOW_CAPTION, 1, false);
-  EXPECT_EQ(hand_off("item", "x=1").result, 1);  // the end message waits 5 s at most
+  // The begin message waits 5 s at most; after it nothing is looked up or sent.
+  const HandOff outcome = hand_off("item", "item0=12&item1=15&item2=3");
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(statements_run(outcome.console), 1) << outcome.console;
+  EXPECT_NE(outcome.console.find("\n---> The player did not answer: nothing more is sent to it\n"), std::string::npos)
+      << outcome.console;
 }
 
 }  // namespace

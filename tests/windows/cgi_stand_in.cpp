@@ -1,7 +1,9 @@
 // Stands in for the PHP interpreter where none exists: writes its whole
 // environment block and the body it reads from standard input back to
 // standard output, as a plain-text reply, and one line to standard error.
-// "sleep_ms=N" in QUERY_STRING makes it wait N ms before it answers.
+// "sleep_ms=N" in QUERY_STRING makes it wait N ms before it answers;
+// "start_child" makes it start a copy of itself that waits a minute with the
+// same standard handles, and report that copy's process id ("child: N").
 
 #include <windows.h>
 
@@ -48,14 +50,33 @@ std::string read_body(std::size_t length) {
   return body;
 }
 
+// A copy of this program, run with "wait": what a script leaves running.
+DWORD start_waiting_child() {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" wait";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) return 0;
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  return started.dwProcessId;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "wait") {
+    Sleep(60000);
+    return 0;
+  }
   const std::string query = variable("QUERY_STRING");
   const auto sleep_at = query.find("sleep_ms=");
   if (sleep_at != std::string::npos) Sleep(static_cast<DWORD>(std::atoi(query.c_str() + sleep_at + 9)));
 
   std::string reply = "Content-Type: text/plain\n\n";
+  if (query.find("start_child") != std::string::npos) reply += "child: " + std::to_string(start_waiting_child()) + "\n";
   wchar_t* block = GetEnvironmentStringsW();
   for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) reply += "env: " + utf8(entry) + "\n";
   FreeEnvironmentStringsW(block);

@@ -161,7 +161,7 @@ bool send_all(int fd, const std::string& data) {
   return true;
 }
 
-std::string read_until_closed(int fd, std::chrono::milliseconds timeout) {
+std::string read_until_closed(int fd, std::chrono::milliseconds timeout, std::chrono::milliseconds pause) {
   const auto deadline = Clock::now() + timeout;
   std::string reply;
   char chunk[65536];
@@ -176,6 +176,7 @@ std::string read_until_closed(int fd, std::chrono::milliseconds timeout) {
     const int n = recv(static_cast<SOCKET>(fd), chunk, sizeof chunk, 0);
     if (n <= 0) break;
     reply.append(chunk, static_cast<std::size_t>(n));
+    std::this_thread::sleep_for(pause);
   }
   return reply;
 }

@@ -202,6 +202,28 @@ TEST(WindowsServer, ARunningScriptDoesNotHoldTheListeningSocket) {
   slow.join();
 }
 
+// What a script starts ends with its connection, though it holds the
+// client socket: the connection is not kept open by it either.
+TEST(WindowsServer, AProcessTheScriptStartedEndsWithTheConnection) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("start.php", "");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const std::string reply = http_exchange("GET /start.php?start_child HTTP/1.0\r\n\r\n", 20s);
+  const auto at = reply.find("child: ");
+  ASSERT_NE(at, std::string::npos) << reply;
+  const DWORD pid = std::stoul(reply.substr(at + 7));
+  ASSERT_NE(pid, 0u) << reply;
+  EXPECT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+  HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (child) {
+    EXPECT_EQ(WaitForSingleObject(child, 5000), WAIT_OBJECT_0) << "the script's child outlived its connection";
+    CloseHandle(child);
+  }
+}
+
 TEST(WindowsServer, ASecondServerFindsTheAddressInUse) {
   TempDir dir;
   ServerProcess first(dir.path());

@@ -23,14 +23,6 @@ volatile std::sig_atomic_t stop_requested = 0;
 
 void request_stop(int) { stop_requested = 1; }
 
-std::string data_text(const zv::CopyData& message) {
-  if (!message.data) return {};
-  std::u16string text(message.cb_data / sizeof(char16_t), u'\0');
-  std::memcpy(text.data(), message.data, text.size() * sizeof(char16_t));
-  text.resize(std::char_traits<char16_t>::length(text.c_str()));
-  return zv::wide_to_utf8(text.c_str(), -1).value_or(std::string());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,7 +39,7 @@ int main(int argc, char** argv) {
   const zv::WindowHandle window = zv::create_window(title.c_str(), [](const zv::CopyData& message) {
     std::printf("dwData=%llu cbData=%lu sender=%llu text=%s\n", static_cast<unsigned long long>(message.dw_data),
                 static_cast<unsigned long>(message.cb_data), static_cast<unsigned long long>(message.sender),
-                data_text(message).c_str());
+                zv::copy_data_text(message).c_str());
     std::fflush(stdout);  // one line per message, also into a file or pipe
     return std::int64_t{1};
   });
