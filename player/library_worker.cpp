@@ -35,7 +35,7 @@ void LibraryWorker::count(Play play) {
   wake_.notify_all();
 }
 
-void LibraryWorker::request_songs(std::set<std::int32_t> recent, std::int64_t now) {
+void LibraryWorker::request_songs(RecentPlays recent, std::int64_t now) {
   {
     std::lock_guard hold(lock_);
     song_request_.emplace(std::move(recent), now);

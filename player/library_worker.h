@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "play_counts.h"
 #include "queued_song.h"
+#include "schedule_fill.h"
 
 namespace zv::player {
 
@@ -25,8 +25,8 @@ class LibraryWorker {
   LibraryWorker& operator=(const LibraryWorker&) = delete;
 
   void count(Play play);
-  // Asks for the coming hour's songs, avoiding `recent` song ids.
-  void request_songs(std::set<std::int32_t> recent, std::int64_t now);
+  // Asks for the coming hour's songs, avoiding what played lately.
+  void request_songs(RecentPlays recent, std::int64_t now);
   // The songs asked for, once they are there (possibly none).
   std::optional<std::vector<QueuedSong>> take_songs();
 
@@ -39,7 +39,7 @@ class LibraryWorker {
   bool stopping_ = false;
   PendingPlays pending_;
   bool unreachable_ = false;  // the last attempt could not reach the library
-  std::optional<std::pair<std::set<std::int32_t>, std::int64_t>> song_request_;
+  std::optional<std::pair<RecentPlays, std::int64_t>> song_request_;
   std::optional<std::vector<QueuedSong>> songs_;
   std::thread thread_;
 };

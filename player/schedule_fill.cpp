@@ -1,7 +1,9 @@
 #include "schedule_fill.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
+#include <set>
 #include <string_view>
 
 #include "library/database.h"
@@ -38,7 +40,7 @@ std::map<std::uint32_t, std::vector<std::int32_t>> position_candidates(const For
 struct SongForAir {
   std::int32_t id = 0;
   std::string path;
-  std::int32_t play_time = 0;
+  std::int64_t played = 0;  // the later of the library's play_time and the player's own record
 };
 
 std::optional<SongForAir> song_for_air(std::int32_t id) {
@@ -60,7 +62,7 @@ std::optional<SongForAir> song_for_air(std::int32_t id) {
 
 }  // namespace
 
-std::vector<QueuedSong> coming_hour_songs(const std::set<std::int32_t>& recent, std::int64_t now) {
+std::vector<QueuedSong> coming_hour_songs(const RecentPlays& recent, std::int64_t now) {
   FormBody body;
   build_playlist(body, HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT);
   std::vector<QueuedSong> songs;
@@ -71,11 +73,12 @@ std::vector<QueuedSong> coming_hour_songs(const std::set<std::int32_t>& recent, 
       if (taken.count(id)) continue;
       auto song = song_for_air(id);
       if (!song) continue;
-      if (!recent.count(id) && now - song->play_time >= RECENT_SECONDS) {
+      if (const auto own = recent.find(id); own != recent.end()) song->played = std::max(song->played, own->second);
+      if (now - song->played >= RECENT_SECONDS) {
         chosen = std::move(song);
         break;
       }
-      if (!longest_ago || song->play_time < longest_ago->play_time) longest_ago = std::move(song);
+      if (!longest_ago || song->played < longest_ago->played) longest_ago = std::move(song);
     }
     if (!chosen) chosen = std::move(longest_ago);
     if (!chosen) continue;

@@ -3,7 +3,7 @@
 // playlist, one song for each of its positions in position order.
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "queued_song.h"
@@ -12,10 +12,15 @@ namespace zv::player {
 
 inline constexpr std::int64_t RECENT_SECONDS = 3600;
 
+// When the player last played each song (seconds since 1970), `now` for what
+// is still on air: plays the library may not have counted yet.
+using RecentPlays = std::map<std::int32_t, std::int64_t>;
+
 // Builds the coming hour's playlist on the library and takes from each
 // position its first song that has not played within the last hour (by the
-// library's play_time, or being in `recent`), nor been taken for an earlier
-// position; when the position offers no such song, the one played longest ago.
-std::vector<QueuedSong> coming_hour_songs(const std::set<std::int32_t>& recent, std::int64_t now);
+// library's play_time or by `recent`, whichever is later), nor been taken for
+// an earlier position; when the position offers no such song, the one played
+// longest ago.
+std::vector<QueuedSong> coming_hour_songs(const RecentPlays& recent, std::int64_t now);
 
 }  // namespace zv::player

@@ -1,5 +1,6 @@
 #include "station_player.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "playlist/player_handoff.h"
@@ -107,13 +108,15 @@ void StationPlayer::apply_device_choice() {
   std::printf("Sound device: %s\n", device_.c_str());
 }
 
-std::set<std::int32_t> StationPlayer::recent_songs(std::int64_t now) const {
-  std::set<std::int32_t> recent;
+RecentPlays StationPlayer::recent_songs(std::int64_t now) const {
+  RecentPlays recent;
   for (const auto& played : history_) {
-    if (played.song.id && now - played.played < RECENT_SECONDS) recent.insert(*played.song.id);
+    if (!played.song.id) continue;
+    auto& last = recent[*played.song.id];
+    last = std::max(last, played.played);
   }
   for (const auto& song : loaded_) {
-    if (song.song.id) recent.insert(*song.song.id);
+    if (song.song.id) recent[*song.song.id] = now;
   }
   return recent;
 }

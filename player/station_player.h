@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -52,7 +51,7 @@ class StationPlayer {
   void apply_device_choice();
   void publish();
   std::optional<QueuedSong> next_song();
-  std::set<std::int32_t> recent_songs(std::int64_t now) const;
+  RecentPlays recent_songs(std::int64_t now) const;
 
   std::filesystem::path folder_;
   std::string system_default_;

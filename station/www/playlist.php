@@ -98,8 +98,8 @@ $hour = sprintf('%02d:00', coming_hour());
 page_top('Playlist of the coming hour');
 ?>
 <p id="hour">For <?php echo h($hour); ?> to <?php echo h(sprintf('%02d:00', (coming_hour() + 1) % 24)); ?>
-<?php if ($entry !== null): ?>, from the schedule entry for <?php echo h(hour_text($entry['play_time'])); ?>
-on <?php echo h(days_text($entry['week_days'])); ?> (<a href="schedule.php">schedule</a>)<?php endif; ?>.</p>
+<?php if ($entry !== null): ?>, from the schedule entry for <?php echo h(hour_text($entry['play_time'])); ?> on
+<?php echo h(days_text($entry['week_days'])); ?> (<a href="schedule.php">schedule</a>)<?php endif; ?>.</p>
 <?php if ($error !== ''): ?>
 <p class="error"><?php echo h($error); ?></p>
 <?php endif; ?>

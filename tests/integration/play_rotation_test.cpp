@@ -9,6 +9,7 @@
 
 #include "../unit/library_fixture.h"
 #include "play_counts.h"
+#include "schedule_fill.h"
 #include "playlist/playlist_builder.h"
 
 namespace zv::testing {
@@ -44,6 +45,24 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   }
   EXPECT_EQ(library.sql("select play_count from song_dir;"), "2\n");
   EXPECT_EQ(library.sql("select min(play_count), max(play_count), max(play_time) from song;"), "2|2|1700000007\n");
+}
+
+// When every song of a position played within the hour, the one played
+// longest ago goes on air: a song still on air counts as playing now, though
+// the library has not counted it yet.
+TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
+  test::LibraryFolder library;
+  ASSERT_TRUE(library.made());
+  const std::int64_t now = 1700000000;
+  ASSERT_EQ(library.sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+                        "insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '/music/');"
+                        "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+                        "insert into song (song_id, song_dir_id, song_name, play_time) values "
+                        "(1, 1, '/music/1.mp3', 1699999900), (2, 1, '/music/2.mp3', 1699997000);"),
+            "");
+  const auto songs = player::coming_hour_songs({{2, now}}, now);
+  ASSERT_FALSE(songs.empty());
+  EXPECT_EQ(songs.front().id.value_or(0), 1);
 }
 
 }  // namespace
