@@ -18,7 +18,11 @@ PlaybackEngine::PlaybackEngine() {
   if (mpv_initialize(handle_) < 0) {
     mpv_terminate_destroy(handle_);
     handle_ = nullptr;
+    return;
   }
+  // Each song waits to load until its start has been followed here, so a
+  // device chosen at its start is the one its first sound goes to.
+  mpv_hook_add(handle_, 0, "on_load", 0);
 }
 
 PlaybackEngine::~PlaybackEngine() {
@@ -52,7 +56,9 @@ std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {
   const mpv_event* event = mpv_wait_event(handle_, timeout_s);
   if (event->event_id == MPV_EVENT_NONE) return std::nullopt;
   EngineEvent seen;
-  if (event->event_id == MPV_EVENT_START_FILE) {
+  if (event->event_id == MPV_EVENT_HOOK) {
+    mpv_hook_continue(handle_, static_cast<const mpv_event_hook*>(event->data)->id);
+  } else if (event->event_id == MPV_EVENT_START_FILE) {
     seen.kind = EngineEvent::Kind::started;
     seen.entry = static_cast<const mpv_event_start_file*>(event->data)->playlist_entry_id;
   } else if (event->event_id == MPV_EVENT_END_FILE) {
