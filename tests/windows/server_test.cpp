@@ -202,8 +202,8 @@ TEST(WindowsServer, ARunningScriptDoesNotHoldTheListeningSocket) {
   slow.join();
 }
 
-// What a script starts ends with its connection, though it holds the
-// client socket: the connection is not kept open by it either.
+// What a script starts ends with its connection, with the rest of the
+// script's job, though it holds the script's standard handles.
 TEST(WindowsServer, AProcessTheScriptStartedEndsWithTheConnection) {
   Station station;
   station.link_php_cgi();
