@@ -16,11 +16,11 @@ class PlaylistTest(StationTest):
         names = [box.find_element("xpath", "..").text.strip() for box in boxes[:2]]
         boxes[0].click()
         boxes[1].click()
-        self.find("#choose").click()
+        self.follow("#choose")
         self.assertEqual([item.text.split(" (")[0] for item in self.find_all("#songs li")], names)
         self.assertEqual(self.station.player_messages(), [], "choosing sends nothing")
 
-        self.find("#send").click()
+        self.follow("#send")
         self.wait_for_url("sent=1")
         self.assertEqual(self.text("#outcome"), "Sent 2 songs to the player, in this order:")
         self.assertEqual([item.text.split(" (")[0] for item in self.find_all("#songs li")], names)
@@ -31,5 +31,5 @@ class PlaylistTest(StationTest):
         self.browser.refresh()
         self.find("#outcome")
         self.assertEqual(self.station.player_messages(), expected, "a reload sends nothing")
-        self.find("#back").click()
+        self.follow("#back")
         self.find("#position0")

@@ -166,6 +166,15 @@ class StationTest(unittest.TestCase):
     def text(self, css):
         return self.find(css).text
 
+    def follow(self, css):
+        """Clicks what leads to another page and waits until that page has
+        loaded: a click returns before its navigation has even begun."""
+        page = self.browser.find_element(By.TAG_NAME, "html")
+        self.find(css).click()
+        WebDriverWait(self.browser, 20).until(expected_conditions.staleness_of(page))
+        WebDriverWait(self.browser, 20).until(
+            lambda browser: browser.execute_script("return document.readyState") == "complete")
+
     def wait_for_url(self, part):
         WebDriverWait(self.browser, 20).until(lambda browser: part in browser.current_url)
 
