@@ -7,7 +7,9 @@
 // (and asks first for a whole disk or a large tree), then
 // library.php?add_dir=...&is_ads=..&is_jingle=.. makes the server import it
 // before this page runs, and this page reads the outcome back and shows it
-// on library.php?result=... , so that reloading never imports again.
+// on library.php?result=... , so that reloading never imports again. The
+// check and every change here need the page's token (token.inc); the
+// import's outcome is shown as it is, for the server has made it already.
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
@@ -80,10 +82,11 @@ if (isset($_GET['add_dir']) && param('add_dir') === null) {
 
 $action = param('action');
 $id = int_param('id', 1, 2147483647);
-if ($id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'))) {
+$changing = $id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'));
+if ($changing) {
     require_token();
 }
-if ($db !== false && $id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'))) {
+if ($db !== false && $changing) {
     $name = library_value($db, 'select dir_name from song_dir where song_dir_id=' . $id);
     $change_error = '';
     if ($name === null) {

@@ -139,7 +139,8 @@ enabled entry for that hour whose days hold today, else from one for every hour.
 <?php if ($action === 'remove' && isset($entries[$id])): ?>
 <p id="confirm">Remove the entry for <?php echo h(hour_text($entries[$id]['play_time'])); ?> on
 <?php echo h(days_text($entries[$id]['week_days'])); ?>?
-<a id="confirm-remove" href="schedule.php?<?php echo h(query_of(with_token('schedule.php', array('action' => 'remove', 'id' => $id, 'confirmed' => 1)))); ?>">Yes, remove it</a>
+<a id="confirm-remove" href="schedule.php?<?php echo h(query_of(with_token('schedule.php',
+    array('action' => 'remove', 'id' => $id, 'confirmed' => 1)))); ?>">Yes, remove it</a>
 | <a href="schedule.php">No</a></p>
 <?php endif; ?>
 <?php if (!$entries): ?>
