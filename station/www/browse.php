@@ -7,6 +7,7 @@
 // "dir" percent-encoded.
 
 require __DIR__ . '/include/page.inc';
+require __DIR__ . '/include/token.inc';
 
 function names($field)
 {
@@ -28,7 +29,8 @@ function link_to($page, $query, $label)
 // The import starts on the library page, which checks the folder first.
 function import_link($folder, $is_ads, $is_jingle, $label)
 {
-    return link_to('library.php', array('folder' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle), $label);
+    return link_to('library.php', with_token('library.php',
+        array('folder' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle)), $label);
 }
 
 // The size the interpreter takes a form body up to, in bytes.

@@ -7,11 +7,14 @@
 // (and asks first for a whole disk or a large tree), then
 // library.php?add_dir=...&is_ads=..&is_jingle=.. makes the server import it
 // before this page runs, and this page reads the outcome back and shows it
-// on library.php?result=... , so that reloading never imports again.
+// on library.php?result=... , so that reloading never imports again. The
+// check and every change here need the page's token (token.inc); the
+// import's outcome is shown as it is, for the server has made it already.
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/import.inc';
+require __DIR__ . '/include/token.inc';
 
 const CONFIRM_ABOVE_FILES = 1000;
 
@@ -57,11 +60,14 @@ if (isset($_GET['add_dir']) && param('add_dir') === null) {
         forward_to('library.php?' . query_of(import_outcome($db, $added, $known)));
     }
 } elseif (($folder = param('folder')) !== null && trim($folder) !== '') {
+    // The check forwards straight on to the import, so it is a change too.
+    require_token();
     $folder = trim($folder);
     $problem = folder_problem($folder);
     if ($problem === '' && $db !== false) {
         $known = folder_song_count($db, folder_id($db, stored_folder_name($folder)));
-        $import = array('add_dir' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle, 'known' => $known);
+        $import = with_token('library.php',
+            array('add_dir' => $folder, 'is_ads' => $is_ads, 'is_jingle' => $is_jingle, 'known' => $known));
         $large = !is_root_folder($folder) && count(tree_files($folder, false, CONFIRM_ABOVE_FILES + 1)) > CONFIRM_ABOVE_FILES;
         if (param('confirmed') !== '1' && (is_root_folder($folder) || $large)) {
             $confirm = array('url' => 'library.php?' . query_of($import), 'folder' => $folder,
@@ -76,7 +82,11 @@ if (isset($_GET['add_dir']) && param('add_dir') === null) {
 
 $action = param('action');
 $id = int_param('id', 1, 2147483647);
-if ($db !== false && $id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'))) {
+$changing = $id !== null && ($action === 'save' || ($action === 'remove' && param('confirmed') === '1'));
+if ($changing) {
+    require_token();
+}
+if ($db !== false && $changing) {
     $name = library_value($db, 'select dir_name from song_dir where song_dir_id=' . $id);
     $change_error = '';
     if ($name === null) {
@@ -167,13 +177,13 @@ foreach ($messages as $message): ?>
 <div id="confirm">
 <p>Remove <?php echo h($folders[$removing]['dir_name']); ?> and its <?php echo (int)$folders[$removing]['songs']; ?>
 songs from the library, and the folder from the schedule? The files stay on the disk.</p>
-<p><a id="confirm-remove" href="library.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $removing,
-    'confirmed' => '1'))); ?>">Yes, remove it</a> | <a href="library.php">No</a></p>
+<p><a id="confirm-remove" href="library.php?<?php echo h(query_of(with_token('library.php',
+    array('action' => 'remove', 'id' => $removing, 'confirmed' => '1')))); ?>">Yes, remove it</a> | <a href="library.php">No</a></p>
 </div>
 <?php endif; ?>
 <form method="get" action="library.php" id="import-form">
 <p>
-<input type="text" name="folder" size="60" placeholder="/srv/music/Ads" value="">
+<input type="text" name="folder" size="60" placeholder="/srv/music/Ads" value=""><?php echo token_input('library.php'); ?>
 <?php echo kind_select('kind', 'music'); ?>
 <input type="submit" value="Import">
 </p>
@@ -202,6 +212,7 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <td class="number"><?php echo h($folder['play_count']); ?></td>
 <td><form method="get" action="library.php" class="inline">
 <input type="hidden" name="action" value="save"><input type="hidden" name="id" value="<?php echo $folder_id; ?>">
+<?php echo token_input('library.php'); ?>
 <?php echo kind_select('kind', kind_of($folder)); ?>
 <input type="color" name="colour" value="<?php echo strtolower(css_colour($folder['dir_color'])); ?>" title="Text colour">
 <input type="color" name="background" value="<?php echo strtolower(css_colour($folder['dir_bgcolor'])); ?>" title="Background">

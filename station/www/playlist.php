@@ -6,6 +6,8 @@
 // the player before this page runs, and this page then forwards to the
 // outcome on send.php, so that reloading never sends again. Any other query
 // would make the server send the player an empty list, so no link here has one.
+// The send link carries the token; the outcome is shown whether or not a
+// hand-off had it, for the server has made it before this page runs.
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';

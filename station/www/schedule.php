@@ -8,6 +8,7 @@
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/schedule.inc';
+require __DIR__ . '/include/token.inc';
 
 $error = '';
 $db = library_open($error);
@@ -76,6 +77,11 @@ function save_entry($db, $id, &$problem)
 }
 
 $problem = '';
+$changing = $action === 'save' || ($id !== null && (in_array($action, array('enable', 'disable'), true)
+    || ($action === 'remove' && param('confirmed') === '1')));
+if ($changing) {
+    require_token();
+}
 if ($db !== false && $action === 'save') {
     if (save_entry($db, $id, $problem)) {
         forward_to('schedule.php?' . query_of(array('result' => $id === null ? 'added' : 'saved')));
@@ -133,7 +139,8 @@ enabled entry for that hour whose days hold today, else from one for every hour.
 <?php if ($action === 'remove' && isset($entries[$id])): ?>
 <p id="confirm">Remove the entry for <?php echo h(hour_text($entries[$id]['play_time'])); ?> on
 <?php echo h(days_text($entries[$id]['week_days'])); ?>?
-<a id="confirm-remove" href="schedule.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $id, 'confirmed' => 1))); ?>">Yes, remove it</a>
+<a id="confirm-remove" href="schedule.php?<?php echo h(query_of(with_token('schedule.php',
+    array('action' => 'remove', 'id' => $id, 'confirmed' => 1)))); ?>">Yes, remove it</a>
 | <a href="schedule.php">No</a></p>
 <?php endif; ?>
 <?php if (!$entries): ?>
@@ -150,8 +157,8 @@ enabled entry for that hour whose days hold today, else from one for every hour.
 <?php endforeach; ?></ol></td>
 <td><?php echo (int)$entry['is_enable'] === 1 ? 'enabled' : 'disabled'; ?></td>
 <td><a href="schedule.php?<?php echo h(query_of(array('action' => 'edit', 'id' => $entry_id))); ?>">Edit</a> |
-<a href="schedule.php?<?php echo h(query_of(array('action' => (int)$entry['is_enable'] === 1 ? 'disable' : 'enable',
-    'id' => $entry_id))); ?>"><?php echo (int)$entry['is_enable'] === 1 ? 'Disable' : 'Enable'; ?></a> |
+<a href="schedule.php?<?php echo h(query_of(with_token('schedule.php',
+    array('action' => (int)$entry['is_enable'] === 1 ? 'disable' : 'enable', 'id' => $entry_id)))); ?>"><?php echo (int)$entry['is_enable'] === 1 ? 'Disable' : 'Enable'; ?></a> |
 <a href="schedule.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $entry_id))); ?>">Remove</a></td>
 </tr>
 <?php endforeach; ?>
@@ -162,7 +169,7 @@ enabled entry for that hour whose days hold today, else from one for every hour.
 <p class="note">Import a folder on the <a href="library.php">library page</a> first.</p>
 <?php else: ?>
 <form method="get" action="schedule.php" id="entry-form">
-<input type="hidden" name="action" value="save">
+<input type="hidden" name="action" value="save"><?php echo token_input('schedule.php'); ?>
 <?php if ($editing): ?><input type="hidden" name="id" value="<?php echo (int)$id; ?>"><?php endif; ?>
 <p>Hour: <select name="hour">
 <?php for ($hour = 0; $hour <= EVERY_HOUR; $hour++): ?>

@@ -6,6 +6,7 @@
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/token.inc';
 
 const MAX_SONGS = 500;  // the server reads item0 to item499
 
@@ -62,7 +63,7 @@ page cannot tell whether the player took the songs.</p>
 <?php endif; ?>
 <p>
 <?php if ($chosen && !$sent): ?>
-<a id="send" href="playlist.php?<?php echo h(query_of($send)); ?>"><?php echo $player ? 'Send again' : 'Send to the player'; ?></a> |
+<a id="send" href="playlist.php?<?php echo h(query_of(with_token('playlist.php', $send))); ?>"><?php echo $player ? 'Send again' : 'Send to the player'; ?></a> |
 <?php endif; ?>
 <a id="back" href="playlist.php">Back to the playlist</a></p>
 <?php page_bottom(); ?>

@@ -8,6 +8,7 @@
 // device; a missing file means the same).
 
 require __DIR__ . '/include/page.inc';
+require __DIR__ . '/include/token.inc';
 
 function slot_text($field, $i)
 {
@@ -50,6 +51,7 @@ function store_choice($file, $device)
 $message = '';
 $choice = param('choose');
 if ($choice !== null) {
+    require_token();
     $device = $choice === 'default' ? $default : (isset($devices[$choice]) ? $devices[$choice] : null);
     if ($device === null) {
         $message = 'That device is not present any more; nothing was changed.';
@@ -84,7 +86,7 @@ page_top('Sound card of the player');
 <td><?php echo h($d['desc']); ?></td>
 <td><code><?php echo h($d['name']); ?></code></td>
 <td><code><?php echo h($d['guid']); ?></code></td>
-<td><?php echo $is_current ? 'in use' : '<a href="set_guid.php?' . h(query_of(array('choose' => $key))) . '">Choose</a>'; ?></td>
+<td><?php echo $is_current ? 'in use' : '<a href="set_guid.php?' . h(query_of(with_token('set_guid.php', array('choose' => $key)))) . '">Choose</a>'; ?></td>
 </tr>
 <?php endforeach; ?>
 </table>

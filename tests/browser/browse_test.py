@@ -1,5 +1,7 @@
 """The folder browser and the pages' answers to odd requests."""
 
+import os
+
 from station import StationTest
 
 
@@ -24,3 +26,17 @@ class BrowseTest(StationTest):
         self.open("browse.php?dir[]=x")
         self.assertIn('"dir" was given as a list', self.text(".odd-input"))
         self.assertNotIn("Fatal", self.browser.page_source)
+
+    def test_a_name_that_is_not_utf8_shows_its_bytes_and_its_links_keep_them(self):
+        folder = os.fsencode(self.station.music) + b"/caf\xe9"
+        os.makedirs(folder)
+        with open(folder + b"/s\xff.mp3", "wb") as song:
+            song.write(b"\xff\xfb\x90\xc0" + bytes(413))
+        self.open("browse.php?dir=" + self.station.music)
+        self.assertEqual(self.text("#entries a[href*='caf%E9']"), "caf\\xE9/")
+        self.follow("#entries a[href*='caf%E9']")
+        self.assertEqual(self.text("#entries tr.file"), "s\\xFF.mp3")
+        self.follow("#import a")
+        self.wait_for_url("result=")
+        self.assertIn("caf\\xE9/", self.text("#folders"))
+        self.assertEqual(self.station.sql("select count(*) from song"), [(1,)])

@@ -5,6 +5,8 @@ makes: a network of its own (the server takes 127.0.0.1:8080) and mounts of its
 own (the test's ODBC registration is put over /etc's, where php-cgi, started
 with nothing of the test's environment, looks for it)."""
 
+import hashlib
+import hmac
 import os
 import shutil
 import sqlite3
@@ -112,6 +114,12 @@ class Station:
                 song.write(b"\xff\xfb\x90\xc0" + bytes(413))
         return os.path.join(self.music, folder)
 
+    def token(self, page):
+        """The change token the station's own pages put in their links to `page`."""
+        with open(os.path.join(self.server_folder, "station-secret.txt"), "rb") as secret:
+            key = secret.read().strip()
+        return hmac.new(key, b"change:" + page.encode(), hashlib.sha256).hexdigest()[:32]
+
     def php_errors(self):
         with open(os.path.join(self.folder, "log", "php-errors.log"), encoding="utf-8", errors="replace") as log:
             return log.read()
@@ -180,6 +188,6 @@ class StationTest(unittest.TestCase):
 
     def import_folder(self, folder):
         """Imports through the library page, as an operator's link does."""
-        self.open("library.php?folder=" + folder.replace(" ", "%20"))
+        self.open("library.php?folder=" + folder.replace(" ", "%20") + "&token=" + self.station.token("library.php"))
         self.wait_for_url("result=")
         self.assertIn("Imported", self.text(".outcome"))

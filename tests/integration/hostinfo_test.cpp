@@ -238,7 +238,15 @@ TEST_F(StationPagesTest, ChoosingADeviceStoresItForThePlayer) {
   EXPECT_NE(page.find("Speakers &amp; Headphones - Front"), std::string::npos) << page;
   EXPECT_NE(page.find(std::string("set_guid.php?choose=") + SPEAKERS_GUID), std::string::npos) << page;
 
-  const std::string choosing = get(std::string("/set_guid.php?choose=") + SPEAKERS_GUID);
+  // A choice that does not come from the page (no token) changes nothing and
+  // offers the same choice, as the page's own link.
+  const std::string offered = link_target(page, std::string("set_guid.php?choose=") + SPEAKERS_GUID);
+  const std::string planted = get(std::string("/set_guid.php?choose=") + SPEAKERS_GUID);
+  EXPECT_NE(planted.find("id=\"confirm-change\""), std::string::npos) << planted;
+  EXPECT_EQ(link_target(planted, "set_guid.php?choose="), offered) << planted;
+  EXPECT_FALSE(fs::exists(station_.server() / "sound_device.txt"));
+
+  const std::string choosing = get("/" + offered);
   const std::string chosen = get("/" + forward_target(choosing));
   EXPECT_NE(chosen.find("in use"), std::string::npos) << choosing << chosen;
   std::ifstream stored(station_.server() / "sound_device.txt");
@@ -246,7 +254,8 @@ TEST_F(StationPagesTest, ChoosingADeviceStoresItForThePlayer) {
   text << stored.rdbuf();
   EXPECT_EQ(text.str(), "{421207D7-2E6D-56B7-8583-ACEDA4DAA954}\nspeakers\nSpeakers & Headphones - Front\n");
 
-  const std::string unknown = get("/set_guid.php?choose=" + ZERO_GUID);
+  const std::string token = offered.substr(offered.find("&token="));
+  const std::string unknown = get("/set_guid.php?choose=" + ZERO_GUID + token);
   EXPECT_NE(unknown.find("not present any more"), std::string::npos) << unknown;
 }
 

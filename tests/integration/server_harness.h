@@ -95,4 +95,8 @@ int count_of(const std::string& text, const std::string& needle);
 // "page.php?query"), or "" when the page does not forward.
 std::string forward_target(const std::string& page);
 
+// The first link of `page` whose address begins with `start`, "" when none
+// does: a change as the station's page offers it, token and all.
+std::string link_target(const std::string& page, const std::string& start);
+
 }  // namespace zv::testing

@@ -42,13 +42,28 @@ int count_of(const std::string& text, const std::string& needle) {
   return n;
 }
 
+namespace {
+
+// The URL from `start` in `page` up to its closing quote, with "&amp;" read as
+// "&"; "" when `start` is npos.
+std::string quoted_url_from(const std::string& page, std::string::size_type start) {
+  if (start == std::string::npos) return "";
+  std::string url = page.substr(start, page.find('"', start) - start);
+  for (auto amp = url.find("&amp;"); amp != std::string::npos; amp = url.find("&amp;", amp + 1)) url.erase(amp + 1, 4);
+  return url;
+}
+
+}  // namespace
+
 std::string forward_target(const std::string& page) {
   const std::string marker = "http-equiv=\"refresh\" content=\"0; url=";
   const auto at = page.find(marker);
-  if (at == std::string::npos) return "";
-  std::string url = page.substr(at + marker.size(), page.find('"', at + marker.size()) - at - marker.size());
-  for (auto amp = url.find("&amp;"); amp != std::string::npos; amp = url.find("&amp;", amp + 1)) url.erase(amp + 1, 4);
-  return url;
+  return quoted_url_from(page, at == std::string::npos ? at : at + marker.size());
+}
+
+std::string link_target(const std::string& page, const std::string& start) {
+  const auto at = page.find("href=\"" + start);
+  return quoted_url_from(page, at == std::string::npos ? at : at + 6);
 }
 
 }  // namespace zv::testing
