@@ -2,6 +2,7 @@
 
 #include "cgi/cgi_process.h"
 #include "platform/path_style.h"
+#include "platform/time_limits.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,7 +22,9 @@ std::u16string interpreter_path() {
   return path;
 }
 
-Deadline after(Deadline start, std::uint32_t milliseconds) { return start + std::chrono::milliseconds(milliseconds); }
+Deadline after(Deadline start, std::uint32_t milliseconds) {
+  return start + time_limit(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 #include "net/tcp_socket.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -79,19 +78,17 @@ int TcpSocket::receive(char* buffer, int size) {
   return socket_recv(handle_, buffer, size);
 }
 
-void TcpSocket::linger() {
-  if (handle_ == 0 || socket_shutdown_send(handle_) != 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
-  char discarded[16384];
-  for (int total = 0; total < LINGER_BYTES;) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return;
-    if (socket_wait_readable(handle_, static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)) <= 0)
-      return;
-    const int received = socket_recv(handle_, discarded, static_cast<int>(sizeof discarded));
-    if (received <= 0) return;  // the peer has closed, or the connection is gone
-    total += received;
-  }
+bool TcpSocket::accept_waiting(SocketHandle& accepted) {
+  accepted = socket_accept(handle_);
+  if (accepted == INVALID_SOCKET_HANDLE) return false;
+  std::printf("Client connected.\n");
+  return true;
+}
+
+SocketHandle TcpSocket::release() {
+  const SocketHandle s = handle_;
+  handle_ = 0;
+  return s;
 }
 
 const char* TcpSocket::error_text() { return socket_error_text(socket_last_error()); }
