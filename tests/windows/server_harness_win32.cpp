@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -50,6 +51,16 @@ TempDir::TempDir() {
                                          std::to_string(GetTickCount64()) + "-" + std::to_string(counter++));
     if (fs::create_directory(path_)) return;
   }
+}
+
+std::vector<std::string> short_limits_environment() {
+  std::vector<std::string> entries;
+  if (char* block = GetEnvironmentStringsA()) {
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) entries.emplace_back(entry);
+    FreeEnvironmentStringsA(block);
+  }
+  entries.emplace_back("ZV_TEST_LIMIT_DIVISOR=10");
+  return entries;
 }
 
 void Station::link_php_cgi() const {
