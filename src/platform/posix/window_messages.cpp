@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -347,6 +348,17 @@ SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_
   return SendResult::answered;
 }
 
+std::string window_place_problem() {
+  const std::string folder = window_folder();
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return {};  // made when the first window opens
+  if (S_ISLNK(info.st_mode)) return "the window folder " + folder + " is a link";
+  if (!S_ISDIR(info.st_mode)) return "the window folder " + folder + " is not a folder";
+  if (info.st_uid != ::geteuid()) return "the window folder " + folder + " belongs to another user";
+  if (info.st_mode & 077) return "the window folder " + folder + " is open to other users (it must be 0700)";
+  return {};
+}
+
 WindowHandle create_window(const char16_t* title, CopyDataHandler handler) {
   const auto path = endpoint_path(title, true);
   if (!path) return 0;
@@ -439,7 +451,12 @@ void destroy_window(WindowHandle window) {
 
 void open_console_window(const char16_t* title) {
   const WindowHandle window = create_window(title, [](const CopyData&) -> std::int64_t { return 0; });
-  if (!window) return;
+  if (!window) {
+    // Without it the player cannot find the server, and songs are not handed off.
+    if (const std::string problem = window_place_problem(); !problem.empty())
+      std::printf("The console window cannot be opened: %s.\n", problem.c_str());
+    return;
+  }
   // Without a thread of its own the window is not served: it is closed, and
   // the server goes on without one, as when no window could be opened.
   try {
