@@ -3,6 +3,7 @@
 #include "cgi/cgi_process.h"
 #include "platform/path_style.h"
 #include "platform/time_limits.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>
@@ -37,7 +38,7 @@ int run_cgi(CgiJob& job) {
 
   if (!create_pipe(cgi.stdin_read, cgi.stdin_write)) return 0;
   if (!create_process(interpreter_path().c_str(), job.environment, cgi.stdin_read, job.client, cgi.child)) {
-    std::printf("Error CreateProcess\n");
+    narrate("Error CreateProcess\n");
     return 0;
   }
   cgi.started = std::chrono::steady_clock::now();

@@ -5,6 +5,7 @@
 #include "platform/path_style.h"
 #include "text/encoding.h"
 #include "text/text_buffer.h"
+#include "platform/console.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +30,7 @@ void append_piece(WideTextBuffer& path, const char16_t* piece) {
 
 void print_entry(const FolderEntry& entry) {
   const std::optional<std::string> name = wide_to_utf8(entry.name.c_str(), static_cast<int>(entry.name.size()));
-  std::printf(entry.is_folder ? "%s <DIR>\n" : "%s\n", name ? name->c_str() : "");
+  narrate(entry.is_folder ? "%s <DIR>\n" : "%s\n", name ? name->c_str() : "");
 }
 
 // ".", "..", hidden folders such as ".git", and names like "1.Pop".

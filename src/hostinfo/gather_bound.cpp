@@ -1,4 +1,5 @@
 #include "hostinfo/gather_bound.h"
+#include "platform/console.h"
 
 #include <cstdio>
 
@@ -21,9 +22,9 @@ bool gathering_must_stop(std::size_t gathered) {
   if (!bound) return false;
   if (bound->stopped_) return true;
   if (gathered >= bound->bytes_) {
-    std::printf("\n---> The walk stops: the form body has reached its bound\n");
+    narrate("\n---> The walk stops: the form body has reached its bound\n");
   } else if (std::chrono::steady_clock::now() >= bound->deadline_) {
-    std::printf("\n---> The walk stops: the request's time is up\n");
+    narrate("\n---> The walk stops: the request's time is up\n");
   } else {
     return false;
   }

@@ -5,6 +5,7 @@
 #include "hostinfo/folder_tree.h"
 #include "library/folder_import.h"
 #include "text/encoding.h"
+#include "platform/console.h"
 
 namespace zv {
 
@@ -18,7 +19,7 @@ bool has_extension(const std::u16string& name, const char16_t* extension) {
 }
 
 void print_name(const std::u16string& name, const char* format) {
-  std::printf(format, wide_to_utf8(name.c_str(), static_cast<int>(name.size())).value_or(std::string()).c_str());
+  narrate(format, wide_to_utf8(name.c_str(), static_cast<int>(name.size())).value_or(std::string()).c_str());
 }
 
 bool holds_line_break(std::u16string_view name) { return name.find_first_of(u"\n\r") != std::u16string_view::npos; }

@@ -1,4 +1,5 @@
 #include "net/tcp_socket.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,18 +52,18 @@ int TcpSocket::bind(const char* address, std::uint16_t port) {
 
 int TcpSocket::listen(int backlog) {
   if (socket_listen(handle_, backlog) == SOCKET_FAILURE) {
-    std::printf("Error listening on socket.\n");
+    narrate("Error listening on socket.\n");
     return socket_last_error();
   }
-  std::printf("Listening on socket...\n");
+  narrate("Listening on socket...\n");
   return 0;
 }
 
 int TcpSocket::accept(SocketHandle& accepted) {
-  std::printf("Waiting for client to connect...\n");
+  narrate("Waiting for client to connect...\n");
   accepted = INVALID_SOCKET_HANDLE;
   while (accepted == INVALID_SOCKET_HANDLE) accepted = socket_accept(handle_);
-  std::printf("Client connected.\n");
+  narrate("Client connected.\n");
   return 0;
 }
 
@@ -81,7 +82,7 @@ int TcpSocket::receive(char* buffer, int size) {
 bool TcpSocket::accept_waiting(SocketHandle& accepted) {
   accepted = socket_accept(handle_);
   if (accepted == INVALID_SOCKET_HANDLE) return false;
-  std::printf("Client connected.\n");
+  narrate("Client connected.\n");
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "text/encoding.h"
 #include "text/request.h"
 #include "text/text_buffer.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,7 +48,7 @@ int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bo
   int request_length = 0;
   long microseconds = 0;
   data_arrived = false;
-  std::printf("\n---> Wait for connection %d\n", handle_number(connection.handle()));
+  narrate("\n---> Wait for connection %d\n", handle_number(connection.handle()));
   while (socket_wait_readable(connection.handle(), 0, microseconds) > 0) {
     microseconds = QUIET_PERIOD_MICROSECONDS;
     const int received = connection.receive(buffer, RECEIVE_SIZE);
@@ -56,7 +57,7 @@ int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bo
     request_length = received;
     guard.read(buffer, received);
     buffer[received] = 0;
-    std::printf("%s", buffer);
+    narrate("%s", buffer);
   }
   return request_length;
 }
@@ -66,10 +67,10 @@ bool is_php_path(const std::optional<std::u16string>& path) {
 }
 
 void send_header(TcpSocket& connection, const char* header) {
-  std::printf("\n---> Wait for send response to client %d\n", handle_number(connection.handle()));
+  narrate("\n---> Wait for send response to client %d\n", handle_number(connection.handle()));
   if (socket_wait_writable(connection.handle(), 0, QUIET_PERIOD_MICROSECONDS) > 0) {
     const int sent = connection.send(header, static_cast<int>(std::strlen(header)));
-    std::printf("\nSend %d bytes\n", sent);
+    narrate("\nSend %d bytes\n", sent);
   }
 }
 
@@ -137,13 +138,13 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
 bool may_run(const TcpSocket& connection, const RequestGuard& guard, const std::optional<std::string>& query,
              const std::optional<std::u16string>& path) {
   if (const char* reason = guard.reason(query ? query->c_str() : nullptr)) {
-    std::printf("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
+    narrate("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
     return false;
   }
   if (!is_php_path(path) || has_parent_segment(path->c_str())) return false;  // nothing outside www runs
   if (!script_exists(*path)) {
     const auto name = wide_to_utf8(path->c_str(), -1);
-    std::printf("\n---> No script www/%s\n", name ? name->c_str() : "");
+    narrate("\n---> No script www/%s\n", name ? name->c_str() : "");
     return false;
   }
   return true;
@@ -187,12 +188,12 @@ void serve_connection(ReadyConnection ready) {
     }
     serve(connection, buffer.get());
     buffer.reset();
-    std::printf("\n---> End of connection %d\n", handle_number(s));
+    narrate("\n---> End of connection %d\n", handle_number(s));
     // The client sees the reply end now; what it still sends is discarded
     // after the lock has gone to the next connection.
     close_lingering(connection.release());
   }
-  std::printf("\n---> Exit socket_accept_mt\n");
+  narrate("\n---> Exit socket_accept_mt\n");
   release_mutex(mutex);
   close_mutex(mutex);
 }

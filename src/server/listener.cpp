@@ -3,6 +3,7 @@
 #include "platform/time_limits.h"
 #include "server/connection_handler.h"
 #include "server/connection_queue.h"
+#include "platform/console.h"
 
 #include <atomic>
 #include <chrono>
@@ -39,7 +40,7 @@ void serve_mt(void* queue) {
 }
 
 void close_silent(SocketHandle s) {
-  std::printf("\n---> Connection %d sent nothing: closed without a reply\n", static_cast<int>(s));
+  narrate("\n---> Connection %d sent nothing: closed without a reply\n", static_cast<int>(s));
   TcpSocket closed(s);
 }
 
@@ -54,12 +55,12 @@ bool listener_failed() { return failed; }
 void socket_listen_mt(void*) {
   TcpSocket listener;
   if (listener.bind(nullptr, LISTEN_PORT) != 0) {
-    std::printf("%s\n", TcpSocket::error_text());
+    narrate("%s\n", TcpSocket::error_text());
     failed = true;
     return;
   }
   if (listener.listen(1) != 0) {
-    std::printf("%s\n", TcpSocket::error_text());
+    narrate("%s\n", TcpSocket::error_text());
     failed = true;
     return;
   }
@@ -77,7 +78,7 @@ void socket_listen_mt(void*) {
   std::vector<SocketHandle> watched;
   std::vector<unsigned char> readable;
   Clock::time_point accept_again{};
-  std::printf("Waiting for client to connect...\n");
+  narrate("Waiting for client to connect...\n");
   for (;;) {
     auto now = Clock::now();
     const bool accepting = now >= accept_again;
@@ -113,9 +114,9 @@ void socket_listen_mt(void*) {
     if (accepting && readable[0]) {
       SocketHandle accepted = 0;
       if (listener.accept_waiting(accepted)) {
-        std::printf("\n---> New socket: %d\n", static_cast<int>(accepted));
+        narrate("\n---> New socket: %d\n", static_cast<int>(accepted));
         silent.push_back({accepted, now + first_wait});
-        std::printf("Waiting for client to connect...\n");
+        narrate("Waiting for client to connect...\n");
       } else if (socket_last_error() != WSA_WOULD_BLOCK) {
         // Out of descriptors (or another lasting failure): the connection stays
         // queued, and trying again at once would only spin.

@@ -11,7 +11,7 @@ int main() {
   zv::create_named_mutex(zv::CONNECTION_MUTEX_NAME);  // kept open for the life of the process
   zv::set_console_title(zv::CONSOLE_TITLE);
   const bool ran = zv::run_thread_and_wait(zv::socket_listen_mt, nullptr);
-  std::printf("Hello World!\n");
+  zv::narrate("Hello World!\n");
   // The listener only returns when it could not listen: that is a failure.
   return !ran || zv::listener_failed() ? 1 : 0;
 }
