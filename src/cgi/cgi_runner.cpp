@@ -1,9 +1,9 @@
 #include "cgi/cgi_runner.h"
 
 #include "cgi/cgi_process.h"
+#include "platform/console.h"
 #include "platform/path_style.h"
 #include "platform/time_limits.h"
-#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>

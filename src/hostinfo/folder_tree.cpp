@@ -1,11 +1,11 @@
 #include "hostinfo/folder_tree.h"
 
 #include "hostinfo/gather_bound.h"
+#include "platform/console.h"
 #include "platform/folder_walk.h"
 #include "platform/path_style.h"
 #include "text/encoding.h"
 #include "text/text_buffer.h"
-#include "platform/console.h"
 
 #include <algorithm>
 #include <cstdio>

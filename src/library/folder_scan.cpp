@@ -4,8 +4,8 @@
 #include "hostinfo/folder_listing.h"
 #include "hostinfo/folder_tree.h"
 #include "library/folder_import.h"
-#include "text/encoding.h"
 #include "platform/console.h"
+#include "text/encoding.h"
 
 namespace zv {
 

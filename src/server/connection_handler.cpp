@@ -8,6 +8,7 @@
 #include "library/folder_import.h"
 #include "net/lingering_close.h"
 #include "net/tcp_socket.h"
+#include "platform/console.h"
 #include "platform/named_mutex.h"
 #include "platform/time_limits.h"
 #include "playlist/player_handoff.h"
@@ -17,7 +18,6 @@
 #include "text/encoding.h"
 #include "text/request.h"
 #include "text/text_buffer.h"
-#include "platform/console.h"
 
 #include <cstdio>
 #include <cstring>

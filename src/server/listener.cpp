@@ -1,9 +1,9 @@
 #include "net/tcp_socket.h"
+#include "platform/console.h"
 #include "platform/thread.h"
 #include "platform/time_limits.h"
 #include "server/connection_handler.h"
 #include "server/connection_queue.h"
-#include "platform/console.h"
 
 #include <atomic>
 #include <chrono>
