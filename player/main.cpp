@@ -43,7 +43,12 @@ int main(int argc, char** argv) {
     return std::int64_t{1};
   });
   if (!window) {
-    std::printf("Station player: the window \"Zentavio Player\" is held by another program; ending\n");
+    const std::string problem = zv::window_place_problem();
+    if (problem.empty()) {
+      std::printf("Station player: the window \"Zentavio Player\" is held by another program; ending\n");
+    } else {
+      std::printf("Station player: the window \"Zentavio Player\" cannot be opened: %s; ending\n", problem.c_str());
+    }
     return 1;
   }
   std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());

@@ -1,7 +1,9 @@
 #include "cgi/cgi_runner.h"
 
 #include "cgi/cgi_process.h"
+#include "platform/console.h"
 #include "platform/path_style.h"
+#include "platform/time_limits.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,7 +23,9 @@ std::u16string interpreter_path() {
   return path;
 }
 
-Deadline after(Deadline start, std::uint32_t milliseconds) { return start + std::chrono::milliseconds(milliseconds); }
+Deadline after(Deadline start, std::uint32_t milliseconds) {
+  return start + time_limit(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace
 
@@ -34,7 +38,7 @@ int run_cgi(CgiJob& job) {
 
   if (!create_pipe(cgi.stdin_read, cgi.stdin_write)) return 0;
   if (!create_process(interpreter_path().c_str(), job.environment, cgi.stdin_read, job.client, cgi.child)) {
-    std::printf("Error CreateProcess\n");
+    narrate("Error CreateProcess\n");
     return 0;
   }
   cgi.started = std::chrono::steady_clock::now();

@@ -1,6 +1,6 @@
 #include "net/tcp_socket.h"
+#include "platform/console.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -52,18 +52,18 @@ int TcpSocket::bind(const char* address, std::uint16_t port) {
 
 int TcpSocket::listen(int backlog) {
   if (socket_listen(handle_, backlog) == SOCKET_FAILURE) {
-    std::printf("Error listening on socket.\n");
+    narrate("Error listening on socket.\n");
     return socket_last_error();
   }
-  std::printf("Listening on socket...\n");
+  narrate("Listening on socket...\n");
   return 0;
 }
 
 int TcpSocket::accept(SocketHandle& accepted) {
-  std::printf("Waiting for client to connect...\n");
+  narrate("Waiting for client to connect...\n");
   accepted = INVALID_SOCKET_HANDLE;
   while (accepted == INVALID_SOCKET_HANDLE) accepted = socket_accept(handle_);
-  std::printf("Client connected.\n");
+  narrate("Client connected.\n");
   return 0;
 }
 
@@ -79,19 +79,17 @@ int TcpSocket::receive(char* buffer, int size) {
   return socket_recv(handle_, buffer, size);
 }
 
-void TcpSocket::linger() {
-  if (handle_ == 0 || socket_shutdown_send(handle_) != 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
-  char discarded[16384];
-  for (int total = 0; total < LINGER_BYTES;) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return;
-    if (socket_wait_readable(handle_, static_cast<long>(left.count() / 1000000), static_cast<long>(left.count() % 1000000)) <= 0)
-      return;
-    const int received = socket_recv(handle_, discarded, static_cast<int>(sizeof discarded));
-    if (received <= 0) return;  // the peer has closed, or the connection is gone
-    total += received;
-  }
+bool TcpSocket::accept_waiting(SocketHandle& accepted) {
+  accepted = socket_accept(handle_);
+  if (accepted == INVALID_SOCKET_HANDLE) return false;
+  narrate("Client connected.\n");
+  return true;
+}
+
+SocketHandle TcpSocket::release() {
+  const SocketHandle s = handle_;
+  handle_ = 0;
+  return s;
 }
 
 const char* TcpSocket::error_text() { return socket_error_text(socket_last_error()); }

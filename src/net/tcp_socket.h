@@ -24,11 +24,11 @@ class TcpSocket {
   int accept(SocketHandle& accepted);
   int send(const char* data, int length);
   int receive(char* buffer, int size);
-  // Ends the sending side, then reads and discards what the peer still sends
-  // until it closes, for at most LINGER_MILLISECONDS and LINGER_BYTES. Closing
-  // with unread bytes waiting would reset the connection and cut short the
-  // reply the peer has not read yet.
-  void linger();
+  // Accepts one connection that is already waiting, without announcing the
+  // wait (the listener has done so); false when none could be taken.
+  bool accept_waiting(SocketHandle& accepted);
+  // Gives up ownership: the socket is no longer closed by this object.
+  SocketHandle release();
   SocketHandle handle() const { return handle_; }
 
   // Text of the calling thread's last socket error.

@@ -15,6 +15,7 @@ inline constexpr int WSA_NOT_INITIALISED = 10093;
 inline constexpr int WSA_ADDRESS_IN_USE = 10048;
 inline constexpr int WSA_NOT_SOCKET = 10038;
 inline constexpr int WSA_CONNECTION_ABORTED = 10053;
+inline constexpr int WSA_WOULD_BLOCK = 10035;
 
 int socket_startup();  // WSAStartup(1.1): 0 or an error code
 SocketHandle socket_create();  // IPv4 TCP; INVALID_SOCKET_HANDLE on failure
@@ -31,6 +32,13 @@ int socket_close(SocketHandle s);
 // select() on one socket: > 0 when it is ready, 0 on timeout, SOCKET_FAILURE on error.
 int socket_wait_readable(SocketHandle s, long seconds, long microseconds);
 int socket_wait_writable(SocketHandle s, long seconds, long microseconds);
+// Waits up to `milliseconds` (-1: without end) until one of `count` sockets
+// is readable or closed; sets ready[i] for each such one. The count of
+// ready sockets, 0 on timeout, SOCKET_FAILURE on error.
+int socket_poll_readable(const SocketHandle* sockets, int count, long milliseconds, unsigned char* ready);
+// A listening socket whose accept fails at once instead of waiting when the
+// connection it was woken for has gone; what it accepts still blocks.
+int socket_set_nonblocking(SocketHandle s);
 int socket_last_error();  // WSAGetLastError
 void socket_set_last_error(int code);  // WSASetLastError
 

@@ -11,5 +11,9 @@ bool begin_thread(ThreadRoutine routine, void* argument);
 // _beginthread, then WaitForSingleObject(INFINITE) on that thread; false
 // when it could not be started.
 bool run_thread_and_wait(ThreadRoutine routine, void* argument);
+// Short waits of this thread and of the threads it starts from now on last
+// what they ask for, not what the scheduler rounds them up to (Linux timer
+// slack of 1 ns); nothing to do where the platform has no such slack.
+void use_precise_timers();
 
 }  // namespace zv

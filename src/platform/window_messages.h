@@ -5,6 +5,7 @@
 // user can enter (docs/window-messages.md gives the protocol).
 
 #include <cstdint>
+#include <string>
 #include <functional>
 
 namespace zv {
@@ -40,6 +41,10 @@ SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_
 // procedure hands every WM_COPYDATA to `handler`; 0 when it cannot be opened
 // (elsewhere also when a live window already bears the title).
 WindowHandle create_window(const char16_t* title, CopyDataHandler handler);
+// Why windows cannot be opened here, for a message to the operator; empty
+// when nothing is wrong with where they live (always so on Windows).
+std::string window_place_problem();
+
 // The creating thread's message loop (MsgWaitForMultipleObjects,
 // PeekMessageW, DispatchMessageW) for `timeout_ms`; messages are handled only
 // while it runs. False when the window is gone.

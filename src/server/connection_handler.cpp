@@ -3,10 +3,14 @@
 #include "cgi/cgi_process.h"
 #include "cgi/cgi_runner.h"
 #include "hostinfo/folder_listing.h"
+#include "hostinfo/gather_bound.h"
 #include "hostinfo/sound_devices.h"
 #include "library/folder_import.h"
+#include "net/lingering_close.h"
 #include "net/tcp_socket.h"
+#include "platform/console.h"
 #include "platform/named_mutex.h"
+#include "platform/time_limits.h"
 #include "playlist/player_handoff.h"
 #include "playlist/playlist_builder.h"
 #include "server/request_origin.h"
@@ -25,10 +29,9 @@
 namespace zv {
 namespace {
 
-constexpr std::uint32_t MUTEX_WAIT_MS = 30000;
+constexpr std::chrono::milliseconds MUTEX_WAIT{30000};
 constexpr int RECEIVE_SIZE = 131072;
 constexpr int RECEIVE_BUFFER_SIZE = RECEIVE_SIZE + 2;
-constexpr long FIRST_WAIT_SECONDS = 10;
 constexpr long QUIET_PERIOD_MICROSECONDS = 50;
 constexpr std::uint32_t ENVIRONMENT_INITIAL_SIZE = 6500;
 constexpr const char16_t* FORM_CONTENT_TYPE = u"application/x-www-form-urlencoded";
@@ -37,24 +40,24 @@ constexpr int POSITION_COUNT = 16;
 
 int handle_number(SocketHandle s) { return static_cast<int>(s); }
 
-// Receives until the peer stays quiet: 10 s for the first data, then 50 us.
-// Each chunk replaces the one before, so the last chunk is the request.
-// Returns its length; `data_arrived` tells which wait applies to the reply.
-int receive_request(TcpSocket& connection, char* buffer, bool& data_arrived) {
+// Receives until the peer stays quiet for 50 us; its first bytes have
+// arrived already. Each chunk replaces the one before, so the last chunk is
+// the request, but the guard sees every one. Returns the request's length;
+// `data_arrived` tells whether anything came at all.
+int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bool& data_arrived) {
   int request_length = 0;
-  long seconds = FIRST_WAIT_SECONDS;
   long microseconds = 0;
   data_arrived = false;
-  std::printf("\n---> Wait for connection %d\n", handle_number(connection.handle()));
-  while (socket_wait_readable(connection.handle(), seconds, microseconds) > 0) {
-    seconds = 0;
+  narrate("\n---> Wait for connection %d\n", handle_number(connection.handle()));
+  while (socket_wait_readable(connection.handle(), 0, microseconds) > 0) {
     microseconds = QUIET_PERIOD_MICROSECONDS;
-    data_arrived = true;
     const int received = connection.receive(buffer, RECEIVE_SIZE);
     if (received <= 0) break;  // the peer has closed, or the receive failed
+    data_arrived = true;
     request_length = received;
+    guard.read(buffer, received);
     buffer[received] = 0;
-    std::printf("%s", buffer);
+    narrate("%s", buffer);
   }
   return request_length;
 }
@@ -63,13 +66,11 @@ bool is_php_path(const std::optional<std::u16string>& path) {
   return path && path->size() > 4 && path->compare(path->size() - 4, 4, u".php") == 0;
 }
 
-void send_header(TcpSocket& connection, const char* header, bool data_arrived) {
-  std::printf("\n---> Wait for send response to client %d\n", handle_number(connection.handle()));
-  const long seconds = data_arrived ? 0 : FIRST_WAIT_SECONDS;
-  const long microseconds = data_arrived ? QUIET_PERIOD_MICROSECONDS : 0;
-  if (socket_wait_writable(connection.handle(), seconds, microseconds) > 0) {
+void send_header(TcpSocket& connection, const char* header) {
+  narrate("\n---> Wait for send response to client %d\n", handle_number(connection.handle()));
+  if (socket_wait_writable(connection.handle(), 0, QUIET_PERIOD_MICROSECONDS) > 0) {
     const int sent = connection.send(header, static_cast<int>(std::strlen(header)));
-    std::printf("\nSend %d bytes\n", sent);
+    narrate("\nSend %d bytes\n", sent);
   }
 }
 
@@ -110,7 +111,12 @@ void gather_form_data(FormBody& body, const std::u16string& path, const std::opt
 void run_script(TcpSocket& connection, const std::u16string& path, const std::optional<std::string>& query) {
   FormBody body(0);
   const auto wide_query = query ? ansi_to_wide(query->c_str(), -1) : std::nullopt;
-  gather_form_data(body, path, query, wide_query);
+  {
+    // Gathering shares the request's deadline: what was found by then goes
+    // to the script.
+    const GatherBound bound(std::chrono::steady_clock::now() + time_limit(std::chrono::milliseconds(CGI_WAIT_MILLISECONDS)));
+    gather_form_data(body, path, query, wide_query);
+  }
 
   WideTextBuffer environment(ENVIRONMENT_INITIAL_SIZE);
   build_cgi_environment(environment, path.c_str(), wide_query ? wide_query->c_str() : nullptr, true,
@@ -129,15 +135,16 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
 // Whether the request may run its script. A request that another site
 // caused, or that names no script, gets the 404 text, and nothing is
 // gathered or run for it; the console says why.
-bool may_run(const TcpSocket& connection, const char* request, int length, const std::optional<std::u16string>& path) {
-  if (const char* reason = foreign_request_reason(request, length)) {
-    std::printf("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
+bool may_run(const TcpSocket& connection, const RequestGuard& guard, const std::optional<std::string>& query,
+             const std::optional<std::u16string>& path) {
+  if (const char* reason = guard.reason(query ? query->c_str() : nullptr)) {
+    narrate("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
     return false;
   }
   if (!is_php_path(path) || has_parent_segment(path->c_str())) return false;  // nothing outside www runs
   if (!script_exists(*path)) {
     const auto name = wide_to_utf8(path->c_str(), -1);
-    std::printf("\n---> No script www/%s\n", name ? name->c_str() : "");
+    narrate("\n---> No script www/%s\n", name ? name->c_str() : "");
     return false;
   }
   return true;
@@ -145,41 +152,49 @@ bool may_run(const TcpSocket& connection, const char* request, int length, const
 
 void serve(TcpSocket& connection, char* buffer) {
   bool data_arrived = false;
-  const int request_length = receive_request(connection, buffer, data_arrived);
+  RequestGuard guard;
+  const int request_length = receive_request(connection, buffer, guard, data_arrived);
+  if (!data_arrived) return;  // it closed without a word: there is nobody to answer
   const auto path = request_path(buffer, request_length);
-  const bool php = may_run(connection, buffer, request_length, path);
-  const auto query = php ? query_text(buffer, request_length) : std::nullopt;
+  const auto query = query_text(buffer, request_length);
+  const bool php = may_run(connection, guard, query, path);
   // The reply header replaces the request in the buffer.
   std::strcpy(buffer, php ? HEADER_200 : HEADER_404);
-  send_header(connection, buffer, data_arrived);
+  send_header(connection, buffer);
   if (php) run_script(connection, *path, query);
 }
 
 }  // namespace
 
-void socket_accept_mt(void* argument) {
-  const auto s = reinterpret_cast<SocketHandle>(argument);
+void serve_connection(ReadyConnection ready) {
   const MutexHandle mutex = create_named_mutex(CONNECTION_MUTEX_NAME);
-  // Any outcome but a timeout counts as acquired; the lock is held until this
-  // thread ends.
-  if (wait_for_mutex(mutex, MUTEX_WAIT_MS) == MutexWait::timed_out) {
+  // Any outcome but a timeout counts as acquired. A connection that has
+  // waited its 30 s behind others is given up without a word.
+  const auto waited = std::chrono::steady_clock::now() - ready.arrived;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(time_limit(MUTEX_WAIT) - waited);
+  if (left.count() <= 0 || wait_for_mutex(mutex, static_cast<std::uint32_t>(left.count())) == MutexWait::timed_out) {
     close_mutex(mutex);
-    TcpSocket dropped(s);  // nobody else will close it
+    TcpSocket dropped(ready.socket);  // nobody else will close it
     return;
   }
+  const SocketHandle s = ready.socket;
   {
     TcpSocket connection(s);
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
     if (!buffer) {
+      release_mutex(mutex);
       close_mutex(mutex);
       return;
     }
     serve(connection, buffer.get());
     buffer.reset();
-    std::printf("\n---> End of connection %d\n", handle_number(s));
-    connection.linger();
-  }  // the connection closes here, which ends the response for the client
-  std::printf("\n---> Exit socket_accept_mt\n");
+    narrate("\n---> End of connection %d\n", handle_number(s));
+    // The client sees the reply end now; what it still sends is discarded
+    // after the lock has gone to the next connection.
+    close_lingering(connection.release());
+  }
+  narrate("\n---> Exit socket_accept_mt\n");
+  release_mutex(mutex);
   close_mutex(mutex);
 }
 

@@ -1,5 +1,8 @@
 #pragma once
-// Serving: the listener thread and one thread per accepted connection.
+// Serving: the listener thread, which watches connections until they speak,
+// and one long-lived worker that serves them one at a time.
+
+#include "server/connection_queue.h"
 
 namespace zv {
 
@@ -11,8 +14,10 @@ inline constexpr const char* HEADER_200 =
     "HTTP/1.0 200 OK\nServer: ZentavioInternetTV\nCache-Control: no-cache\n";
 inline constexpr const char* HEADER_404 = "HTTP/1.0 404 Not Found\nServer: ZentavioInternetTV\n\n";
 
-// Thread routine: serves the accepted socket passed by value in `argument`.
-void socket_accept_mt(void* argument);
+// Serves one connection whose first bytes have arrived, under the connection
+// lock, and takes the socket over; gives it up without a word once it has
+// waited 30 s for the lock.
+void serve_connection(ReadyConnection connection);
 // Thread routine: binds, listens and accepts; returns only when it cannot listen.
 void socket_listen_mt(void* argument);
 // True once the listener has given up (bind or listen failed).

@@ -1,5 +1,8 @@
 #include "server/request_origin.h"
 
+#include "playlist/player_handoff.h"
+#include "text/request.h"
+
 #include <string_view>
 
 namespace zv {
@@ -51,21 +54,78 @@ const char* line_reason(std::string_view line) {
   return nullptr;
 }
 
-}  // namespace
-
-const char* foreign_request_reason(const char* request, int length) {
-  if (!request || length <= 0) return nullptr;
-  std::string_view rest(request, static_cast<std::size_t>(length));
+// Calls `visit` with each header line of the text (the first line counts as
+// one) until it returns true or the header lines end; true when it did.
+template <typename Visit>
+bool any_header_line(std::string_view rest, Visit visit) {
   bool first = true;
   while (!rest.empty()) {
     const auto end = rest.find('\n');
     const std::string_view line = rest.substr(0, end);
     if (!first && trimmed(line).empty()) break;  // the end of the header lines
     first = false;
-    if (const char* reason = line_reason(line)) return reason;
+    if (visit(line)) return true;
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + 1);
   }
+  return false;
+}
+
+bool says_outside_a_page(std::string_view text) {
+  return any_header_line(text, [](std::string_view line) {
+    const auto colon = line.find(':');
+    return colon != std::string_view::npos && same_text(line.substr(0, colon), "Sec-Fetch-Site") &&
+           same_text(trimmed(line.substr(colon + 1)), "none");
+  });
+}
+
+// Whether the text, after any blank lines, begins with "get /" in any case.
+bool begins_with_get(std::string_view text) {
+  while (!text.empty() && (text.front() == '\r' || text.front() == '\n')) text.remove_prefix(1);
+  return text.size() >= 5 && same_text(text.substr(0, 5), "get /");
+}
+
+// A query that would import a folder or hand songs to the player.
+bool asks_for_a_change(const char* query) {
+  if (!query) return false;
+  if (query_param("add_dir", query)) return true;
+  for (int i = 0; i < MAX_HANDOFF_ITEMS; ++i) {
+    if (query_param(("item" + std::to_string(i)).c_str(), query)) return true;
+  }
+  return false;
+}
+
+// Header lines end at the first empty line; the head is kept no longer.
+constexpr std::size_t HEAD_LIMIT = 131072;
+
+}  // namespace
+
+const char* foreign_request_reason(const char* request, int length) {
+  if (!request || length <= 0) return nullptr;
+  const char* reason = nullptr;
+  any_header_line(std::string_view(request, static_cast<std::size_t>(length)),
+                  [&](std::string_view line) { return (reason = line_reason(line)) != nullptr; });
+  return reason;
+}
+
+void RequestGuard::read(const char* data, int length) {
+  if (!data || length <= 0) return;
+  const std::string_view text(data, static_cast<std::size_t>(length));
+  if (!refused_) refused_ = foreign_request_reason(data, length);
+  if (says_outside_a_page(text)) from_outside_a_page_ = true;
+  if (head_complete_) return;
+  // A header line split between two reads is seen whole in the head.
+  head_.append(text.substr(0, std::min(text.size(), HEAD_LIMIT - head_.size())));
+  const auto body = head_.find("\n\r\n") != std::string::npos ? head_.find("\n\r\n") : head_.find("\n\n");
+  head_complete_ = body != std::string::npos || head_.size() >= HEAD_LIMIT;
+}
+
+const char* RequestGuard::reason(const char* query) const {
+  if (refused_) return refused_;
+  if (const char* reason = foreign_request_reason(head_.data(), static_cast<int>(head_.size()))) return reason;
+  if (!head_.empty() && !begins_with_get(head_)) return "the request does not begin with GET /";
+  if ((from_outside_a_page_ || says_outside_a_page(head_)) && asks_for_a_change(query))
+    return "a request from outside the station's pages may not change anything";
   return nullptr;
 }
 

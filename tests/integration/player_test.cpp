@@ -254,3 +254,32 @@ TEST_F(PlayerStation, OnlyOneProgramHoldsThePlayerWindowAndTheStopClosesIt) {
 
 }  // namespace
 }  // namespace zv::testing
+
+namespace zv::testing {
+namespace {
+
+// A window folder that other users may enter is refused, and both programs
+// say so rather than blame another program.
+TEST(WindowFolder, AnExposedWindowFolderIsNamedAsTheProblem) {
+  Station station;
+  const fs::path windows = station.root.path() / "windows";
+  fs::create_directory(windows);
+  fs::permissions(windows, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  std::vector<std::string> environment = short_limits_environment();
+  environment.push_back("ZV_WINDOW_DIR=" + windows.string());
+  const std::string problem = "the window folder " + windows.string() + " is open to other users (it must be 0700)";
+  ServerProcess player(station.server(), environment, ZV_PLAYER_BINARY);
+  EXPECT_EQ(player.wait_exit(), 1);
+  EXPECT_NE(player.console().find("Station player: the window \"Zentavio Player\" cannot be opened: " + problem +
+                                  "; ending\n"),
+            std::string::npos)
+      << player.console();
+  ServerProcess server(station.server(), environment);
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  EXPECT_NE(server.console().find("The console window cannot be opened: " + problem + ".\n"), std::string::npos)
+      << server.console();
+}
+
+}  // namespace
+}  // namespace zv::testing

@@ -30,6 +30,13 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
+std::vector<std::string> short_limits_environment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+  entries.emplace_back("ZV_TEST_LIMIT_DIVISOR=10");
+  return entries;
+}
+
 void Station::link_php_cgi() const {
   fs::create_directories(root.path() / "php");
   fs::create_symlink("/usr/bin/php-cgi", root.path() / "php" / "php-cgi.exe");

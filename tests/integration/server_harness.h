@@ -72,6 +72,10 @@ class ServerProcess {
   bool exited_ = false;
 };
 
+// The test's own environment with the server's fixed limits divided by ten:
+// the 30 s ones last 3 s, the first wait for a connection's bytes 1 s.
+std::vector<std::string> short_limits_environment();
+
 // Connects to 127.0.0.1:8080; the descriptor, or -1.
 int connect_to_server(std::chrono::milliseconds timeout = 5s);
 // Sends all of `data`; false on failure.

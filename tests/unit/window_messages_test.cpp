@@ -5,12 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "receiving_window.h"
 
 #ifndef _WIN32
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -90,6 +95,30 @@ TEST(WindowMessages, WindowOfAnEndedProcessIsNotFoundAndItsTitleIsFree) {
   ReceivingWindow again(u"Ended");
   EXPECT_NE(again.handle(), 0u);
   EXPECT_EQ(find_window(u"Ended"), again.handle());
+}
+
+// Another program of the user connects and never sends its frame: the
+// window's other senders are served all the same.
+TEST(WindowMessages, ASilentConnectionHoldsUpNoOtherSender) {
+  PrivateWindowFolder folder;
+  ReceivingWindow receiver(u"Receiver", 5);
+  const WindowHandle window = find_window(u"Receiver");
+  ASSERT_NE(window, 0u);
+  std::vector<int> silent;
+  for (int i = 0; i < 2; ++i) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (folder.path() / "Receiver").string();
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::send(fd, "ZV", 2, 0);  // the frame begun, never finished
+    silent.push_back(fd);
+  }
+  // Well inside the 5 s a silent sender is given.
+  EXPECT_EQ(send_copy_data(window, 0, 1002, 1, nullptr, 1000), SendResult::answered);
+  EXPECT_EQ(receiver.messages().size(), 1u);
+  for (const int fd : silent) ::close(fd);
 }
 
 TEST(WindowMessages, FolderOthersMayEnterIsRefused) {

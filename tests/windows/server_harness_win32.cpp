@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -50,6 +51,21 @@ TempDir::TempDir() {
                                          std::to_string(GetTickCount64()) + "-" + std::to_string(counter++));
     if (fs::create_directory(path_)) return;
   }
+}
+
+std::vector<std::string> short_limits_environment() {
+  std::vector<std::string> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
+      const int size = WideCharToMultiByte(CP_UTF8, 0, entry, -1, nullptr, 0, nullptr, nullptr);
+      std::string text(static_cast<std::size_t>(size > 0 ? size - 1 : 0), '\0');
+      WideCharToMultiByte(CP_UTF8, 0, entry, -1, text.data(), size, nullptr, nullptr);
+      entries.push_back(text);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  entries.emplace_back("ZV_TEST_LIMIT_DIVISOR=10");
+  return entries;
 }
 
 void Station::link_php_cgi() const {

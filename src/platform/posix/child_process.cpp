@@ -3,7 +3,12 @@
 #include "platform/posix/utf8_text.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -11,6 +16,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <dirent.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +58,55 @@ void reap(const ChildProcess& child) {
   }
 }
 
+// The processes whose parent is this one. What a script leaves behind when
+// it moves to a session of its own comes back here once its parent is gone,
+// as this process is their subreaper.
+std::vector<pid_t> own_children() {
+  std::vector<pid_t> children;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return children;
+  const pid_t self = ::getpid();
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != 0) continue;
+    char name[64];
+    std::snprintf(name, sizeof name, "/proc/%ld/stat", pid);
+    FILE* stat = std::fopen(name, "re");
+    if (!stat) continue;
+    char text[512];
+    const std::size_t length = std::fread(text, 1, sizeof text - 1, stat);
+    std::fclose(stat);
+    text[length] = 0;
+    // "pid (name) state ppid ...": the name may hold anything but ends at the last ')'.
+    const char* after_name = std::strrchr(text, ')');
+    char state = 0;
+    long parent = 0;
+    if (after_name && std::sscanf(after_name + 1, " %c %ld", &state, &parent) == 2 && parent == self)
+      children.push_back(static_cast<pid_t>(pid));
+  }
+  ::closedir(proc);
+  return children;
+}
+
+// Ends whatever of the ended group is still alive, and every process that has
+// come back to this one since; bounded, so a tree that will not die cannot
+// hold the connection.
+void end_leftovers(pid_t group) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    const bool group_alive = ::kill(-group, SIGKILL) == 0;
+    const std::vector<pid_t> children = own_children();
+    for (const pid_t pid : children) {
+      ::kill(pid, SIGKILL);
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    if ((!group_alive && children.empty()) || std::chrono::steady_clock::now() >= deadline) return;
+    if (children.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // the group is still dying
+  }
+}
+
 }  // namespace
 
 bool create_pipe(OsHandle& read_end, OsHandle& write_end) {
@@ -76,6 +132,10 @@ bool create_process(const char16_t* application, const char16_t* environment, Os
   envp.push_back(nullptr);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
 
+  // What the child starts and then abandons comes back to this process, not
+  // to init, so that it can be ended with the child's connection.
+  static const bool subreaper = ::prctl(PR_SET_CHILD_SUBREAPER, 1UL, 0UL, 0UL, 0UL) == 0;
+  (void)subreaper;
   const int input = high_copy(fd_of(standard_input));
   const int socket = high_copy(static_cast<int>(output));
   bool started = false;
@@ -156,6 +216,7 @@ void end_process_tree(const ChildProcess& child) {
     ::syscall(SYS_pidfd_send_signal, fd_of(child.process), SIGKILL, nullptr, 0);
   wait_process(child, Deadline::max());
   reap(child);
+  end_leftovers(static_cast<pid_t>(child.process_id));
 }
 
 void close_handle(OsHandle& handle) {

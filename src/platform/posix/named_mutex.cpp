@@ -51,6 +51,13 @@ MutexWait wait_for_mutex(MutexHandle handle, std::uint32_t milliseconds) {
   return MutexWait::signalled;
 }
 
+void release_mutex(MutexHandle handle) {
+  auto* named = reinterpret_cast<NamedMutex*>(handle);
+  if (!named || held_by_this_thread.held != &named->mutex) return;  // not ours to give up
+  held_by_this_thread.held = nullptr;
+  named->mutex.unlock();
+}
+
 void close_mutex(MutexHandle) {}  // the named object lives as long as the process
 
 }  // namespace zv

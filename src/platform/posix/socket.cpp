@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace zv {
 namespace {
@@ -141,6 +144,23 @@ int socket_wait_readable(SocketHandle s, long seconds, long microseconds) {
 
 int socket_wait_writable(SocketHandle s, long seconds, long microseconds) {
   return wait_ready(s, seconds, microseconds, true);
+}
+
+int socket_poll_readable(const SocketHandle* sockets, int count, long milliseconds, unsigned char* ready) {
+  std::vector<pollfd> entries(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) entries[i] = pollfd{fd(sockets[i]), POLLIN, 0};
+  int result = 0;
+  do {
+    result = ::poll(entries.data(), entries.size(), static_cast<int>(milliseconds));
+  } while (result < 0 && errno == EINTR);
+  if (result < 0) return fail();
+  for (int i = 0; i < count; ++i) ready[i] = entries[i].revents != 0;
+  return result;
+}
+
+int socket_set_nonblocking(SocketHandle s) {
+  const int flags = ::fcntl(fd(s), F_GETFL);
+  return flags >= 0 && ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : fail();
 }
 
 int socket_last_error() { return last_error; }

@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include <sys/prctl.h>
+
 #include <system_error>
 #include <thread>
 
@@ -14,6 +16,8 @@ bool begin_thread(ThreadRoutine routine, void* argument) {
     return false;
   }
 }
+
+void use_precise_timers() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
 
 bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
   try {

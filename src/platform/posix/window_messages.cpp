@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -211,10 +212,13 @@ std::uint64_t get_u64(const unsigned char* at) {
 
 // --- The windows this process knows: those it found and those it opened.
 
+struct PendingFrame;
+
 struct OwnWindow {
   int listener = -1;
   std::string path;
   CopyDataHandler handler;
+  std::vector<PendingFrame> pending;  // connections whose frames are on their way; read by the pumping thread
 };
 
 std::mutex registry_lock;
@@ -234,31 +238,64 @@ std::shared_ptr<OwnWindow> own_window(WindowHandle window) {
   return found == own_windows.end() ? nullptr : found->second;
 }
 
-// Reads one frame from an accepted connection, hands it to the handler and
-// answers. A connection closed before its first byte was a window search.
-void serve_connection(int fd, const CopyDataHandler& handler) {
-  const auto deadline = Clock::now() + RECEIVE_LIMIT;
-  unsigned char header[HEADER_SIZE];
-  if (read_all(fd, header, HEADER_SIZE, deadline) != Io::done) return;
-  if (!peer_is_same_user(fd) || std::memcmp(header, FRAME_MAGIC, 4) != 0 ||
-      get_u32(header + 4) != WM_COPYDATA_MESSAGE)
-    return;
+// A connection whose frame is still on its way. Every connection of a window
+// is read as its bytes come, so one that is slow to send its frame (or never
+// does) holds up no other; each is given RECEIVE_LIMIT for its frame.
+struct PendingFrame {
+  int fd = -1;
+  Clock::time_point deadline;
+  std::vector<unsigned char> bytes;
+};
+
+enum class Frame { incomplete, complete, refused };
+
+// How far the frame in `bytes` has come; `needed` is its whole size once the
+// header is in.
+Frame frame_state(const std::vector<unsigned char>& bytes, std::size_t& needed) {
+  needed = HEADER_SIZE;
+  if (bytes.size() < HEADER_SIZE) return Frame::incomplete;
+  const unsigned char* header = bytes.data();
+  if (std::memcmp(header, FRAME_MAGIC, 4) != 0 || get_u32(header + 4) != WM_COPYDATA_MESSAGE) return Frame::refused;
+  if (get_u32(header + 28) & FLAG_HAS_DATA) {
+    const std::uint32_t cb_data = get_u32(header + 24);
+    if (cb_data > MAX_MESSAGE_DATA) return Frame::refused;
+    needed += cb_data;
+  }
+  return bytes.size() >= needed ? Frame::complete : Frame::incomplete;
+}
+
+// Hands a complete frame to the handler and answers.
+void answer_frame(const PendingFrame& pending, const CopyDataHandler& handler) {
+  const unsigned char* header = pending.bytes.data();
   CopyData message;
   message.sender = get_u64(header + 8);
   message.dw_data = get_u64(header + 16);
   message.cb_data = get_u32(header + 24);
-  const bool has_data = (get_u32(header + 28) & FLAG_HAS_DATA) != 0;
-  std::vector<unsigned char> data;
-  if (has_data) {
-    if (message.cb_data > MAX_MESSAGE_DATA) return;
-    data.resize(message.cb_data);
-    if (read_all(fd, data.data(), data.size(), deadline) != Io::done) return;
-    message.data = data.data();
-  }
+  if (get_u32(header + 28) & FLAG_HAS_DATA) message.data = header + HEADER_SIZE;
   const std::int64_t result = handler ? handler(message) : 0;
   unsigned char answer[ANSWER_SIZE];
   put_u64(answer, static_cast<std::uint64_t>(result));
-  write_all(fd, answer, ANSWER_SIZE, Clock::now() + RECEIVE_LIMIT);
+  write_all(pending.fd, answer, ANSWER_SIZE, Clock::now() + RECEIVE_LIMIT);
+}
+
+// Reads what has come on the connection; true while it waits for more. A
+// connection closed before its first byte was a window search.
+bool read_frame(PendingFrame& pending, const CopyDataHandler& handler) {
+  for (;;) {
+    std::size_t needed = 0;
+    const Frame state = frame_state(pending.bytes, needed);
+    if (state == Frame::refused) return false;
+    if (state == Frame::complete) {
+      answer_frame(pending, handler);
+      return false;
+    }
+    const std::size_t have = pending.bytes.size();
+    pending.bytes.resize(needed);
+    const ssize_t got = ::recv(pending.fd, pending.bytes.data() + have, needed - have, 0);
+    pending.bytes.resize(have + (got > 0 ? static_cast<std::size_t>(got) : 0));
+    if (got == 0) return false;
+    if (got < 0) return errno == EAGAIN || errno == EINTR;
+  }
 }
 
 }  // namespace
@@ -311,6 +348,17 @@ SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_
   return SendResult::answered;
 }
 
+std::string window_place_problem() {
+  const std::string folder = window_folder();
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return {};  // made when the first window opens
+  if (S_ISLNK(info.st_mode)) return "the window folder " + folder + " is a link";
+  if (!S_ISDIR(info.st_mode)) return "the window folder " + folder + " is not a folder";
+  if (info.st_uid != ::geteuid()) return "the window folder " + folder + " belongs to another user";
+  if (info.st_mode & 077) return "the window folder " + folder + " is open to other users (it must be 0700)";
+  return {};
+}
+
 WindowHandle create_window(const char16_t* title, CopyDataHandler handler) {
   const auto path = endpoint_path(title, true);
   if (!path) return 0;
@@ -346,14 +394,41 @@ bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms) {
   const auto own = own_window(window);
   if (!own) return false;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::vector<pollfd> watched;
   for (;;) {
-    const Io ready = wait_for(own->listener, POLLIN, deadline);
-    if (ready == Io::timed_out) return true;
-    if (ready == Io::failed) return false;
-    for (;;) {
-      Fd connection(::accept4(own->listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-      if (connection.get() < 0) break;
-      serve_connection(connection.get(), own->handler);
+    watched.assign(1, pollfd{own->listener, POLLIN, 0});
+    auto wake = deadline;
+    for (const PendingFrame& p : own->pending) {
+      watched.push_back(pollfd{p.fd, POLLIN, 0});
+      if (p.deadline < wake) wake = p.deadline;
+    }
+    const int ready = ::poll(watched.data(), watched.size(), remaining_ms(wake));
+    if (ready < 0 && errno != EINTR) return false;
+    const auto now = Clock::now();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < own->pending.size(); ++i) {
+      PendingFrame& p = own->pending[i];
+      const bool waiting = ready > 0 && watched[i + 1].revents ? read_frame(p, own->handler) : now < p.deadline;
+      if (waiting && now < p.deadline) {
+        if (kept != i) own->pending[kept] = std::move(p);
+        ++kept;
+      } else {
+        ::close(p.fd);
+      }
+    }
+    own->pending.resize(kept);
+    if (ready > 0 && watched[0].revents) {
+      for (;;) {
+        const int connection = ::accept4(own->listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (connection < 0) break;
+        if (!peer_is_same_user(connection)) {
+          ::close(connection);
+          continue;
+        }
+        PendingFrame p{connection, now + RECEIVE_LIMIT, {}};
+        if (read_frame(p, own->handler)) own->pending.push_back(std::move(p));
+        else ::close(connection);
+      }
     }
     if (remaining_ms(deadline) == 0) return true;
   }
@@ -370,12 +445,18 @@ void destroy_window(WindowHandle window) {
     known_paths.erase(window);
   }
   if (endpoint_identity(own->path) == window) ::unlink(own->path.c_str());
+  for (const PendingFrame& p : own->pending) ::close(p.fd);
   ::close(own->listener);
 }
 
 void open_console_window(const char16_t* title) {
   const WindowHandle window = create_window(title, [](const CopyData&) -> std::int64_t { return 0; });
-  if (!window) return;
+  if (!window) {
+    // Without it the player cannot find the server, and songs are not handed off.
+    if (const std::string problem = window_place_problem(); !problem.empty())
+      std::printf("The console window cannot be opened: %s.\n", problem.c_str());
+    return;
+  }
   // Without a thread of its own the window is not served: it is closed, and
   // the server goes on without one, as when no window could be opened.
   try {

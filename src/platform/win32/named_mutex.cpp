@@ -12,8 +12,8 @@ MutexHandle create_named_mutex(const char16_t* name) {
 }
 
 MutexWait wait_for_mutex(MutexHandle mutex, std::uint32_t milliseconds) {
-  // Ownership stays with the calling thread until it ends; Windows then marks
-  // the mutex abandoned and hands it to the next waiter.
+  // Ownership stays with the calling thread until it releases it or ends; at
+  // its end Windows marks the mutex abandoned and hands it to the next waiter.
   switch (WaitForSingleObject(native(mutex), milliseconds)) {
     case WAIT_OBJECT_0:
       return MutexWait::signalled;
@@ -24,6 +24,10 @@ MutexWait wait_for_mutex(MutexHandle mutex, std::uint32_t milliseconds) {
     default:
       return MutexWait::failed;
   }
+}
+
+void release_mutex(MutexHandle mutex) {
+  if (mutex) ReleaseMutex(native(mutex));
 }
 
 void close_mutex(MutexHandle mutex) {

@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <vector>
+
 namespace zv {
 namespace {
 // Winsock keeps its last error in the thread's last-error slot, which any
@@ -61,7 +63,12 @@ int socket_listen(SocketHandle s, int backlog) {
 
 SocketHandle socket_accept(SocketHandle s) {
   SOCKET accepted = kept(accept(native(s), nullptr, nullptr), INVALID_SOCKET);
-  return accepted == INVALID_SOCKET ? INVALID_SOCKET_HANDLE : static_cast<SocketHandle>(accepted);
+  if (accepted == INVALID_SOCKET) return INVALID_SOCKET_HANDLE;
+  // An accepted socket inherits the listener's non-blocking mode; the
+  // connection and the CGI child writing to it expect a blocking one.
+  u_long blocking = 0;
+  ioctlsocket(accepted, FIONBIO, &blocking);
+  return static_cast<SocketHandle>(accepted);
 }
 
 int socket_send(SocketHandle s, const char* data, int length) {
@@ -82,6 +89,20 @@ int socket_wait_readable(SocketHandle s, long seconds, long microseconds) {
 
 int socket_wait_writable(SocketHandle s, long seconds, long microseconds) {
   return wait_for(s, false, seconds, microseconds);
+}
+
+int socket_poll_readable(const SocketHandle* sockets, int count, long milliseconds, unsigned char* ready) {
+  std::vector<WSAPOLLFD> entries(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) entries[i] = WSAPOLLFD{native(sockets[i]), POLLRDNORM, 0};
+  const int result = kept(WSAPoll(entries.data(), static_cast<ULONG>(entries.size()), static_cast<INT>(milliseconds)), SOCKET_ERROR);
+  if (result == SOCKET_ERROR) return SOCKET_FAILURE;
+  for (int i = 0; i < count; ++i) ready[i] = entries[i].revents != 0;
+  return result;
+}
+
+int socket_set_nonblocking(SocketHandle s) {
+  u_long nonblocking = 1;
+  return kept(ioctlsocket(native(s), FIONBIO, &nonblocking), SOCKET_ERROR) == 0 ? 0 : SOCKET_FAILURE;
 }
 
 int socket_last_error() { return last_error; }

@@ -23,6 +23,8 @@ bool begin_thread(ThreadRoutine routine, void* argument) {
   return _beginthread(routine, 0, argument) != static_cast<std::uintptr_t>(-1);
 }
 
+void use_precise_timers() {}
+
 bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
   // _beginthreadex rather than _beginthread: the handle of a thread started
   // with _beginthread is closed when the thread ends, so a thread that ends at

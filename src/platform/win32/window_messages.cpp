@@ -67,6 +67,8 @@ WindowHandle create_window(const char16_t* title, CopyDataHandler handler) {
   return handle_of(window);
 }
 
+std::string window_place_problem() { return {}; }  // windows live in the session, not in a folder
+
 bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {

@@ -1,0 +1,89 @@
+#include "net/lingering_close.h"
+
+#include "net/tcp_socket.h"
+#include "platform/thread.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace zv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the discarding thread looks for newly handed-over sockets while
+// it waits on others.
+constexpr long POLL_SLICE_MILLISECONDS = 20;
+
+struct Lingering {
+  SocketHandle socket;
+  Clock::time_point deadline;
+  int discarded = 0;
+};
+
+std::mutex lock;
+std::condition_variable handed_over;
+std::vector<Lingering> arrivals;
+bool started = false;
+
+void finish(const Lingering& l) {
+  socket_shutdown_both(l.socket);
+  socket_close(l.socket);
+}
+
+void discard_mt(void*) {
+  std::vector<Lingering> lingering;
+  std::vector<SocketHandle> sockets;
+  std::vector<unsigned char> ready;
+  char discarded[16384];
+  for (;;) {
+    {
+      std::unique_lock guard(lock);
+      if (lingering.empty()) handed_over.wait(guard, [] { return !arrivals.empty(); });
+      lingering.insert(lingering.end(), arrivals.begin(), arrivals.end());
+      arrivals.clear();
+    }
+    sockets.clear();
+    for (const Lingering& l : lingering) sockets.push_back(l.socket);
+    ready.assign(sockets.size(), 0);
+    socket_poll_readable(sockets.data(), static_cast<int>(sockets.size()), POLL_SLICE_MILLISECONDS, ready.data());
+    const auto now = Clock::now();
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < lingering.size(); ++i) {
+      Lingering& l = lingering[i];
+      bool done = now >= l.deadline;
+      if (!done && ready[i]) {
+        const int received = socket_recv(l.socket, discarded, static_cast<int>(sizeof discarded));
+        if (received <= 0) done = true;  // the client has closed, or the connection is gone
+        else if ((l.discarded += received) >= LINGER_BYTES) done = true;
+      }
+      if (done) finish(l);
+      else lingering[kept++] = l;
+    }
+    lingering.resize(kept);
+  }
+}
+
+}  // namespace
+
+void close_lingering(SocketHandle s) {
+  if (s == 0) return;
+  if (socket_shutdown_send(s) != 0) {
+    socket_close(s);
+    return;
+  }
+  std::lock_guard guard(lock);
+  if (!started) {
+    started = begin_thread(discard_mt, nullptr);
+    if (!started) {  // nobody to discard for it: close as the client is told the reply ended
+      socket_close(s);
+      return;
+    }
+  }
+  arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
+  handed_over.notify_one();
+}
+
+}  // namespace zv
