@@ -1,6 +1,6 @@
 #pragma once
 // A song on its way to the air: handed off by the station, or drawn from the
-// coming hour's schedule when nothing was handed off.
+// hour's schedule when nothing was handed off.
 
 #include <cstdint>
 #include <optional>
@@ -14,10 +14,14 @@ struct QueuedSong {
   std::optional<std::int32_t> id;  // song_id, when known
   std::string path;                // as the library stores it (UTF-8 bytes)
   SongSource source = SongSource::handoff;
+  std::int64_t key = 0;            // the player's name for it while it waits, for the pages to steer it by
+  double start_at = 0;             // seconds into the song it begins at: where a cut play left off
 };
 
 // "handoff" or "schedule".
 const char* source_name(SongSource source);
+// "sent" or "scheduled", as the play record holds it.
+const char* record_source(SongSource source);
 // The file name without its folder.
 std::string song_file_name(const std::string& path);
 

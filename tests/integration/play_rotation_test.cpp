@@ -60,7 +60,7 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
                         "insert into song (song_id, song_dir_id, song_name, play_time) values "
                         "(1, 1, '/music/1.mp3', 1699999900), (2, 1, '/music/2.mp3', 1699997000);"),
             "");
-  const auto songs = player::coming_hour_songs({{2, now}}, now);
+  const auto songs = player::hour_songs({{2, now}}, now, current_hour(get_local_time()));
   ASSERT_FALSE(songs.empty());
   EXPECT_EQ(songs.front().id.value_or(0), 1);
 }
