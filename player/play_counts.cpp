@@ -30,10 +30,10 @@ constexpr const char16_t* SQL_RECORD_FAULT =
 
 // A text value for a statement: UTF-16 with its quotes doubled.
 struct SqlText {
-  explicit SqlText(const std::string& utf8) {
-    const auto wide = utf8_to_wide(utf8.c_str(), -1);
+  explicit SqlText(const std::string& utf8) : wide(utf8_to_wide(utf8.c_str(), -1)) {
     if (wide) value = sql_escape_quotes(wide->c_str(), escaped);
   }
+  decltype(utf8_to_wide("", -1)) wide;
   std::u16string escaped;
   const char16_t* value = nullptr;  // null when the text is no UTF-8
 };

@@ -36,7 +36,7 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   std::vector<std::int32_t> offered;
   for (int round = 0; round < 8; ++round) {
     offered.push_back(first_offered());
-    ASSERT_EQ(player::count_play({offered.back(), "", 1700000000 + round}), player::CountResult::counted);
+    ASSERT_EQ(player::count_play({.song_id = offered.back(), .path = "", .played = 1700000000 + round, .key = ""}), player::CountResult::counted);
   }
   for (const std::size_t start : {0u, 4u}) {
     std::vector<std::int32_t> round(offered.begin() + start, offered.begin() + start + 4);

@@ -173,7 +173,7 @@ TEST_F(PlayerStation, WithNothingHandedOffTheScheduledFoldersPlay) {
   ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
 
   const std::string console = player_->console();
-  EXPECT_NE(console.find("Coming hour: 3 songs from the schedule\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("This hour: 3 songs from the schedule\n"), std::string::npos) << console;
   EXPECT_EQ(console.find(song("z.wav")), std::string::npos) << "folder 2 is not scheduled";
   auto scheduled = frequencies(heard(default_, 3));
   scheduled.resize(3);
@@ -183,7 +183,7 @@ TEST_F(PlayerStation, WithNothingHandedOffTheScheduledFoldersPlay) {
 
 TEST_F(PlayerStation, WithoutASchedulePlayerWaitsForSongs) {
   start_player();
-  EXPECT_TRUE(wait_for_player("Coming hour: no songs in the schedule; trying again in 30 s\n")) << player_->console();
+  EXPECT_TRUE(wait_for_player("This hour: no songs in the schedule; trying again in 5 s\n")) << player_->console();
 }
 
 TEST_F(PlayerStation, ChosenDeviceIsPlayedOnFromTheNextSong) {
