@@ -42,15 +42,22 @@ if ($action === 'seen') {
         }
     }
     $data = implode("\n", $paths);
-    $outcome['count'] = count($paths);
-    $back = 'library.php';
     if (!$paths) {
-        forward_to($back . '?' . query_of(array('control' => 'none')));
+        forward_to('library.php?' . query_of(array('control' => 'none')));
     }
+    // Songs put next show on the send outcome page, as songs sent do.
+    $outcome = array('song' => array_values(array_filter($ids, function ($id) use ($songs) {
+        return isset($songs[$id]);
+    })), 'next' => $action === 'put_next' ? 1 : 0);
+    $back = 'send.php';
 } elseif (!in_array($action, array('skip', 'stop', 'resume'), true)) {
     $key = int_param('key', 1, 999999999);
     $data = $key === null ? '' : (string)$key;
 }
 $taken = player_running($state) && player_control($state, $messages[$action], $data);
-$outcome['control'] = $taken ? $action : 'off';
+if ($back === 'send.php') {
+    $outcome[$taken ? 'sent' : 'player'] = $taken ? 1 : 'off';
+} else {
+    $outcome['control'] = $taken ? $action : 'off';
+}
 forward_to($back . '?' . query_of($outcome));

@@ -49,7 +49,10 @@ if ($items) {
     // With the player running the server builds no playlist; an empty one is
     // told apart by the schedule.
     $handed_off = count($names) === 0 && $db !== false && coming_playlist_has_songs($db);
-    $outcome = array('song' => array_keys($songs));
+    // In the order sent, not the library's.
+    $outcome = array('song' => array_values(array_filter($known, function ($id) use ($songs) {
+        return isset($songs[$id]);
+    })));
     if (count($names) > 0) {
         $outcome['player'] = 'off';
     } elseif (!$handed_off) {
