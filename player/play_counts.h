@@ -22,7 +22,6 @@ inline constexpr const char* OUTCOME_PLAYED = "played";        // played out
 inline constexpr const char* OUTCOME_SKIPPED = "skipped";      // skipped by the operator
 inline constexpr const char* OUTCOME_FAILED = "failed";        // missing, not audio, the device failed
 inline constexpr const char* OUTCOME_STOPPED = "stopped";      // cut by the operator's stop
-inline constexpr const char* OUTCOME_RESTARTED = "restarted";  // cut by the player's end or restart
 
 struct Play {
   std::optional<std::int32_t> song_id;  // looked up by path when not known

@@ -10,11 +10,13 @@ namespace zv::player {
 
 namespace {
 
-// "<key>\t<start_at>\t<source>\t<id>\t<path>": the path last, as it may hold a tab.
+// "<key>\t<start_at>\t<source>\t<id>\t<play_key>\t<play_started>\t<path>": the path
+// last, as it may hold a tab.
 std::string song_line(const QueuedSong& song) {
   std::ostringstream line;
   line << song.key << '\t' << song.start_at << '\t' << source_name(song.source) << '\t'
-       << (song.id ? std::to_string(*song.id) : std::string()) << '\t' << song.path;
+       << (song.id ? std::to_string(*song.id) : std::string()) << '\t' << song.play_key << '\t' << song.play_started
+       << '\t' << song.path;
   return line.str();
 }
 
@@ -38,14 +40,16 @@ std::int64_t integer(const std::string& text) {
 }
 
 std::optional<QueuedSong> parse_song(const std::string& text) {
-  const auto part = split(text, 5);
-  if (part.empty() || part[4].empty()) return std::nullopt;
+  const auto part = split(text, 7);
+  if (part.empty() || part[6].empty()) return std::nullopt;
   QueuedSong song;
   song.key = integer(part[0]);
   song.start_at = std::strtod(part[1].c_str(), nullptr);
   song.source = part[2] == "schedule" ? SongSource::schedule : SongSource::handoff;
   if (!part[3].empty()) song.id = static_cast<std::int32_t>(integer(part[3]));
-  song.path = part[4];
+  song.play_key = part[4];
+  song.play_started = integer(part[5]);
+  song.path = part[6];
   return song;
 }
 

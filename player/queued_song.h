@@ -15,7 +15,10 @@ struct QueuedSong {
   std::string path;                // as the library stores it (UTF-8 bytes)
   SongSource source = SongSource::handoff;
   std::int64_t key = 0;            // the player's name for it while it waits, for the pages to steer it by
-  double start_at = 0;             // seconds into the song it begins at: where a cut play left off
+  // A play the player's end cut goes on where it left off, as the same play.
+  double start_at = 0;             // seconds into the song it begins at
+  std::string play_key;            // the play's name in the record, when it began before
+  std::int64_t play_started = 0;   // when it began, seconds since 1970
 };
 
 // "handoff" or "schedule".

@@ -83,7 +83,11 @@ std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, 
     if (!chosen) chosen = std::move(longest_ago);
     if (!chosen) continue;
     taken.insert(chosen->id);
-    songs.push_back({chosen->id, chosen->path, SongSource::schedule});
+    QueuedSong song;
+    song.id = chosen->id;
+    song.path = chosen->path;
+    song.source = SongSource::schedule;
+    songs.push_back(std::move(song));
   }
   return songs;
 }

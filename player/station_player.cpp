@@ -34,6 +34,13 @@ constexpr std::size_t FAULTS_KEPT = 20;
 
 int hour_now() { return current_hour(get_local_time()).hour; }
 
+QueuedSong sent_song(std::string path, std::int64_t key) {
+  QueuedSong song;
+  song.path = std::move(path);
+  song.key = key;
+  return song;
+}
+
 }  // namespace
 
 std::int64_t unix_now() {
@@ -47,8 +54,9 @@ StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::st
 
 StationPlayer::~StationPlayer() { save(); }
 
-// The song that was on air goes on from where it was cut, before the songs
-// that waited; its cut play is on record as restarted and not counted.
+// The song that was on air goes on from where it was last saved (at most
+// 2 s before the end), before the songs that waited: the same play, on
+// record and counted once it ends.
 void StationPlayer::resume_saved() {
   auto saved = load_player_state(folder_ / PLAYER_STATE_FILE);
   if (!saved) return;
@@ -60,10 +68,10 @@ void StationPlayer::resume_saved() {
   if (!schedule_.empty()) schedule_hour_ = hour_now();
   if (saved->now) {
     const SongOnAir& cut = *saved->now;
-    library_.count({cut.song.id, cut.song.path, saved->alive, cut.play_key, cut.started, record_source(cut.song.source),
-                    OUTCOME_RESTARTED});
     QueuedSong again = cut.song;
     again.start_at = cut.position;
+    again.play_key = cut.play_key;
+    again.play_started = cut.started;
     std::printf("Going on with %s from %.1f s\n", again.path.c_str(), again.start_at);
     queue_.push_front(std::move(again));
   }
@@ -100,7 +108,7 @@ void StationPlayer::take_messages() {
                     [](const Loaded& song) { return song.song.source == SongSource::schedule; }))
       take_back();
     std::printf("Queued: %s\n", message.text.c_str());
-    queue_.push_back({std::nullopt, std::move(message.text), SongSource::handoff, next_key_++});
+    queue_.push_back(sent_song(std::move(message.text), next_key_++));
     changed_ = true;
   }
 }
@@ -123,7 +131,7 @@ void StationPlayer::put(const std::string& paths, bool next) {
   for (std::string path; std::getline(lines, path);) {
     if (path.empty()) continue;
     std::printf("Queued: %s\n", path.c_str());
-    songs.push_back({std::nullopt, path, SongSource::handoff, next_key_++});
+    songs.push_back(sent_song(path, next_key_++));
   }
   queue_.insert(next ? queue_.begin() : queue_.end(), songs.begin(), songs.end());
 }
@@ -143,8 +151,11 @@ void StationPlayer::control(const WindowMessage& message) {
       stopped_ = true;
       take_back();
       if (!loaded_.empty()) {
+        // The stopped play is on record; resumed, the song is a play of its own.
         QueuedSong cut = loaded_.front().song;
         cut.start_at = now_ ? engine_.position() : cut.start_at;
+        cut.play_key.clear();
+        cut.play_started = 0;
         if (now_) end_play(OUTCOME_STOPPED);
         loaded_.clear();
         engine_.clear();
@@ -238,9 +249,12 @@ void StationPlayer::follow(const EngineEvent& event) {
     case EngineEvent::Kind::started:
       apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
-      now_ = NowPlaying{loaded_.front().song, now, 0, std::nullopt};
-      play_key_ = "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+    {
+      const QueuedSong& song = loaded_.front().song;
+      now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
+      play_key_ = !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
       break;
+    }
     case EngineEvent::Kind::finished:
       if (now_ && engine_.position() > 0) close_fault("device");
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
@@ -251,7 +265,10 @@ void StationPlayer::follow(const EngineEvent& event) {
       const std::string path = loaded_.front().song.path;
       std::printf("Skipped %s: %s\n", path.c_str(), event.error.c_str());
       if (!now_) now_ = NowPlaying{loaded_.front().song, now, 0, std::nullopt};
-      if (play_key_.empty()) play_key_ = "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+      if (play_key_.empty()) {
+        play_key_ = !loaded_.front().song.play_key.empty() ? loaded_.front().song.play_key
+                                                          : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+      }
       end_play(OUTCOME_FAILED);
       open_fault("skipped", "Skipped " + path + ": " + event.error, now);
       close_fault("skipped");

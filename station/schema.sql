@@ -56,8 +56,9 @@ create index if not exists playlist_info_by_hour on playlist_info (play_time);
 -- station's own reports (royalties, licensing). play_key is the player's own
 -- name for the play, so a play is never on record twice. source: 'sent' or
 -- 'scheduled'; outcome: 'played' (to its end), 'skipped' (by the operator),
--- 'failed', 'stopped' (by the operator's stop), 'restarted' (cut by the
--- player's end). Times in seconds since 1970, UTC.
+-- 'failed' (missing, not audio, the device failed), 'stopped' (by the
+-- operator's stop). A play the player's end cut goes on when it starts again,
+-- as the same play. Times in seconds since 1970, UTC.
 create table if not exists play_record (
   play_id     integer primary key autoincrement,
   play_key    text    not null unique,

@@ -36,7 +36,10 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   std::vector<std::int32_t> offered;
   for (int round = 0; round < 8; ++round) {
     offered.push_back(first_offered());
-    ASSERT_EQ(player::count_play({.song_id = offered.back(), .path = "", .played = 1700000000 + round, .key = ""}), player::CountResult::counted);
+    player::Play play;
+    play.song_id = offered.back();
+    play.played = 1700000000 + round;
+    ASSERT_EQ(player::count_play(play), player::CountResult::counted);
   }
   for (const std::size_t start : {0u, 4u}) {
     std::vector<std::int32_t> round(offered.begin() + start, offered.begin() + start + 4);
