@@ -329,11 +329,15 @@ std::optional<QueuedSong> StationPlayer::next_song() {
   if (auto songs = library_.take_songs()) {
     schedule_asked_ = false;
     if (songs->empty()) {
-      std::printf("This hour: no songs in the schedule; trying again in %d s\n", SCHEDULE_RETRY_SECONDS);
+      if (!schedule_empty_said_) {
+        std::printf("This hour: no songs in the schedule; trying again in %d s\n", SCHEDULE_RETRY_SECONDS);
+      }
+      schedule_empty_said_ = true;
       schedule_retry_at_ = time + std::chrono::seconds(SCHEDULE_RETRY_SECONDS);
       answered_empty = true;
     } else {
       std::printf("This hour: %zu songs from the schedule\n", songs->size());
+      schedule_empty_said_ = false;
       schedule_.clear();
       for (auto& song : *songs) {
         song.key = next_key_++;

@@ -85,6 +85,7 @@ class StationPlayer {
   std::deque<QueuedSong> fallback_;   // the last songs drawn, while the library does not answer
   int schedule_hour_ = -1;            // the hour schedule_ was drawn for
   bool schedule_asked_ = false;
+  bool schedule_empty_said_ = false;  // said once until the schedule has songs again
   Clock::time_point schedule_asked_at_{};
   Clock::time_point schedule_retry_at_{};
   std::deque<Loaded> loaded_;         // given to the engine, the one on air first
