@@ -296,6 +296,33 @@ TEST_F(PlayerStation, TheScheduleOfTheHourItIsNowPlays) {
   EXPECT_EQ(player_->console().find("On air: " + song("z.wav")), std::string::npos) << player_->console();
 }
 
+TEST_F(PlayerStation, ASentSongGoesOnAirBeforeTheScheduledSongLoadedAhead) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (4, 5);");
+  start_server();
+  start_player();
+  ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
+  hand_off("item0=6");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  const auto tones = frequencies(heard(default_, 2));
+  ASSERT_GE(tones.size(), 2u);
+  EXPECT_EQ(tones[1], 330) << "the sent song follows the scheduled one on air";
+}
+
+TEST_F(PlayerStation, AMissingLibraryDoesNotSilenceTheStationWhileItHasSongsDrawnBefore) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (4, 5);");
+  start_player();
+  ASSERT_TRUE(wait_for_player("This hour: 3 songs from the schedule\n")) << player_->console();
+  fs::rename(station_.server() / "base2.mdb", station_.server() / "base2.away");
+  ASSERT_TRUE(wait_for_player("The library does not answer: ")) << player_->console();
+  ASSERT_TRUE(wait_for_player("On air: ", 5)) << player_->console();
+  fs::rename(station_.server() / "base2.away", station_.server() / "base2.mdb");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 4)) << player_->console();
+}
+
 TEST_F(PlayerStation, SkipRemoveAndMoveChangeWhatIsHeardNext) {
   start_server();
   start_player();
