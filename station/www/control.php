@@ -58,6 +58,8 @@ $taken = player_running($state) && player_control($state, $messages[$action], $d
 if ($back === 'send.php') {
     $outcome[$taken ? 'sent' : 'player'] = $taken ? 1 : 'off';
 } else {
-    $outcome['control'] = $taken ? $action : 'off';
+    // Without the window's path (Windows) a page cannot reach the player.
+    $outcome['control'] = $taken ? $action
+        : ($state !== null && isset($state['window']) && $state['window'] === '' ? 'unreachable' : 'off');
 }
 forward_to($back . '?' . query_of($outcome));

@@ -13,6 +13,7 @@ const PLAYED_SHOWN = 50;
 $control = param('control');
 $control_texts = array('off' => array('The player is not running: nothing was changed.', true),
     'unknown' => array('That is not something the player can do.', true),
+    'unreachable' => array('The player names no window the pages can reach (on Windows): nothing was changed.', true),
     'skip' => array('Skipped the song on air.', false), 'stop' => array('Stopped the station.', false),
     'resume' => array('The station plays again.', false), 'remove' => array('Removed the song.', false),
     'up' => array('Moved the song up.', false), 'down' => array('Moved the song down.', false),
