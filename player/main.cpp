@@ -42,14 +42,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {
-    // Control messages carry UTF-8 text and are answered 1 when known; a song's path comes as UTF-16.
+    // Control messages carry UTF-8 text; a song's path comes as UTF-16.
     if (zv::player::is_control_message(message.dw_data)) {
       const auto* bytes = static_cast<const char*>(message.data);
       player.receive({message.dw_data, bytes ? std::string(bytes, message.cb_data) : std::string()});
       return std::int64_t{1};
     }
     player.receive({message.dw_data, zv::copy_data_text(message)});
-    return std::int64_t{message.dw_data >= 2000 ? 0 : 1};
+    return std::int64_t{1};
   });
   if (!window) {
     std::printf("Station player: the window \"Zentavio Player\" is held by another program; ending\n");

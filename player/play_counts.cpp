@@ -9,7 +9,8 @@
 #include "library/play_statements.h"
 #include "library/statements.h"
 #include "library/transaction.h"
-#include "platform/path_style.h"
+#include "queued_song.h"
+#include "tab_fields.h"
 #include "text/encoding.h"
 
 namespace zv::player {
@@ -86,11 +87,6 @@ CountResult record_fault(const Play& fault) {
 
 }  // namespace
 
-std::string song_folder(const std::string& path) {
-  const auto separator = path.find_last_of(FOLDER_SEPARATOR_NARROW);
-  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-}
-
 CountResult count_play(const Play& play) {
   if (play.fault) return record_fault(play);
   LibraryTransaction transaction;
@@ -128,26 +124,6 @@ CountResult count_play(const Play& play) {
 
 namespace {
 
-// Fields of a line: split at the first `count - 1` tabs, the last one keeps the rest.
-std::vector<std::string> fields(const std::string& line, std::size_t count) {
-  std::vector<std::string> parts;
-  std::size_t at = 0;
-  while (parts.size() + 1 < count) {
-    const auto tab = line.find('\t', at);
-    if (tab == std::string::npos) return {};
-    parts.push_back(line.substr(at, tab - at));
-    at = tab + 1;
-  }
-  parts.push_back(line.substr(at));
-  return parts;
-}
-
-std::int64_t number(const std::string& text) {
-  std::int64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 std::optional<std::int32_t> song_id(const std::string& text) {
   std::int32_t id = 0;
   if (text.empty() || std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc()) return std::nullopt;
@@ -165,15 +141,16 @@ PendingPlays::PendingPlays(std::filesystem::path file) : file_(std::move(file)) 
   for (std::string line; std::getline(in, line);) {
     Play play;
     if (line.starts_with("R\t")) {
-      const auto part = fields(line, 9);
+      const auto part = tab_fields(line, 9);
       if (part.empty()) continue;
-      play = {song_id(part[7]), part[8], number(part[1]), part[3], number(part[2]), part[5], part[6], part[4] == "fault"};
+      play = {song_id(part[7]), part[8], integer_field(part[1]), part[3], integer_field(part[2]), part[5], part[6],
+              part[4] == "fault"};
     } else {
-      const auto part = fields(line, 3);
+      const auto part = tab_fields(line, 3);
       if (part.empty()) continue;
       play.song_id = song_id(part[1]);
       play.path = part[2];
-      play.played = number(part[0]);
+      play.played = integer_field(part[0]);
     }
     plays_.push_back(std::move(play));
   }

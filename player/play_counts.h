@@ -60,7 +60,4 @@ class PendingPlays {
   std::deque<Play> plays_;
 };
 
-// The folder part of a song's path, its separator included.
-std::string song_folder(const std::string& path);
-
 }  // namespace zv::player

@@ -1,10 +1,11 @@
 #include "player_state.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "tab_fields.h"
 
 namespace zv::player {
 
@@ -20,35 +21,16 @@ std::string song_line(const QueuedSong& song) {
   return line.str();
 }
 
-std::vector<std::string> split(const std::string& text, std::size_t count) {
-  std::vector<std::string> parts;
-  std::size_t at = 0;
-  while (parts.size() + 1 < count) {
-    const auto tab = text.find('\t', at);
-    if (tab == std::string::npos) return {};
-    parts.push_back(text.substr(at, tab - at));
-    at = tab + 1;
-  }
-  parts.push_back(text.substr(at));
-  return parts;
-}
-
-std::int64_t integer(const std::string& text) {
-  std::int64_t value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 std::optional<QueuedSong> parse_song(const std::string& text) {
-  const auto part = split(text, 7);
+  const auto part = tab_fields(text, 7);
   if (part.empty() || part[6].empty()) return std::nullopt;
   QueuedSong song;
-  song.key = integer(part[0]);
+  song.key = integer_field(part[0]);
   song.start_at = std::strtod(part[1].c_str(), nullptr);
   song.source = part[2] == "schedule" ? SongSource::schedule : SongSource::handoff;
-  if (!part[3].empty()) song.id = static_cast<std::int32_t>(integer(part[3]));
+  if (!part[3].empty()) song.id = static_cast<std::int32_t>(integer_field(part[3]));
   song.play_key = part[4];
-  song.play_started = integer(part[5]);
+  song.play_started = integer_field(part[5]);
   song.path = part[6];
   return song;
 }
@@ -83,16 +65,16 @@ std::optional<SavedState> load_player_state(const std::filesystem::path& file) {
     if (tab == std::string::npos) continue;
     const std::string name = line.substr(0, tab), rest = line.substr(tab + 1);
     if (name == "alive") {
-      state.alive = integer(rest);
+      state.alive = integer_field(rest);
     } else if (name == "stopped") {
       state.stopped = rest == "1";
     } else if (name == "next_key") {
-      state.next_key = integer(rest);
+      state.next_key = integer_field(rest);
     } else if (name == "now") {
-      const auto part = split(rest, 4);
+      const auto part = tab_fields(rest, 4);
       if (part.empty()) continue;
       if (auto song = parse_song(part[3])) {
-        state.now = SongOnAir{std::move(*song), part[0], integer(part[1]), std::strtod(part[2].c_str(), nullptr)};
+        state.now = SongOnAir{std::move(*song), part[0], integer_field(part[1]), std::strtod(part[2].c_str(), nullptr)};
       }
     } else if (name == "queue" || name == "schedule") {
       if (auto song = parse_song(rest)) (name == "queue" ? state.queue : state.schedule).push_back(std::move(*song));

@@ -27,5 +27,7 @@ const char* source_name(SongSource source);
 const char* record_source(SongSource source);
 // The file name without its folder.
 std::string song_file_name(const std::string& path);
+// The folder part of a song's path, its separator included.
+std::string song_folder(const std::string& path);
 
 }  // namespace zv::player
