@@ -256,7 +256,7 @@ void StationPlayer::follow(const EngineEvent& event) {
       break;
     }
     case EngineEvent::Kind::finished:
-      if (now_ && engine_.position() > 0) close_fault("device");
+      if (now_) close_fault("device");  // the device took the song to its end or the skip
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
       if (skipped_entry_ == event.entry) skipped_entry_.reset();
       loaded_.pop_front();

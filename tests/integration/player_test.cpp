@@ -244,6 +244,9 @@ TEST_F(PlayerStation, DeviceThatCannotBeOpenedIsTriedAgainAndNothingIsLost) {
       << player_->console();
   std::ofstream(station_.server() / "sound_device.txt") << "\ndefault\nSystem default\n";
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
+  EXPECT_NE(player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
+            std::string::npos)
+      << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 1)), (std::vector<int>{440}));
 }
 
@@ -345,6 +348,10 @@ TEST_F(PlayerStation, SkipRemoveAndMoveChangeWhatIsHeardNext) {
   if (!tones.empty() && tones.front() == 550) tones.erase(tones.begin());  // what played before the skip
   EXPECT_EQ(tones, (std::vector<int>{330, 880}));
   EXPECT_EQ(record(), "long.wav|sent|skipped\nz.wav|sent|played\nc880.wav|sent|played\n");
+  const std::string console = player_->console();
+  for (const std::string& line : {"Next: " + song("z.wav"), "Removed: " + song("b660.mp3"), "Skip: " + song("long.wav"),
+                                 "Play on record (skipped): " + song("long.wav")})
+    EXPECT_NE(console.find(line + "\n"), std::string::npos) << line << console;
   EXPECT_EQ(sql("select song_id, play_count from song where song_id in (2, 3, 6, 7) order by song_id;"),
             "2|0\n3|1\n6|1\n7|0\n");
 }
@@ -360,6 +367,7 @@ TEST_F(PlayerStation, KilledWhileASongPlaysThePlayerGoesOnAndRecordsEachSongOnce
   player_->wait_exit();
   start_player();
   ASSERT_TRUE(wait_for_player("Going on with " + song("long.wav") + " from ")) << player_->console();
+  EXPECT_TRUE(wait_for_player("Station player: 3 songs waiting from before\n")) << player_->console();
   ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
 
   // The song cut by the kill is heard between the first and the third; its
