@@ -11,7 +11,7 @@ namespace zv::player {
 namespace {
 
 // How long plays wait before the library is tried again.
-constexpr auto RETRY_INTERVAL = std::chrono::seconds(5);
+constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -35,10 +35,10 @@ void LibraryWorker::count(Play play) {
   wake_.notify_all();
 }
 
-void LibraryWorker::request_songs(RecentPlays recent, std::int64_t now) {
+void LibraryWorker::request_songs(RecentPlays recent, std::int64_t now, const ComingHour& hour) {
   {
     std::lock_guard hold(lock_);
-    song_request_.emplace(std::move(recent), now);
+    song_request_ = SongRequest{std::move(recent), now, hour};
   }
   wake_.notify_all();
 }
@@ -54,10 +54,10 @@ void LibraryWorker::run() {
   std::unique_lock hold(lock_);
   while (!stopping_) {
     if (song_request_) {
-      const auto [recent, now] = std::move(*song_request_);
+      const SongRequest request = std::move(*song_request_);
       song_request_.reset();
       hold.unlock();
-      auto songs = coming_hour_songs(recent, now);
+      auto songs = hour_songs(request.recent, request.now, request.hour);
       db_connect(nullptr, false);  // a library put back or replaced meanwhile is the one used next
       hold.lock();
       songs_ = std::move(songs);
@@ -95,7 +95,11 @@ void LibraryWorker::count_pending(std::unique_lock<std::mutex>& hold) {
     }
     unreachable_ = false;
     pending_.pop_front();
-    if (result == CountResult::counted) {
+    if (play.fault) {
+      std::printf("Fault on record: %s\n", play.path.c_str());
+    } else if (play.outcome != OUTCOME_PLAYED) {
+      std::printf("Play on record (%s): %s\n", play.outcome.c_str(), play.path.c_str());
+    } else if (result == CountResult::counted) {
       std::printf("Play counted: %s\n", play.path.c_str());
     } else {
       std::printf("Not in the library, no play count: %s\n", play.path.c_str());

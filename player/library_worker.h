@@ -1,6 +1,7 @@
 #pragma once
 // The player's work on the library, on a thread of its own so that playback
-// and the window never wait for it: play counts, and the coming hour's songs.
+// and the window never wait for it: the record of plays and faults with the
+// play counts, and the hour's songs.
 // The player's own ODBC connection is used from this thread only.
 
 #include <condition_variable>
@@ -24,9 +25,10 @@ class LibraryWorker {
   LibraryWorker(const LibraryWorker&) = delete;
   LibraryWorker& operator=(const LibraryWorker&) = delete;
 
+  // Puts a play or a fault on record (a play played out also counted).
   void count(Play play);
-  // Asks for the coming hour's songs, avoiding what played lately.
-  void request_songs(RecentPlays recent, std::int64_t now);
+  // Asks for the songs of `hour`, avoiding what played lately.
+  void request_songs(RecentPlays recent, std::int64_t now, const ComingHour& hour);
   // The songs asked for, once they are there (possibly none).
   std::optional<std::vector<QueuedSong>> take_songs();
 
@@ -39,7 +41,12 @@ class LibraryWorker {
   bool stopping_ = false;
   PendingPlays pending_;
   bool unreachable_ = false;  // the last attempt could not reach the library
-  std::optional<std::pair<RecentPlays, std::int64_t>> song_request_;
+  struct SongRequest {
+    RecentPlays recent;
+    std::int64_t now = 0;
+    ComingHour hour;
+  };
+  std::optional<SongRequest> song_request_;
   std::optional<std::vector<QueuedSong>> songs_;
   std::thread thread_;
 };

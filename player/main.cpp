@@ -1,10 +1,12 @@
 // station-player [--default-device ALSA_NAME]
 //
 // Runs in the station's server folder beside the server: opens the window
-// "Zentavio Player" that the server hands songs to, plays them through
-// libmpv on the device chosen in sound_device.txt, goes on with the coming
-// hour's schedule when nothing was handed off, counts every song played to
-// its end in base2.mdb and publishes what is on air in onair.json.
+// "Zentavio Player" that the server hands songs to and the pages steer it
+// through (docs/player-control.md), plays them through libmpv on the device
+// chosen in sound_device.txt, goes on with the schedule of the hour it is
+// when nothing was handed off, puts every play on record and counts every
+// song played to its end in base2.mdb, publishes what is on air in
+// onair.json and keeps what it holds in player_state.txt.
 // --default-device names the ALSA device played on when the station chose
 // the system's default (for example "null" on a machine without a sound card).
 
@@ -16,6 +18,7 @@
 #include "platform/console.h"
 #include "platform/stop_request.h"
 #include "platform/window_messages.h"
+#include "player_control.h"
 #include "playlist/player_handoff.h"
 #include "sound_device_choice.h"
 #include "station_player.h"
@@ -39,6 +42,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {
+    // Control messages carry UTF-8 text; a song's path comes as UTF-16.
+    if (zv::player::is_control_message(message.dw_data)) {
+      const auto* bytes = static_cast<const char*>(message.data);
+      player.receive({message.dw_data, bytes ? std::string(bytes, message.cb_data) : std::string()});
+      return std::int64_t{1};
+    }
     player.receive({message.dw_data, zv::copy_data_text(message)});
     return std::int64_t{1};
   });
@@ -51,6 +60,7 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
+  player.set_window_address(zv::window_address(window));
   std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());
   while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
   zv::destroy_window(window);

@@ -56,13 +56,23 @@ std::string number(double value) {
 
 std::string song_fields(const QueuedSong& song) {
   return "\"id\":" + (song.id ? std::to_string(*song.id) : std::string("null")) + ",\"path\":" + quoted(song.path) +
-         ",\"name\":" + quoted(song_file_name(song.path)) + ",\"source\":" + quoted(source_name(song.source));
+         ",\"name\":" + quoted(song_file_name(song.path)) + ",\"source\":" + quoted(source_name(song.source)) +
+         ",\"key\":" + std::to_string(song.key);
 }
 
 }  // namespace
 
 std::string onair_json(const OnAir& state) {
-  std::string json = "{\"updated\":" + std::to_string(state.updated) + ",\"device\":" + quoted(state.device) + ",\"now\":";
+  std::string json = "{\"updated\":" + std::to_string(state.updated) + ",\"device\":" + quoted(state.device) +
+                     ",\"window\":" + quoted(state.window) + ",\"stopped\":" + (state.stopped ? "true" : "false") +
+                     ",\"faults\":[";
+  for (std::size_t i = 0; i < state.faults.size(); ++i) {
+    const Fault& fault = state.faults[i];
+    json += std::string(i ? ",{" : "{") + "\"key\":" + quoted(fault.key) + ",\"kind\":" + quoted(fault.kind) +
+            ",\"text\":" + quoted(fault.text) + ",\"started\":" + std::to_string(fault.started) +
+            ",\"ended\":" + std::to_string(fault.ended) + ",\"seen\":" + (fault.seen ? "true" : "false") + "}";
+  }
+  json += "],\"now\":";
   if (state.now) {
     json += "{" + song_fields(state.now->song) + ",\"started\":" + std::to_string(state.now->started) +
             ",\"position\":" + number(state.now->position) +

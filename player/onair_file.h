@@ -27,9 +27,22 @@ struct PlayedSong {
   std::int64_t played = 0;  // seconds since 1970, when it ended
 };
 
+// What the pages show as a banner until it has passed and the operator has seen it.
+struct Fault {
+  std::string key;           // its name in the record
+  std::string kind;          // "not_running", "device", "skipped", "silent"
+  std::string text;          // what happened, for the operator
+  std::int64_t started = 0;  // seconds since 1970
+  std::int64_t ended = 0;    // 0 while it lasts
+  bool seen = false;
+};
+
 struct OnAir {
   std::int64_t updated = 0;
   std::string device;
+  std::string window;    // where another program reaches the player's window
+  bool stopped = false;  // by the operator
+  std::deque<Fault> faults;
   std::optional<NowPlaying> now;
   std::deque<QueuedSong> queue;
   std::deque<PlayedSong> history;  // newest first

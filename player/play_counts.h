@@ -1,8 +1,11 @@
 #pragma once
-// The play counts the playlist rotates on. A song played to its end counts
-// once it is in the library; until then it waits in a file beside the
-// library, so that nothing is lost while the library cannot be reached, nor
-// when the player ends meanwhile.
+// The record of every play and fault, and the play counts the playlist
+// rotates on. A play is counted, and recorded, in one transaction with its
+// row of play_record, which bears the play's own key: a play already on
+// record is never counted again, whatever moment the player ended at. Until
+// the library takes them, plays and faults wait in a file beside it, so that
+// nothing is lost while the library cannot be reached, nor when the player
+// ends meanwhile.
 
 #include <cstdint>
 #include <deque>
@@ -14,16 +17,31 @@ namespace zv::player {
 
 inline constexpr const char* PENDING_PLAYS_FILE = "plays_pending.txt";
 
+// How a play ended, as play_record.outcome holds it.
+inline constexpr const char* OUTCOME_PLAYED = "played";        // played out
+inline constexpr const char* OUTCOME_SKIPPED = "skipped";      // skipped by the operator
+inline constexpr const char* OUTCOME_FAILED = "failed";        // missing, not audio, the device failed
+inline constexpr const char* OUTCOME_STOPPED = "stopped";      // cut by the operator's stop
+
 struct Play {
   std::optional<std::int32_t> song_id;  // looked up by path when not known
-  std::string path;
-  std::int64_t played = 0;  // seconds since 1970, UTC
+  std::string path;                     // the song's path; a fault's text
+  std::int64_t played = 0;              // seconds since 1970, UTC: when it ended
+  // Only a play with a key is recorded; one without is only counted.
+  std::string key;
+  std::int64_t started = 0;
+  std::string source = "sent";          // "sent" or "scheduled"; a fault's kind
+  std::string outcome = OUTCOME_PLAYED;
+  bool fault = false;                   // a row of fault_record rather than play_record
 };
 
 enum class CountResult { counted, not_in_library, unreachable };
 
-// In one transaction: the song's play_count + 1 and play_time; the folder's
-// play_count + 1 when none of its songs is left at it.
+// In one transaction: the play's row of play_record (when it has a key and
+// has none yet) and, for a play played out, the song's play_count + 1 and
+// play_time, and the folder's play_count + 1 when none of its songs is left
+// at it. A fault replaces its row of fault_record. `counted` also when the
+// play was on record already.
 CountResult count_play(const Play& play);
 
 // Plays not yet in the library, kept in `file` (one a line).

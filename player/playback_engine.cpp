@@ -29,8 +29,9 @@ PlaybackEngine::~PlaybackEngine() {
   if (handle_) mpv_terminate_destroy(handle_);
 }
 
-std::optional<std::int64_t> PlaybackEngine::append(const std::string& path) {
-  const char* command[] = {"loadfile", path.c_str(), "append-play", nullptr};
+std::optional<std::int64_t> PlaybackEngine::append(const std::string& path, const SongCue& cue) {
+  const std::string options = "start=" + std::to_string(cue.start_at_s);
+  const char* command[] = {"loadfile", path.c_str(), "append-play", options.c_str(), nullptr};
   mpv_node result{};
   if (mpv_command_ret(handle_, command, &result) < 0) return std::nullopt;
   std::optional<std::int64_t> entry;
@@ -41,6 +42,25 @@ std::optional<std::int64_t> PlaybackEngine::append(const std::string& path) {
   }
   mpv_free_node_contents(&result);
   return entry;
+}
+
+void PlaybackEngine::skip() {
+  const char* command[] = {"playlist-next", "force", nullptr};
+  mpv_command(handle_, command);
+}
+
+void PlaybackEngine::remove(std::int64_t entry) {
+  std::int64_t count = 0;
+  mpv_get_property(handle_, "playlist-count", MPV_FORMAT_INT64, &count);
+  for (std::int64_t i = 0; i < count; ++i) {
+    std::int64_t id = 0;
+    const std::string property = "playlist/" + std::to_string(i) + "/id";
+    if (mpv_get_property(handle_, property.c_str(), MPV_FORMAT_INT64, &id) < 0 || id != entry) continue;
+    const std::string index = std::to_string(i);
+    const char* command[] = {"playlist-remove", index.c_str(), nullptr};
+    mpv_command(handle_, command);
+    return;
+  }
 }
 
 void PlaybackEngine::use_device(const std::string& alsa_name) {
@@ -64,7 +84,8 @@ std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {
   } else if (event->event_id == MPV_EVENT_END_FILE) {
     const auto* end = static_cast<const mpv_event_end_file*>(event->data);
     seen.entry = end->playlist_entry_id;
-    if (end->reason == MPV_END_FILE_REASON_EOF) {
+    // A song skipped ends as one played out does.
+    if (end->reason == MPV_END_FILE_REASON_EOF || end->reason == MPV_END_FILE_REASON_STOP) {
       seen.kind = EngineEvent::Kind::finished;
     } else if (end->reason == MPV_END_FILE_REASON_ERROR) {
       seen.kind = end->error == MPV_ERROR_AO_INIT_FAILED ? EngineEvent::Kind::device_failed : EngineEvent::Kind::failed;

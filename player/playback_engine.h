@@ -10,6 +10,11 @@ struct mpv_handle;
 
 namespace zv::player {
 
+// How a song is to be played.
+struct SongCue {
+  double start_at_s = 0;  // seconds into the song its sound begins at
+};
+
 struct EngineEvent {
   enum class Kind { none, started, finished, failed, device_failed };
   Kind kind = Kind::none;
@@ -26,7 +31,12 @@ class PlaybackEngine {
 
   bool ready() const { return handle_ != nullptr; }
   // Puts the song after those already appended; its entry, or none.
-  std::optional<std::int64_t> append(const std::string& path);
+  std::optional<std::int64_t> append(const std::string& path, const SongCue& cue = {});
+  // Ends the song on air now and starts the next at once; the end comes as
+  // the song's usual finished event.
+  void skip();
+  // Drops an appended song that is not yet on air.
+  void remove(std::int64_t entry);
   // Plays on the ALSA device `alsa_name` from now on.
   void use_device(const std::string& alsa_name);
   // Drops every appended song; what plays stops.

@@ -62,9 +62,9 @@ std::optional<SongForAir> song_for_air(std::int32_t id) {
 
 }  // namespace
 
-std::vector<QueuedSong> coming_hour_songs(const RecentPlays& recent, std::int64_t now) {
+std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, const ComingHour& hour) {
   FormBody body;
-  build_playlist(body, HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT);
+  build_playlist_for(body, HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT, hour);
   std::vector<QueuedSong> songs;
   std::set<std::int32_t> taken;
   for (const auto& [position, candidates] : position_candidates(body)) {
@@ -83,7 +83,11 @@ std::vector<QueuedSong> coming_hour_songs(const RecentPlays& recent, std::int64_
     if (!chosen) chosen = std::move(longest_ago);
     if (!chosen) continue;
     taken.insert(chosen->id);
-    songs.push_back({chosen->id, chosen->path, SongSource::schedule});
+    QueuedSong song;
+    song.id = chosen->id;
+    song.path = chosen->path;
+    song.source = SongSource::schedule;
+    songs.push_back(std::move(song));
   }
   return songs;
 }

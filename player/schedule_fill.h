@@ -1,11 +1,12 @@
 #pragma once
-// What the player plays when nothing was handed off: the coming hour's
-// playlist, one song for each of its positions in position order.
+// What the player plays when nothing was handed off: the playlist of the
+// hour it is now, one song for each of its positions in position order.
 
 #include <cstdint>
 #include <map>
 #include <vector>
 
+#include "playlist/schedule.h"
 #include "queued_song.h"
 
 namespace zv::player {
@@ -16,11 +17,11 @@ inline constexpr std::int64_t RECENT_SECONDS = 3600;
 // is still on air: plays the library may not have counted yet.
 using RecentPlays = std::map<std::int32_t, std::int64_t>;
 
-// Builds the coming hour's playlist on the library and takes from each
+// Builds the playlist of `hour` on the library and takes from each
 // position its first song that has not played within the last hour (by the
 // library's play_time or by `recent`, whichever is later), nor been taken for
 // an earlier position; when the position offers no such song, the one played
 // longest ago.
-std::vector<QueuedSong> coming_hour_songs(const RecentPlays& recent, std::int64_t now);
+std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, const ComingHour& hour);
 
 }  // namespace zv::player

@@ -51,3 +51,36 @@ create index if not exists song_by_name on song (song_name);
 create index if not exists song_by_folder on song (song_dir_id, play_count);
 create index if not exists playlist_by_entry on playlist (playinfo_id, dir_order);
 create index if not exists playlist_info_by_hour on playlist_info (play_time);
+
+-- The station player's record of every song that went on air, for the
+-- station's own reports (royalties, licensing). play_key is the player's own
+-- name for the play, so a play is never on record twice. source: 'sent' or
+-- 'scheduled'; outcome: 'played' (to its end), 'skipped' (by the operator),
+-- 'failed' (missing, not audio, the device failed), 'stopped' (by the
+-- operator's stop). A play the player's end cut goes on when it starts again,
+-- as the same play. Times in seconds since 1970, UTC.
+create table if not exists play_record (
+  play_id     integer primary key autoincrement,
+  play_key    text    not null unique,
+  started     integer not null,
+  ended       integer not null,
+  song_id     integer,
+  song_name   text    not null,
+  dir_name    text    not null,
+  source      text    not null,
+  outcome     text    not null
+);
+
+-- The faults the station met: the player not running, the sound device
+-- failing, a song skipped, silence. ended is 0 while the fault lasts.
+create table if not exists fault_record (
+  fault_id    integer primary key autoincrement,
+  fault_key   text    not null unique,
+  started     integer not null,
+  ended       integer not null default 0,
+  kind        text    not null,
+  detail      text    not null
+);
+
+create index if not exists play_record_by_start on play_record (started);
+create index if not exists fault_record_by_start on fault_record (started);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <functional>
+#include <string>
 
 namespace zv {
 
@@ -49,6 +50,10 @@ std::string window_place_problem();
 // PeekMessageW, DispatchMessageW) for `timeout_ms`; messages are handled only
 // while it runs. False when the window is gone.
 bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms);
+// Where another program of the user reaches a window this process opened:
+// its socket's path (docs/window-messages.md); empty on Windows, where the
+// title is how a window is found.
+std::string window_address(WindowHandle window);
 // DestroyWindow, from the creating thread. The title is free again.
 void destroy_window(WindowHandle window);
 

@@ -9,10 +9,15 @@
 namespace zv {
 
 int build_playlist(FormBody& body, std::uint32_t songs_per_position, std::uint32_t position_count) {
+  return build_playlist_for(body, songs_per_position, position_count, coming_hour(get_local_time()));
+}
+
+int build_playlist_for(FormBody& body, std::uint32_t songs_per_position, std::uint32_t position_count,
+                       const ComingHour& slot) {
   const std::uint32_t a = songs_per_position;
   const std::uint32_t b = position_count;
   if (a == 0 || b == 0) return 0;
-  const auto entry = choose_schedule_entry(coming_hour(get_local_time()));
+  const auto entry = choose_schedule_entry(slot);
   if (!entry) return 0;
   const auto folders = read_entry_folders(*entry);
   if (folders.empty()) return 0;

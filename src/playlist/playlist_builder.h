@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "playlist/schedule.h"
 #include "text/text_buffer.h"
 
 namespace zv {
@@ -18,5 +19,8 @@ inline constexpr std::uint32_t HOUR_POSITION_COUNT = 16;
 // library only and prints nothing of its own. Returns the number of songs
 // appended.
 int build_playlist(FormBody& body, std::uint32_t songs_per_position, std::uint32_t position_count);
+// The same for the hour `slot` (the player's: the hour it is now).
+int build_playlist_for(FormBody& body, std::uint32_t songs_per_position, std::uint32_t position_count,
+                       const ComingHour& slot);
 
 }  // namespace zv

@@ -30,6 +30,12 @@ ComingHour coming_hour(const LocalTime& now) {
   return slot;
 }
 
+ComingHour current_hour(const LocalTime& now) {
+  ComingHour slot = coming_hour(now);
+  slot.hour = now.hour;
+  return slot;
+}
+
 std::optional<std::int32_t> choose_schedule_entry(const ComingHour& slot) {
   StatementBuffer sql;
   if (!format_statement(sql, SQL_SCHEDULE_ENTRIES, {slot.hour})) return std::nullopt;

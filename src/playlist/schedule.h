@@ -17,6 +17,8 @@ struct ComingHour {
 };
 
 ComingHour coming_hour(const LocalTime& now);
+// The hour `now` is in, by the same rules.
+ComingHour current_hour(const LocalTime& now);
 
 // The first enabled entry for the hour (exact hour before every-hour entries)
 // whose week days take in the day; the last one read when none does.

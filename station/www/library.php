@@ -17,6 +17,13 @@ require __DIR__ . '/include/import.inc';
 require __DIR__ . '/include/token.inc';
 
 const CONFIRM_ABOVE_FILES = 1000;
+const SEARCH_LIMIT = 500;
+
+// Whether the name holds the text, letters compared case-blind (Ü and ü, Ç and ç).
+function name_matches($name, $text)
+{
+    return @preg_match('/' . preg_quote($text, '/') . '/iu', $name) === 1;
+}
 
 $error = '';
 $db = library_open($error);
@@ -124,6 +131,9 @@ $texts = array(
     'not_removed' => array($path . ' could not be removed: ' . $reason, true),
     'gone' => array('That folder is not in the library any more.', true),
 );
+if (param('control') === 'none') {
+    $messages[] = array('No song was ticked.', true);
+}
 if (isset($texts[$result])) {
     $messages[] = $texts[$result];
 }
@@ -150,9 +160,15 @@ if ($db !== false) {
         }
     }
     if ($search !== '') {
-        $like = str_replace(array('!', '%', '_'), array('!!', '!%', '!_'), $search);
-        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_name like '
-            . sql_text('%' . $like . '%') . " escape '!' order by song_name limit 500") ?: array();
+        // Matched here rather than by the library's LIKE, which folds only
+        // ASCII letters: any letter in any case, in the file's name only.
+        $songs = array();
+        foreach (library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song order by song_name')
+            ?: array() as $row) {
+            if (count($songs) < SEARCH_LIMIT && name_matches(basename(str_replace('\\', '/', $row['song_name'])), $search)) {
+                $songs[] = $row;
+            }
+        }
         $songs_title = 'Songs whose name holds "' . $search . '"';
     } elseif ($show !== null && isset($folders[$show])) {
         $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_dir_id='
@@ -175,8 +191,8 @@ foreach ($messages as $message): ?>
 <?php endif; ?>
 <?php if ($removing !== null && isset($folders[$removing])): ?>
 <div id="confirm">
-<p>Remove <?php echo h($folders[$removing]['dir_name']); ?> and its <?php echo (int)$folders[$removing]['songs']; ?>
-songs from the library, and the folder from the schedule? The files stay on the disk.</p>
+<?php $count = (int)$folders[$removing]['songs']; ?>
+<p>Remove <?php echo h($folders[$removing]['dir_name']); ?> and its <?php echo $count, $count === 1 ? ' song' : ' songs'; ?> from the library, and the folder from the schedule? The files stay on the disk.</p>
 <p><a id="confirm-remove" href="library.php?<?php echo h(query_of(with_token('library.php',
     array('action' => 'remove', 'id' => $removing, 'confirmed' => '1')))); ?>">Yes, remove it</a> | <a href="library.php">No</a></p>
 </div>
@@ -227,13 +243,51 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <?php if (!$songs): ?>
 <p class="note">No songs.</p>
 <?php else: ?>
+<form method="get" action="control.php" id="put-form">
+<?php echo token_input('control.php'); ?>
 <table id="songs">
-<tr><th>Song</th><th>File</th><th class="number">Play count</th></tr>
+<tr><th></th><th>Song</th><th>File</th><th class="number">Play count</th></tr>
 <?php foreach ($songs as $song): ?>
-<tr><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php echo h($song['song_name']); ?></td>
+<tr><td><input type="checkbox" class="pick" name="song[]" value="<?php echo (int)$song['song_id']; ?>"><span
+class="pick-order note"></span></td><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php
+    echo h($song['song_name']); ?></td>
 <td class="number"><?php echo h($song['play_count']); ?></td></tr>
 <?php endforeach; ?>
 </table>
+<p>The ticked songs, in the order ticked:
+<button type="submit" name="action" value="put_next" id="put-next">Play next</button>
+<button type="submit" name="action" value="put_end" id="put-end">Play after the sent songs</button></p>
+</form>
+<script>
+// The songs go to the player in the order they were ticked.
+(function () {
+  var form = document.getElementById('put-form');
+  var order = [];
+  function show() {
+    form.querySelectorAll('input.pick').forEach(function (box) {
+      var at = order.indexOf(box);
+      box.nextElementSibling.textContent = at < 0 ? '' : ' ' + (at + 1);
+    });
+  }
+  form.addEventListener('change', function (event) {
+    var box = event.target;
+    if (!box.classList.contains('pick')) return;
+    order = order.filter(function (other) { return other !== box; });
+    if (box.checked) order.push(box);
+    show();
+  });
+  form.addEventListener('submit', function () {
+    order.forEach(function (box) {
+      var field = document.createElement('input');
+      field.type = 'hidden';
+      field.name = 'song[]';
+      field.value = box.value;
+      form.appendChild(field);
+      box.disabled = true;
+    });
+  });
+})();
+</script>
 <?php endif; ?>
 <?php endif; ?>
 <?php page_bottom(); ?>

@@ -51,7 +51,10 @@ if ($items) {
     // With the player running the server builds no playlist; an empty one is
     // told apart by the schedule.
     $handed_off = count($names) === 0 && $db !== false && coming_playlist_has_songs($db);
-    $outcome = array('song' => array_keys($songs));
+    // In the order sent, not the library's.
+    $outcome = array('song' => array_values(array_filter($known, function ($id) use ($songs) {
+        return isset($songs[$id]);
+    })));
     if (count($names) > 0) {
         $outcome['player'] = 'off';
     } elseif (!$handed_off) {
@@ -102,6 +105,8 @@ page_top('Playlist of the coming hour');
 <p id="hour">For <?php echo h($hour); ?> to <?php echo h(sprintf('%02d:00', (coming_hour() + 1) % 24)); ?>
 <?php if ($entry !== null): ?>, from the schedule entry for <?php echo h(hour_text($entry['play_time'])); ?> on
 <?php echo h(days_text($entry['week_days'])); ?> (<a href="schedule.php">schedule</a>)<?php endif; ?>.</p>
+<p class="note" id="hour-note">This is the coming hour's playlist. The player plays the schedule of the hour it
+is now, and this hour's songs once that hour has come.</p>
 <?php if ($error !== ''): ?>
 <p class="error"><?php echo h($error); ?></p>
 <?php endif; ?>

@@ -2,7 +2,8 @@
 // Sending songs to the player. send.php?song[]=id... shows the ticked songs
 // with their names and offers to send the ones the library has; the send
 // itself is playlist.php?item0=id&item1=id..., after which playlist.php
-// forwards here with the outcome (sent=1, or player=off or unknown).
+// forwards here with the outcome (sent=1, or player=off or unknown). Songs
+// put next from the library come here too (sent=1&next=1, from control.php).
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
@@ -12,6 +13,7 @@ const MAX_SONGS = 500;  // the server reads item0 to item499
 
 $ids = int_list_param('song');
 $sent = param('sent') === '1';
+$next = param('next') === '1';
 $player = param('player');
 $unknown = int_param('unknown', 0, MAX_SONGS);
 
@@ -38,7 +40,8 @@ if ($error !== ''): ?>
 <p class="error"><?php echo h($error); ?></p>
 <?php endif; ?>
 <?php if ($sent): ?>
-<p id="outcome" class="done">Sent <?php echo count($chosen); ?> song<?php echo count($chosen) === 1 ? '' : 's'; ?> to the player, in this order:</p>
+<p id="outcome" class="done">Sent <?php echo count($chosen); ?> song<?php echo count($chosen) === 1 ? '' : 's'; ?> to the player<?php
+    echo $next ? ' to play next' : ''; ?>, in this order:</p>
 <?php elseif ($player === 'off'): ?>
 <p id="outcome" class="error">The player is not running: nothing was sent.</p>
 <?php elseif ($player === 'unknown'): ?>
@@ -53,11 +56,22 @@ page cannot tell whether the player took the songs.</p>
 <p class="error" id="missing"><?php echo $missing; ?> of the chosen songs are not in the library and
 <?php echo $sent ? 'were' : 'are'; ?> not sent.</p>
 <?php endif; ?>
+<?php
+// The player skips a song whose file it cannot find; say so now.
+$gone = array_values(array_filter($chosen, function ($id) use ($songs) {
+    return !is_file(rtrim($songs[$id]['song_name'], ' '));
+}));
+if ($gone): ?>
+<p class="error" id="not-found">The player cannot find the file<?php echo count($gone) === 1 ? '' : 's'; ?> of <?php
+    echo count($gone); ?> of these songs and <?php echo $sent ? 'skips' : 'would skip'; ?> <?php
+    echo count($gone) === 1 ? 'it' : 'them'; ?>.</p>
+<?php endif; ?>
 <?php if ($chosen): ?>
 <ol id="songs">
 <?php foreach ($chosen as $id): ?>
 <li><?php echo h(song_title($songs[$id]['song_name'])); ?> <span class="note">(<?php
-    echo h($songs[$id]['song_name']); ?>)</span></li>
+    echo h($songs[$id]['song_name']); ?>)</span><?php
+    echo in_array($id, $gone, true) ? ' <span class="error missing-file">file not found</span>' : ''; ?></li>
 <?php endforeach; ?>
 </ol>
 <?php endif; ?>

@@ -32,8 +32,11 @@ class IndexTest(StationTest):
         self.open("index.php")
         self.assertIn("Morning Light.wav 1:05 of 3:00", self.text("#onair #now"))
         self.assertIn("Iron Sky.mp3", self.text("#onair"))
+        self.station.sql("insert into play_record (play_key, started, ended, song_name, dir_name, source, outcome) "
+                         "values ('p1', ?, ?, 'Weather.mp3', '/m/', 'scheduled', 'played')", int(time.time()) - 100,
+                         int(time.time()) - 70)
         self.open("onair.php")
-        self.assertIn("Weather.mp3", self.text("body"))
+        self.assertIn("Weather.mp3", self.text("#played"))
         self.publish(int(time.time()) - 60)
         self.open("onair.php")
         self.assertIn("The player is not running", self.text("#player-state"))

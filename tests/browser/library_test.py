@@ -18,3 +18,9 @@ class LibraryTest(StationTest):
         self.browser.refresh()
         self.assertIn("Imported 2 songs", self.text(".outcome"))
         self.assertEqual(self.station.sql("select count(*) from song"), [(2,)])
+
+    def test_the_removal_asks_about_the_folder_and_its_songs(self):
+        folder = self.station.make_songs("Two", ["One.mp3", "Two.mp3"])
+        self.import_folder(folder)
+        self.open("library.php?action=remove&id=1")
+        self.assertIn("and its 2 songs from the library", self.text("#confirm"))

@@ -33,3 +33,17 @@ class PlaylistTest(StationTest):
         self.assertEqual(self.station.player_messages(), expected, "a reload sends nothing")
         self.follow("#back")
         self.find("#position0")
+
+    def test_the_sent_page_lists_the_songs_in_the_order_sent(self):
+        folder = self.station.make_songs("Rock", ["A.mp3", "B.mp3", "C.mp3"])
+        self.import_folder(folder)
+        self.station.sql("insert into playlist_info (play_time, week_days, is_enable) values (24, 128, 1)")
+        self.station.sql("insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1)")
+        self.station.start_player_window()
+        ids = {name: song_id for song_id, name in self.station.sql("select song_id, song_name from song")}
+        order = [folder + "/C.mp3", folder + "/A.mp3", folder + "/B.mp3"]
+        self.open("send.php?" + "&".join("song[]=%d" % ids[path] for path in order))
+        self.follow("#send")
+        self.wait_for_url("sent=1")
+        self.assertEqual([item.text.split(" (")[0] for item in self.find_all("#songs li")], ["C", "A", "B"])
+        self.assertEqual([text for number, text in self.station.player_messages() if number == 1001], order)

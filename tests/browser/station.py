@@ -94,6 +94,11 @@ class Station:
     def start_player_window(self):
         self._start([os.path.join(BUILD, "tools", "player-window")], "player.txt", "open\n")
 
+    def start_player(self):
+        """The real player, on ALSA's null device: songs follow one another at once."""
+        self._start([os.path.join(BUILD, "player", "station-player"), "--default-device", "null"], "player.txt",
+                    "window \"Zentavio Player\" open")
+
     def player_messages(self):
         """(dwData, text) of every message the player window received."""
         messages = []

@@ -36,7 +36,10 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   std::vector<std::int32_t> offered;
   for (int round = 0; round < 8; ++round) {
     offered.push_back(first_offered());
-    ASSERT_EQ(player::count_play({offered.back(), "", 1700000000 + round}), player::CountResult::counted);
+    player::Play play;
+    play.song_id = offered.back();
+    play.played = 1700000000 + round;
+    ASSERT_EQ(player::count_play(play), player::CountResult::counted);
   }
   for (const std::size_t start : {0u, 4u}) {
     std::vector<std::int32_t> round(offered.begin() + start, offered.begin() + start + 4);
@@ -60,7 +63,7 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
                         "insert into song (song_id, song_dir_id, song_name, play_time) values "
                         "(1, 1, '/music/1.mp3', 1699999900), (2, 1, '/music/2.mp3', 1699997000);"),
             "");
-  const auto songs = player::coming_hour_songs({{2, now}}, now);
+  const auto songs = player::hour_songs({{2, now}}, now, current_hour(get_local_time()));
   ASSERT_FALSE(songs.empty());
   EXPECT_EQ(songs.front().id.value_or(0), 1);
 }

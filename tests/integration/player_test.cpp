@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ctime>
+#include <regex>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include "../unit/receiving_window.h"
 #include "audio_recording.h"
 #include "platform/window_messages.h"
+#include "player_control.h"
 #include "playlist/player_handoff.h"
 #include "server_harness.h"
 
@@ -39,7 +42,7 @@ std::vector<int> frequencies(const std::vector<Tone>& tones) {
 
 // A station with the player's three tones (440 Hz .wav, 660 Hz .mp3, 880 Hz
 // .wav, 1 s each) as songs 1 to 3 of folder 1, a missing file as song 4 and a
-// file that is no audio as song 5; song 6 is in folder 2 and never played.
+// file that is no audio as song 5; song 6 (330 Hz) is in folder 2.
 class PlayerStation : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,7 +50,7 @@ class PlayerStation : public ::testing::Test {
     ASSERT_TRUE(test::make_library(station_.server()));
     music_ = station_.root.path() / "music";
     fs::create_directories(music_);
-    for (const auto& [name, hz] : {std::pair{"a440.wav", 440}, {"b660.mp3", 660}, {"c880.wav", 880}, {"z.wav", 440}}) {
+    for (const auto& [name, hz] : {std::pair{"a440.wav", 440}, {"b660.mp3", 660}, {"c880.wav", 880}, {"z.wav", 330}}) {
       const std::string command = "sox -n -r 44100 -c 2 '" + (music_ / name).string() + "' synth 1 sine " +
                                   std::to_string(hz) + " vol 0.5 2>&1";
       ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -87,6 +90,28 @@ class PlayerStation : public ::testing::Test {
     return player_->wait_for_console(text, timeout, times);
   }
   std::string song(const std::string& name) const { return (music_ / name).string(); }
+  // A control message to the player's window, as the pages send it.
+  void control(player::ControlMessage message, const std::string& data = "") {
+    const WindowHandle window = find_window(PLAYER_WINDOW_CAPTION);
+    std::int64_t answer = 0;
+    ASSERT_EQ(send_copy_data(window, 0, message, static_cast<std::uint32_t>(data.size()), data.empty() ? nullptr : data.data(),
+                             5000, &answer),
+              SendResult::answered);
+    EXPECT_EQ(answer, 1);
+  }
+  // The key onair.json gives the waiting song `name`.
+  std::string key_of(const std::string& name) {
+    std::smatch found;
+    const std::string onair = read_file(station_.server() / "onair.json");
+    const std::regex key("\"name\":\"" + name + "\",\"source\":\"[a-z]+\",\"key\":([0-9]+)");
+    return std::regex_search(onair, found, key) ? found[1].str() : "";
+  }
+  // Song 7: 4 s of 550 Hz, still on air when a step of the test follows its start, whatever the machine's load.
+  void add_long_song() {
+    ASSERT_EQ(std::system(("sox -n -r 44100 -c 2 '" + song("long.wav") + "' synth 4 sine 550 vol 0.5").c_str()), 0);
+    sql("insert into song (song_id, song_dir_id, song_name) values (7, 1, '" + song("long.wav") + "');");
+  }
+  std::string record() { return sql("select song_name, source, outcome from play_record order by started, play_id;"); }
   // The tones a device has heard once `count` of them have come out of it: a
   // song counted as played may still be on its way through the device.
   static std::vector<Tone> heard(const AudioRecorder& device, std::size_t count) {
@@ -96,6 +121,13 @@ class PlayerStation : public ::testing::Test {
       tones = tones_heard(device.left_channel());
     }
     return tones;
+  }
+
+  // Tones heard in a row of the same frequency count once.
+  static std::vector<int> distinct(const std::vector<Tone>& tones) {
+    std::vector<int> hz = frequencies(tones);
+    hz.erase(std::unique(hz.begin(), hz.end()), hz.end());
+    return hz;
   }
 
   test::PrivateWindowFolder windows_;
@@ -173,7 +205,7 @@ TEST_F(PlayerStation, WithNothingHandedOffTheScheduledFoldersPlay) {
   ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
 
   const std::string console = player_->console();
-  EXPECT_NE(console.find("Coming hour: 3 songs from the schedule\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("This hour: 3 songs from the schedule\n"), std::string::npos) << console;
   EXPECT_EQ(console.find(song("z.wav")), std::string::npos) << "folder 2 is not scheduled";
   auto scheduled = frequencies(heard(default_, 3));
   scheduled.resize(3);
@@ -183,7 +215,7 @@ TEST_F(PlayerStation, WithNothingHandedOffTheScheduledFoldersPlay) {
 
 TEST_F(PlayerStation, WithoutASchedulePlayerWaitsForSongs) {
   start_player();
-  EXPECT_TRUE(wait_for_player("Coming hour: no songs in the schedule; trying again in 30 s\n")) << player_->console();
+  EXPECT_TRUE(wait_for_player("This hour: no songs in the schedule; trying again in 5 s\n")) << player_->console();
 }
 
 TEST_F(PlayerStation, ChosenDeviceIsPlayedOnFromTheNextSong) {
@@ -212,6 +244,9 @@ TEST_F(PlayerStation, DeviceThatCannotBeOpenedIsTriedAgainAndNothingIsLost) {
       << player_->console();
   std::ofstream(station_.server() / "sound_device.txt") << "\ndefault\nSystem default\n";
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
+  EXPECT_NE(player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
+            std::string::npos)
+      << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 1)), (std::vector<int>{440}));
 }
 
@@ -250,6 +285,127 @@ TEST_F(PlayerStation, OnlyOneProgramHoldsThePlayerWindowAndTheStopClosesIt) {
   EXPECT_EQ(player_->wait_exit(), 0);
   EXPECT_NE(player_->console().find("Station player: stopped\n"), std::string::npos) << player_->console();
   EXPECT_EQ(find_window(PLAYER_WINDOW_CAPTION), 0u);
+}
+
+TEST_F(PlayerStation, TheScheduleOfTheHourItIsNowPlays) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, " + std::to_string(local.tm_hour) +
+      ", 128), (2, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1), (2, 2, 1);"
+      "update song set song_dir_id = 0 where song_id in (4, 5);");
+  start_player();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  auto heard_now = frequencies(heard(default_, 3));
+  heard_now.resize(3);
+  std::sort(heard_now.begin(), heard_now.end());
+  EXPECT_EQ(heard_now, (std::vector<int>{440, 660, 880})) << "the hour's own entry, not the every-hour one";
+  EXPECT_EQ(player_->console().find("On air: " + song("z.wav")), std::string::npos) << player_->console();
+}
+
+TEST_F(PlayerStation, ASentSongGoesOnAirBeforeTheScheduledSongLoadedAhead) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (4, 5);");
+  start_server();
+  start_player();
+  ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
+  hand_off("item0=6");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  const auto tones = frequencies(heard(default_, 2));
+  ASSERT_GE(tones.size(), 2u);
+  EXPECT_EQ(tones[1], 330) << "the sent song follows the scheduled one on air";
+}
+
+TEST_F(PlayerStation, AMissingLibraryDoesNotSilenceTheStationWhileItHasSongsDrawnBefore) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (4, 5);");
+  start_player();
+  ASSERT_TRUE(wait_for_player("This hour: 3 songs from the schedule\n")) << player_->console();
+  fs::rename(station_.server() / "base2.mdb", station_.server() / "base2.away");
+  ASSERT_TRUE(wait_for_player("The library does not answer: ")) << player_->console();
+  ASSERT_TRUE(wait_for_player("On air: ", 5)) << player_->console();
+  fs::rename(station_.server() / "base2.away", station_.server() / "base2.mdb");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 4)) << player_->console();
+}
+
+TEST_F(PlayerStation, SkipRemoveAndMoveChangeWhatIsHeardNext) {
+  add_long_song();
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=2&item2=3&item3=6");
+  ASSERT_TRUE(wait_for_player("On air: " + song("long.wav"))) << player_->console();
+  ASSERT_TRUE(wait_for_player("Queued: ", 4)) << player_->console();
+  for (int i = 0; i < 100 && key_of("z.wav").empty(); ++i) std::this_thread::sleep_for(20ms);
+  control(player::CONTROL_MOVE_NEXT, key_of("z.wav"));
+  control(player::CONTROL_REMOVE, key_of("b660.mp3"));
+  control(player::CONTROL_SKIP);
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+
+  auto tones = frequencies(heard(default_, 2));
+  if (!tones.empty() && tones.front() == 550) tones.erase(tones.begin());  // what played before the skip
+  EXPECT_EQ(tones, (std::vector<int>{330, 880}));
+  EXPECT_EQ(record(), "long.wav|sent|skipped\nz.wav|sent|played\nc880.wav|sent|played\n");
+  const std::string console = player_->console();
+  for (const std::string& line : {"Next: " + song("z.wav"), "Removed: " + song("b660.mp3"), "Skip: " + song("long.wav"),
+                                 "Play on record (skipped): " + song("long.wav")})
+    EXPECT_NE(console.find(line + "\n"), std::string::npos) << line << console;
+  EXPECT_EQ(sql("select song_id, play_count from song where song_id in (2, 3, 6, 7) order by song_id;"),
+            "2|0\n3|1\n6|1\n7|0\n");
+}
+
+TEST_F(PlayerStation, KilledWhileASongPlaysThePlayerGoesOnAndRecordsEachSongOnce) {
+  add_long_song();
+  start_server();
+  start_player();
+  hand_off("item0=1&item1=7&item2=3&item3=6");
+  ASSERT_TRUE(wait_for_player("On air: " + song("long.wav"))) << player_->console();
+  std::this_thread::sleep_for(2500ms);  // past the position saved first
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Going on with " + song("long.wav") + " from ")) << player_->console();
+  EXPECT_TRUE(wait_for_player("Station player: 3 songs waiting from before\n")) << player_->console();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+
+  // The song cut by the kill is heard between the first and the third; its
+  // first part may be cut mid-sample, so its pitch is not looked at.
+  auto tones = distinct(heard(default_, 5));
+  ASSERT_GE(tones.size(), 4u);
+  tones.erase(tones.begin() + 1, tones.end() - 2);
+  EXPECT_EQ(tones, (std::vector<int>{440, 880, 330}));
+  EXPECT_EQ(record(), "a440.wav|sent|played\nlong.wav|sent|played\nc880.wav|sent|played\nz.wav|sent|played\n");
+  EXPECT_EQ(sql("select play_count from song where song_id in (1, 3, 6, 7);"), "1\n1\n1\n1\n");
+  // It went on from the position saved while it played, not from its start.
+  const std::string console = player_->console();
+  const auto from = console.find("Going on with " + song("long.wav") + " from ");
+  EXPECT_GE(std::stod(console.substr(from + ("Going on with " + song("long.wav") + " from ").size())), 1.0) << console;
+}
+
+TEST_F(PlayerStation, AFailingDeviceAndAMissingFileShowOnEveryPage) {
+  for (const char* page : {"index.php"}) fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include");
+  std::ofstream(station_.server() / "sound_device.txt") << "{00000000-0000-0000-0000-000000000001}\nunplugged\nUSB\n";
+  start_server();
+  start_player();
+  hand_off("item0=4&item1=1");
+  ASSERT_TRUE(wait_for_player("Fault: Skipped " + song("gone.wav") + ": the file is missing\n")) << player_->console();
+  ASSERT_TRUE(wait_for_player("Fault: The sound device unplugged fails")) << player_->console();
+  ASSERT_TRUE(wait_for_player("Fault on record: ", 2)) << player_->console();
+  std::this_thread::sleep_for(100ms);  // published with the step that found it
+  const std::string page = http_exchange("GET /index.php HTTP/1.0\r\n\r\n");
+  const auto banner = page.find("<ul class=\"error\" id=\"faults\">");
+  ASSERT_NE(banner, std::string::npos) << page;
+  EXPECT_NE(page.find("Skipped " + song("gone.wav") + ": the file is missing", banner), std::string::npos) << page;
+  EXPECT_NE(page.find("The sound device unplugged fails", banner), std::string::npos) << page;
+  EXPECT_EQ(sql("select kind from fault_record order by fault_id;"), "skipped\ndevice\n");
+
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  EXPECT_NE(http_exchange("GET /index.php HTTP/1.0\r\n\r\n").find("the player is not running."), std::string::npos)
+      << "told at once, by the window that no longer answers";
 }
 
 }  // namespace

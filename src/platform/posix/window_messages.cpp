@@ -434,6 +434,8 @@ bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms) {
   }
 }
 
+std::string window_address(WindowHandle window) { return known_path(window).value_or(std::string()); }
+
 void destroy_window(WindowHandle window) {
   std::shared_ptr<OwnWindow> own;
   {

@@ -85,6 +85,8 @@ bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms) {
   }
 }
 
+std::string window_address(WindowHandle) { return std::string(); }
+
 void destroy_window(WindowHandle window) { DestroyWindow(native(window)); }
 
 void open_console_window(const char16_t* title) {

@@ -1,0 +1,68 @@
+"""The operator's day with the real player: songs of a search sent in the
+order ticked, the record of what played and its CSV."""
+
+import csv
+import io
+import os
+import subprocess
+import urllib.request
+
+from station import StationTest, BASE, wait_for
+
+
+def make_tones(folder, names):
+    """Short tones the player can play, unlike the library's stand-in files."""
+    os.makedirs(folder, exist_ok=True)
+    for name in names:
+        subprocess.run(["sox", "-n", "-r", "44100", "-c", "2", os.path.join(folder, name), "synth", "0.3", "sine", "440"],
+                       check=True)
+    return folder
+
+
+class OperatorTest(StationTest):
+    def test_songs_of_a_search_play_in_the_order_ticked_and_are_on_record(self):
+        folder = make_tones(os.path.join(self.station.music, "Überlänge Mix"),
+                            ["Überlänge 1.wav", "überlänge 2.wav", "Ça 3.wav", "other.wav"])
+        self.import_folder(folder)
+        self.station.start_player()
+
+        self.open("library.php?search=%C3%BCberl%C3%A4nge")
+        names = [row.text for row in self.find_all("#songs tr td:nth-child(2)")]
+        self.assertEqual(names, ["Überlänge 1", "überlänge 2"], "any letter's case, the file name, not the folder")
+        self.open("library.php?search=%C3%A7a")
+        self.assertEqual([row.text for row in self.find_all("#songs tr td:nth-child(2)")], ["Ça 3"])
+
+        self.open("library.php?search=%C3%BCberl%C3%A4nge")
+        boxes = self.find_all("#songs input.pick")
+        boxes[1].click()
+        boxes[0].click()
+        self.follow("#put-end")
+        self.wait_for_url("sent=1")
+        self.assertEqual(self.text("#outcome"), "Sent 2 songs to the player, in this order:")
+        self.assertEqual([item.text.split(" (")[0] for item in self.find_all("#songs li")], ["überlänge 2", "Überlänge 1"])
+
+        paths = [os.path.join(folder, name) for name in ("überlänge 2.wav", "Überlänge 1.wav")]
+        wait_for(lambda: self.station.read("player.txt").count("Play counted: ") >= 2, "both songs played")
+        log = self.station.read("player.txt")
+        self.assertLess(log.index("On air: " + paths[0]), log.index("On air: " + paths[1]))
+
+        with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
+            self.assertIn("text/csv", reply.headers["Content-Type"])
+            rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
+        self.assertEqual(rows[0], ["started", "ended", "song", "folder", "source", "outcome"])
+        self.assertEqual([row[2:] for row in rows[1:]], [["überlänge 2.wav", folder + "/", "sent", "played"],
+                                                          ["Überlänge 1.wav", folder + "/", "sent", "played"]])
+
+    def test_skip_and_stop_on_the_on_air_page(self):
+        folder = self.station.make_songs("Pop", ["A.mp3", "B.mp3"])
+        self.import_folder(folder)
+        self.station.start_player()
+        self.open("onair.php")
+        self.follow("#stop")
+        self.assertEqual(self.text("#control-outcome"), "Stopped the station.")
+        wait_for(lambda: "Stopped by the operator" in self.station.read("player.txt"), "the stop")
+        self.open("onair.php")
+        self.assertEqual(self.text("#now"), "Stopped by the operator.")
+        self.assertEqual(self.find_all("#faults"), [], "a stop is no fault")
+        self.follow("#resume")
+        wait_for(lambda: "Resumed by the operator" in self.station.read("player.txt"), "the resume")
