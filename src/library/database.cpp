@@ -166,6 +166,17 @@ SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
   return code;
 }
 
+bool db_is_sqlite() { return g_db.connected && g_db.is_sqlite; }
+
+bool db_run_quietly(const char* sql) {
+  if (!g_db.connected) return false;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!sql_succeeded(SQLAllocHandle(SQL_HANDLE_STMT, g_db.connection, &statement))) return false;
+  const bool ran = sql_succeeded(SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS));
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return ran;
+}
+
 SQLRETURN db_execute(const char16_t* sql) {
   OwnedStatement statement;
   SQLRETURN code = connect_and_prepare(sql, statement);

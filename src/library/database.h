@@ -32,6 +32,11 @@ SQLRETURN db_execute(const char16_t* sql);
 // Runs a SELECT, fetches its first row into the bindings and hands the
 // statement to the caller (through stmt_out) when execution succeeded.
 SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLHSTMT* stmt_out);
+// Whether the open connection is to SQLite (false while none is open).
+bool db_is_sqlite();
+// A statement of the connection's own upkeep (a setting, a transaction's
+// begin or end), not narrated, on the open connection. True when it ran.
+bool db_run_quietly(const char* sql);
 // Drops the caller's statement, if any; `code` becomes 100 when that succeeded.
 void release_statement(SQLHSTMT& statement, SQLRETURN& code);
 
