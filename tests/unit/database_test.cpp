@@ -254,6 +254,11 @@ TEST_F(DatabaseTest, DataSourceSettingsLetReadersInAndKeepCommittedRows) {
   console_of([&] { code = db_query(u"pragma synchronous", sync_column, 1, &statement); });
   EXPECT_EQ(sync, 1);  // NORMAL
   release_statement(statement, code);
+  std::int32_t cache = 0;
+  ColumnBinding cache_column[1] = {long_column(cache)};
+  console_of([&] { code = db_query(u"pragma cache_size", cache_column, 1, &statement); });
+  EXPECT_EQ(cache, -32768);  // 32 MiB of pages, set on connecting
+  release_statement(statement, code);
 
   // An open reading statement of the server does not keep another program out.
   library_.sql("insert into song_dir (dir_order, dir_name) values (1, 'a'), (2, 'b');");
