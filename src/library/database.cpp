@@ -136,6 +136,20 @@ void print_row(SQLHSTMT statement) {
   std::printf(" | %s | %s | %s\n", fields[0], fields[1], fields[2]);
 }
 
+void bind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
+  for (int i = 0; i < count; ++i) {
+    if ((only >> i & 1u) == 0) continue;
+    SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, bindings[i].target,
+               bindings[i].buffer_length, &bindings[i].indicator);
+  }
+}
+
+void unbind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
+  for (int i = 0; i < count; ++i) {
+    if ((only >> i & 1u) != 0) SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, nullptr, 0, nullptr);
+  }
+}
+
 }  // namespace
 
 SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
@@ -211,10 +225,7 @@ SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLH
     return code;
   }
   if (sql_succeeded(code)) {
-    for (int i = 0; i < count; ++i) {
-      SQLBindCol(statement.get(), static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, bindings[i].target,
-                 bindings[i].buffer_length, &bindings[i].indicator);
-    }
+    bind_columns(statement.get(), bindings, count, ~0u);
     code = SQLExecute(statement.get());
   }
   SQLHSTMT executed = SQL_NULL_HSTMT;
@@ -227,6 +238,18 @@ SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLH
   if (code == SQL_SUCCESS_WITH_INFO || code == SQL_ERROR) report_diagnostic(statement.get());
   if (executed != SQL_NULL_HSTMT && stmt_out != nullptr) *stmt_out = statement.hand_out();
   print_done();
+  return code;
+}
+
+SQLRETURN fetch_ahead(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint64_t rows,
+                      std::uint32_t landing_only) {
+  SQLRETURN code = SQL_SUCCESS;
+  if (rows > 1) {
+    unbind_columns(statement, bindings, count, landing_only);
+    for (; rows > 1 && sql_succeeded(code); --rows) code = SQLFetch(statement);
+    bind_columns(statement, bindings, count, landing_only);
+  }
+  if (rows > 0 && sql_succeeded(code)) code = SQLFetch(statement);
   return code;
 }
 
