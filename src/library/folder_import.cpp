@@ -10,7 +10,7 @@
 #include "library/database.h"
 #include "library/statements.h"
 #include "library/transaction.h"
-#include "platform/console.h"
+#include "platform/block_narration.h"
 #include "text/encoding.h"
 
 namespace zv {

@@ -9,15 +9,4 @@ namespace zv {
 void console_setup();
 void set_console_title(const char16_t* title);  // SetConsoleTitleW
 
-// While it lives, narration collects in a block buffer written out when it
-// fills and when the object ends, so a long run of lines (an import) is not
-// one write each; the console's own buffering comes back after.
-class BlockNarration {
- public:
-  BlockNarration();
-  ~BlockNarration();
-  BlockNarration(const BlockNarration&) = delete;
-  BlockNarration& operator=(const BlockNarration&) = delete;
-};
-
 }  // namespace zv

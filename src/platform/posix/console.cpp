@@ -28,18 +28,4 @@ void set_console_title(const char16_t* title) {
   if (::isatty(STDOUT_FILENO)) std::printf("\033]0;%s\007", text->c_str());
 }
 
-namespace {
-char g_block_buffer[1 << 16];
-}  // namespace
-
-BlockNarration::BlockNarration() {
-  std::fflush(stdout);
-  std::setvbuf(stdout, g_block_buffer, _IOFBF, sizeof g_block_buffer);
-}
-
-BlockNarration::~BlockNarration() {
-  std::fflush(stdout);
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // as console_setup leaves it
-}
-
 }  // namespace zv

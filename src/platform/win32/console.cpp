@@ -20,18 +20,4 @@ void set_console_title(const char16_t* title) {
   open_console_window(title);  // only where the console is no window
 }
 
-namespace {
-char g_block_buffer[1 << 16];
-}  // namespace
-
-BlockNarration::BlockNarration() {
-  std::fflush(stdout);
-  std::setvbuf(stdout, g_block_buffer, _IOFBF, sizeof g_block_buffer);
-}
-
-BlockNarration::~BlockNarration() {
-  std::fflush(stdout);
-  std::setvbuf(stdout, nullptr, _IONBF, 0);  // as console_setup leaves it
-}
-
 }  // namespace zv
