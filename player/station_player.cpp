@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "schedule_fill.h"
 #include "sound_device_choice.h"
 

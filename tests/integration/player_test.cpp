@@ -16,7 +16,7 @@
 #include "../unit/receiving_window.h"
 #include "audio_recording.h"
 #include "platform/window_messages.h"
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "server_harness.h"
 
 namespace zv::testing {
