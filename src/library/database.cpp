@@ -146,7 +146,8 @@ void bind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::u
 
 void unbind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
   for (int i = 0; i < count; ++i) {
-    if ((only >> i & 1u) != 0) SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, nullptr, 0, nullptr);
+    if ((only >> i & 1u) == 0) continue;
+    SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, nullptr, 0, nullptr);
   }
 }
 

@@ -143,8 +143,7 @@ void Import::register_songs(const WideTextBuffer& list) {
     const std::u16string_view folder = name.substr(0, name.find_last_of(u"/\\") + 1);
     if (!batch || folder != batch_folder || batch_files == FILES_PER_COMMIT) {
       if (batch) batch->commit();
-      batch.reset();
-      batch.emplace();
+      batch.emplace();  // the last part's transaction has ended first
       batch_folder = folder;
       batch_files = 0;
     }
