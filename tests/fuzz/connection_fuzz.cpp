@@ -72,6 +72,11 @@ struct Station {
       std::abort();
   }
 
+  ~Station() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+
   // A fresh library and an empty console for the next request.
   void reset() {
     std::fflush(stdout);
