@@ -18,7 +18,7 @@
 #include "audio_recording.h"
 #include "platform/window_messages.h"
 #include "player_control.h"
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "server_harness.h"
 
 namespace zt = zv::testing;

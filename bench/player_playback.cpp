@@ -21,7 +21,7 @@
 #include "../tests/unit/receiving_window.h"
 #include "audio_recording.h"
 #include "platform/window_messages.h"
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "server_harness.h"
 
 namespace zt = zv::testing;

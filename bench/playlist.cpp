@@ -1,17 +1,23 @@
 // The playlist of the coming hour on a large library: 100,000 songs in 20
-// folders, a schedule entry with all 20 folders for every hour. Reports the
-// median time of one build and how many statements a build runs.
+// folders, a schedule entry with all 20 folders for every hour, 10 songs x 16
+// positions. Two libraries: the folders' songs stored together (as an import
+// stores them) and spread (song i in folder i mod 20, so every folder is on
+// every page). Beside the builder, in the same run, the anchor: the same
+// songs taken by SQLite itself (its C interface, one count and one list
+// stepped through per folder, columns read only where a song is taken).
+// Builds alternate in turns; medians and the ratio are printed.
 //
-//   bench_playlist [RUNS]        (default 15)
+//   bench_playlist [RUNS]        (default 15 per library)
 //
-// The library's narration goes to a file (counted) and then to /dev/null;
-// the figures go to standard error.
+// The library's narration goes to a file (counted) and then to /dev/null.
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,11 +28,17 @@
 
 #include "../tests/unit/library_fixture.h"
 #include "playlist/playlist_builder.h"
+#include "playlist/schedule.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
 constexpr int FOLDERS = 20;
 constexpr int SONGS = 100000;
+constexpr int SONGS_PER_POSITION = 10;
+constexpr int POSITIONS = 16;
 
 // Points standard output, where the library narrates, at `path`.
 void narrate_to(const char* path) {
@@ -42,61 +54,147 @@ int count_of(const std::string& text, const std::string& needle) {
   return count;
 }
 
+double millis_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// Folder f plays 1 time; its songs 0, 1 or 2 times, so every list is long.
+// `folder_of` and `plays_of` are SQL over the song number i.
+std::string library_setup(const std::string& folder_of, const std::string& plays_of) {
+  return "with recursive h(i) as (select 0 union all select i + 1 from h where i < 23) "
+         "insert into playlist_info (playinfo_id, play_time, week_days) select i + 1, i, 128 from h;"
+         "with recursive f(i) as (select 1 union all select i + 1 from f where i < " +
+         std::to_string(FOLDERS) +
+         ") insert into song_dir (song_dir_id, dir_order, dir_name, play_count, dir_color, dir_bgcolor) "
+         "select i, i, '/music/' || i || '/', 1, i * 4000, i * 800000 from f;"
+         "insert into playlist (playinfo_id, song_dir_id, dir_order) select p.playinfo_id, d.song_dir_id, "
+         "d.dir_order from playlist_info p, song_dir d;"
+         "with recursive s(i) as (select 0 union all select i + 1 from s where i < " +
+         std::to_string(SONGS - 1) + ") insert into song (song_dir_id, song_name, play_count) select " + folder_of +
+         ", '/music/' || (" + folder_of + ") || '/Song number ' || i || '.mp3', " + plays_of + " from s;";
+}
+
+// The builder's songs taken by SQLite directly: the folders of the hour's
+// entry, and for each of the first POSITIONS a count of the songs played as
+// often as the folder, then that list stepped through. Returns the songs taken.
+int anchor_build(sqlite3* db, int hour) {
+  int taken = 0;
+  sqlite3_stmt* folders = nullptr;
+  sqlite3_prepare_v2(db,
+                     "select song_dir.song_dir_id, song_dir.play_count from playlist join song_dir on "
+                     "playlist.song_dir_id=song_dir.song_dir_id where playlist.playinfo_id=(select playinfo_id "
+                     "from playlist_info where play_time=?1 and is_enable=1) and playlist.is_enable=1 order by "
+                     "playlist.dir_order limit ?2",
+                     -1, &folders, nullptr);
+  sqlite3_bind_int(folders, 1, hour);
+  sqlite3_bind_int(folders, 2, POSITIONS);
+  sqlite3_stmt* count = nullptr;
+  sqlite3_prepare_v2(db, "select count(*) from song where song_dir_id=?1 and play_count=?2", -1, &count, nullptr);
+  sqlite3_stmt* list = nullptr;
+  sqlite3_prepare_v2(db, "select song_id, song_name, play_count from song where song_dir_id=?1 and play_count=?2",
+                     -1, &list, nullptr);
+  while (sqlite3_step(folders) == SQLITE_ROW) {
+    for (sqlite3_stmt* statement : {count, list}) {
+      sqlite3_reset(statement);
+      sqlite3_bind_int(statement, 1, sqlite3_column_int(folders, 0));
+      sqlite3_bind_int(statement, 2, sqlite3_column_int(folders, 1));
+    }
+    if (sqlite3_step(count) != SQLITE_ROW) continue;
+    const int step = std::max(1, sqlite3_column_int(count, 0) / SONGS_PER_POSITION);
+    for (int row = 0, want = 0; want < SONGS_PER_POSITION && sqlite3_step(list) == SQLITE_ROW; ++row) {
+      if (row % step != 0) continue;
+      volatile int id = sqlite3_column_int(list, 0);
+      volatile const unsigned char* name = sqlite3_column_text(list, 1);
+      (void)id;
+      (void)name;
+      ++want;
+      ++taken;
+    }
+  }
+  for (sqlite3_stmt* statement : {folders, count, list}) sqlite3_finalize(statement);
+  return taken;
+}
+
+struct Library {
+  const char* name;
+  fs::path folder;
+  std::vector<double> builder, anchor;
+  int statements = 0, songs = 0, anchor_songs = 0;
+  unsigned bytes = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
-  zv::test::LibraryFolder library;
-  if (!library.made()) {
-    std::fprintf(stderr, "bench_playlist: cannot make the library\n");
-    return 1;
+  const fs::path work = fs::temp_directory_path() / ("zv-bench-playlist-" + std::to_string(::getpid()));
+  const std::string per_folder = std::to_string(SONGS / FOLDERS);
+  const std::string folders = std::to_string(FOLDERS);
+  Library libraries[] = {{"folders stored together", work / "together", {}, {}},
+                         {"folders spread", work / "spread", {}, {}}};
+  const std::string setups[] = {library_setup("i / " + per_folder + " + 1", "i % 3"),
+                                library_setup("i % " + folders + " + 1", "(i / " + folders + ") % 3")};
+  for (int i = 0; i < 2; ++i) {
+    const std::string failed = zv::test::make_library(libraries[i].folder)
+                                   ? zv::test::library_sql(libraries[i].folder, setups[i])
+                                   : std::string("cannot make the library");
+    if (!failed.empty()) {
+      std::fprintf(stderr, "bench_playlist: %s\n", failed.c_str());
+      return 1;
+    }
   }
-  // Folder f plays 1 time; its songs 0, 1 or 2 times, so every list is long.
-  std::string setup =
-      "with recursive h(i) as (select 0 union all select i + 1 from h where i < 23) "
-      "insert into playlist_info (playinfo_id, play_time, week_days) select i + 1, i, 128 from h;"
-      "with recursive f(i) as (select 1 union all select i + 1 from f where i < " + std::to_string(FOLDERS) + ") "
-      "insert into song_dir (song_dir_id, dir_order, dir_name, play_count, dir_color, dir_bgcolor) "
-      "select i, i, '/music/' || i || '/', 1, i * 4000, i * 800000 from f;"
-      "insert into playlist (playinfo_id, song_dir_id, dir_order) select p.playinfo_id, d.song_dir_id, d.dir_order "
-      "from playlist_info p, song_dir d;"
-      "with recursive s(i) as (select 0 union all select i + 1 from s where i < " + std::to_string(SONGS - 1) + ") "
-      "insert into song (song_dir_id, song_name, play_count) select i % " + std::to_string(FOLDERS) +
-      " + 1, '/music/' || (i % " + std::to_string(FOLDERS) + " + 1) || '/Song number ' || i || '.mp3', (i / " +
-      std::to_string(FOLDERS) + ") % 3 from s;";
-  const std::string failed = library.sql(setup);
-  if (!failed.empty()) {
-    std::fprintf(stderr, "bench_playlist: %s\n", failed.c_str());
-    return 1;
-  }
+  const fs::path original = fs::current_path();
+  const std::string narration = (work / "narration.txt").string();
+  const int hour = zv::coming_hour(zv::get_local_time()).hour;
 
-  const std::string narration = (library.path() / "narration.txt").string();
-  narrate_to(narration.c_str());
-  zv::FormBody first;
-  const int songs = zv::build_playlist(first, 10, 16);  // also opens the connection
-  std::fflush(stdout);
-  std::stringstream text;
-  text << std::ifstream(narration).rdbuf();
-  const int statements = count_of(text.str(), "SQL query:");
+  for (int run = 0; run < runs; ++run) {
+    for (Library& library : libraries) {
+      fs::current_path(library.folder);
+      if (run == 0) narrate_to(narration.c_str());
+      zv::FormBody first;
+      library.songs = zv::build_playlist(first, SONGS_PER_POSITION, POSITIONS);  // opens the connection
+      if (run == 0) {
+        std::fflush(stdout);
+        std::stringstream text;
+        text << std::ifstream(narration).rdbuf();
+        library.statements = count_of(text.str(), "SQL query:");
+        library.bytes = first.length();
+        narrate_to("/dev/null");
+      }
+      zv::FormBody body;
+      auto start = Clock::now();
+      zv::build_playlist(body, SONGS_PER_POSITION, POSITIONS);
+      library.builder.push_back(millis_since(start));
+      zv::db_connect(nullptr, false);
 
-  narrate_to("/dev/null");
-  // Wall time, and processor time, which a busy machine disturbs less.
-  std::vector<double> times, cpu_times;
-  for (int i = 0; i < runs; ++i) {
-    zv::FormBody body;
-    const auto start = std::chrono::steady_clock::now();
-    const std::clock_t cpu_start = std::clock();
-    zv::build_playlist(body, 10, 16);
-    cpu_times.push_back(1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC);
-    times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      sqlite3* db = nullptr;
+      sqlite3_open_v2((library.folder / "base2.mdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+      sqlite3_exec(db, "pragma cache_size=-32768", nullptr, nullptr, nullptr);  // as the server's connection
+      anchor_build(db, hour);  // warms the cache, as the builder's first build does
+      start = Clock::now();
+      library.anchor_songs = anchor_build(db, hour);
+      library.anchor.push_back(millis_since(start));
+      sqlite3_close(db);
+    }
   }
-  std::sort(times.begin(), times.end());
-  std::sort(cpu_times.begin(), cpu_times.end());
-  std::fprintf(stderr,
-               "build_playlist, %d songs in %d folders, 10 songs x 16 positions:\n"
-               "  median %.1f ms over %d builds (fastest %.1f ms, slowest %.1f ms), processor time %.1f ms\n"
-               "  %d statements per build, %d songs and %u bytes appended\n",
-               SONGS, FOLDERS, times[times.size() / 2], runs, times.front(), times.back(), cpu_times[cpu_times.size() / 2], statements, songs,
-               first.length());
+  fs::current_path(original);
+
+  std::fprintf(stderr, "build_playlist, %d songs in %d folders, %d songs x %d positions, median of %d:\n", SONGS,
+               FOLDERS, SONGS_PER_POSITION, POSITIONS, runs);
+  for (const Library& library : libraries) {
+    const double ours = median(library.builder);
+    const double anchor = median(library.anchor);
+    std::fprintf(stderr,
+                 "  %-24s builder %6.1f ms (%d statements, %d songs, %u bytes)   SQLite directly %5.1f ms (%d songs)"
+                 "   ratio %.1f\n",
+                 library.name, ours, library.statements, library.songs, library.bytes, anchor, library.anchor_songs,
+                 ours / anchor);
+  }
+  fs::remove_all(work);
   return 0;
 }

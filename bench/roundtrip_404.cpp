@@ -1,22 +1,31 @@
-// Round trip of a 404 request through the real server over loopback: connect,
-// send the request line, read until the server closes. Sequential, like a
-// browser that waits for each page.
+// Round trip of a 404 request through the real server over loopback, beside
+// the same request to lighttpd with mod_cgi (the anchor), in the same run:
+// connect, send the request line, read until the server closes. Sequential,
+// like a browser that waits for each page; the two servers take turns in
+// batches, so a busy machine disturbs both alike. Prints both medians and
+// their ratio, also with the server's 50 us quiet period taken out.
 //
-//   bench_roundtrip_404 [ROUNDS]     (default 1000)
+//   bench_roundtrip_404 [ROUNDS]     (default 2000 per server)
 //
-// Runs the server in a network namespace of its own when it may (root), so a
-// station already listening on 127.0.0.1:8080 is not disturbed.
+// Runs in a network namespace of its own when it may (root), so a station
+// already listening on 127.0.0.1:8080 is not disturbed.
 
 #include "server_harness.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <numeric>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -26,16 +35,102 @@ namespace zt = zv::testing;
 
 const std::string REQUEST = "GET /missing HTTP/1.0\r\n\r\n";
 const std::string HEADER_404 = "HTTP/1.0 404 Not Found\nServer: ZentavioInternetTV\n\n";
+constexpr double QUIET_PERIOD_US = 50;
+constexpr int BATCH = 100;
 
-double percentile(const std::vector<double>& sorted, double p) {
-  const auto index = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(index, sorted.size() - 1)];
+double percentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(static_cast<std::uint16_t>(port));
+  where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return where;
+}
+
+// A loopback port nobody listens on now.
+int free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in where = loopback(0);
+  socklen_t length = sizeof where;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length);
+  ::close(fd);
+  return ntohs(where.sin_port);
+}
+
+int connect_to(int port) {
+  const sockaddr_in where = loopback(port);
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+std::string exchange(int port) {
+  const int fd = connect_to(port);
+  if (fd < 0) return {};
+  zt::send_all(fd, REQUEST);
+  std::string reply = zt::read_until_closed(fd);
+  ::close(fd);
+  return reply;
+}
+
+// lighttpd serving an empty document root with PHP through mod_cgi, its
+// configuration in `folder`; stopped with the object.
+class Lighttpd {
+ public:
+  Lighttpd(const std::filesystem::path& folder, int port) : port_(port) {
+    std::filesystem::create_directories(folder / "htdocs");
+    const auto config = folder / "lighttpd.conf";
+    std::ofstream(config) << "server.document-root = \"" << (folder / "htdocs").string() << "\"\n"
+                          << "server.bind = \"127.0.0.1\"\nserver.port = " << port << "\n"
+                          << "server.errorlog = \"" << (folder / "error.log").string() << "\"\n"
+                          << "server.modules = (\"mod_cgi\")\ncgi.assign = (\".php\" => \"/usr/bin/php-cgi\")\n";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execl("/usr/sbin/lighttpd", "lighttpd", "-D", "-f", config.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~Lighttpd() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool wait_until_listening() const {
+    for (int i = 0; i < 500; ++i) {
+      const int fd = connect_to(port_);
+      if (fd >= 0) {
+        ::close(fd);
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  int port_;
+  pid_t pid_ = -1;
+};
+
+// One timed round trip to `port`; false when the reply is not a 404.
+bool time_one(int port, std::vector<double>& micros) {
+  const auto start = Clock::now();
+  const std::string reply = exchange(port);
+  micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  return reply.rfind("HTTP/1.", 0) == 0 && reply.find(" 404 ") != std::string::npos;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+  const int rounds = argc > 1 ? std::max(BATCH, std::atoi(argv[1])) : 2000;
   if (!zt::enter_private_network()) {
     std::fprintf(stderr, "no private network namespace (needs root): using the machine's 127.0.0.1:8080\n");
   }
@@ -45,31 +140,47 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the server did not start:\n%s", server.console().c_str());
     return 1;
   }
-  if (zt::http_exchange(REQUEST) != HEADER_404) {  // warm-up, and a check of what is measured
-    std::fprintf(stderr, "unexpected reply\n");
+  const int anchor_port = free_port();
+  Lighttpd anchor(dir.path() / "lighttpd", anchor_port);
+  if (!anchor.wait_until_listening()) {
+    std::fprintf(stderr, "lighttpd did not start (package lighttpd)\n");
+    return 1;
+  }
+  if (zt::http_exchange(REQUEST) != HEADER_404 || exchange(anchor_port).find(" 404 ") == std::string::npos) {
+    std::fprintf(stderr, "unexpected reply\n");  // warm-up, and a check of what is measured
     return 1;
   }
 
-  std::vector<double> micros;
-  micros.reserve(static_cast<std::size_t>(rounds));
-  const long ticks_before = server.cpu_ticks();
-  for (int i = 0; i < rounds; ++i) {
-    const auto start = Clock::now();
-    const std::string reply = zt::http_exchange(REQUEST);
-    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    if (reply != HEADER_404) {
-      std::fprintf(stderr, "round %d: unexpected reply of %zu bytes\n", i, reply.size());
-      return 1;
+  std::vector<double> ours, theirs;
+  ours.reserve(static_cast<std::size_t>(rounds));
+  theirs.reserve(static_cast<std::size_t>(rounds));
+  long server_ticks = 0;
+  for (int done = 0; done < rounds; done += BATCH) {
+    const long ticks_before = server.cpu_ticks();
+    for (int i = 0; i < BATCH; ++i) {
+      if (!time_one(8080, ours)) {
+        std::fprintf(stderr, "the server gave an unexpected reply\n");
+        return 1;
+      }
+    }
+    server_ticks += server.cpu_ticks() - ticks_before;
+    for (int i = 0; i < BATCH; ++i) {
+      if (!time_one(anchor_port, theirs)) {
+        std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
+        return 1;
+      }
     }
   }
-  const long server_ticks = server.cpu_ticks() - ticks_before;
 
-  std::sort(micros.begin(), micros.end());
-  const double mean = std::accumulate(micros.begin(), micros.end(), 0.0) / static_cast<double>(micros.size());
-  std::printf("404 round trips over loopback: %d sequential requests\n", rounds);
-  std::printf("  median %.1f us   p99 %.1f us   min %.1f us   max %.1f us   mean %.1f us\n", percentile(micros, 0.5),
-              percentile(micros, 0.99), micros.front(), micros.back(), mean);
+  const double our_median = percentile(ours, 0.5);
+  const double their_median = percentile(theirs, 0.5);
+  std::printf("404 round trips over loopback: %zu sequential requests each, in turns of %d\n", ours.size(), BATCH);
+  std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(ours, 0.99));
+  std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(theirs, 0.99));
   std::printf("  server CPU time: %.1f us per request\n",
-              1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / rounds);
+              1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
+                  static_cast<double>(ours.size()));
+  std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
+              QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
   return 0;
 }

@@ -19,7 +19,7 @@
 #include "platform/stop_request.h"
 #include "platform/window_messages.h"
 #include "player_control.h"
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "sound_device_choice.h"
 #include "station_player.h"
 

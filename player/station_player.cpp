@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "platform/local_time.h"
-#include "playlist/player_handoff.h"
 #include "playlist/schedule.h"
 #include "player_control.h"
+#include "player_window/protocol.h"
 #include "schedule_fill.h"
 #include "sound_device_choice.h"
 

@@ -22,6 +22,10 @@ struct Connection {
   bool is_sqlite = false;  // SQLite has no @@Identity
 };
 
+// Pages of the library file kept in memory: 32 MiB rather than SQLite's 2 MB,
+// so a playlist of a large library reads its folders' rows from memory.
+constexpr const char* SQLITE_CACHE_PRAGMA = "pragma cache_size=-32768";
+
 // One connection for the whole process; the connection lock keeps its use to
 // one request at a time.
 Connection g_db;
@@ -132,6 +136,21 @@ void print_row(SQLHSTMT statement) {
   std::printf(" | %s | %s | %s\n", fields[0], fields[1], fields[2]);
 }
 
+void bind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
+  for (int i = 0; i < count; ++i) {
+    if ((only >> i & 1u) == 0) continue;
+    SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, bindings[i].target,
+               bindings[i].buffer_length, &bindings[i].indicator);
+  }
+}
+
+void unbind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
+  for (int i = 0; i < count; ++i) {
+    if ((only >> i & 1u) == 0) continue;
+    SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, nullptr, 0, nullptr);
+  }
+}
+
 }  // namespace
 
 SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
@@ -160,10 +179,22 @@ SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
   }
   g_db.connected = true;
   g_db.is_sqlite = dbms_is_sqlite(g_db.connection);
+  if (g_db.is_sqlite) db_run_quietly(SQLITE_CACHE_PRAGMA);
   if (hdbc_out != nullptr) *hdbc_out = g_db.connection;
   std::printf("%s: Successfully connected to database. Data source name: \n  %s\n", ODBC_LABEL,
               utf8(completed).c_str());
   return code;
+}
+
+bool db_is_sqlite() { return g_db.connected && g_db.is_sqlite; }
+
+bool db_run_quietly(const char* sql) {
+  if (!g_db.connected) return false;
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!sql_succeeded(SQLAllocHandle(SQL_HANDLE_STMT, g_db.connection, &statement))) return false;
+  const bool ran = sql_succeeded(SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql)), SQL_NTS));
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return ran;
 }
 
 SQLRETURN db_execute(const char16_t* sql) {
@@ -195,10 +226,7 @@ SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLH
     return code;
   }
   if (sql_succeeded(code)) {
-    for (int i = 0; i < count; ++i) {
-      SQLBindCol(statement.get(), static_cast<SQLUSMALLINT>(i + 1), bindings[i].c_type, bindings[i].target,
-                 bindings[i].buffer_length, &bindings[i].indicator);
-    }
+    bind_columns(statement.get(), bindings, count, ~0u);
     code = SQLExecute(statement.get());
   }
   SQLHSTMT executed = SQL_NULL_HSTMT;
@@ -211,6 +239,18 @@ SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLH
   if (code == SQL_SUCCESS_WITH_INFO || code == SQL_ERROR) report_diagnostic(statement.get());
   if (executed != SQL_NULL_HSTMT && stmt_out != nullptr) *stmt_out = statement.hand_out();
   print_done();
+  return code;
+}
+
+SQLRETURN fetch_ahead(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint64_t rows,
+                      std::uint32_t landing_only) {
+  SQLRETURN code = SQL_SUCCESS;
+  if (rows > 1) {
+    unbind_columns(statement, bindings, count, landing_only);
+    for (; rows > 1 && sql_succeeded(code); --rows) code = SQLFetch(statement);
+    bind_columns(statement, bindings, count, landing_only);
+  }
+  if (rows > 0 && sql_succeeded(code)) code = SQLFetch(statement);
   return code;
 }
 

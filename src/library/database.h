@@ -3,6 +3,8 @@
 // and the statements run over it. Every step is narrated on the console under
 // the label "Direct ODBC".
 
+#include <cstdint>
+
 #include "library/odbc.h"
 
 namespace zv {
@@ -32,6 +34,17 @@ SQLRETURN db_execute(const char16_t* sql);
 // Runs a SELECT, fetches its first row into the bindings and hands the
 // statement to the caller (through stmt_out) when execution succeeded.
 SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLHSTMT* stmt_out);
+// Moves `rows` rows on through the statement's result, stopping at the first
+// fetch that fails, and returns that fetch's code. The bindings whose bit is
+// set in `landing_only` are filled only from the row it lands on: the rows
+// passed over are not converted into them. Re-binds `bindings` as it found them.
+SQLRETURN fetch_ahead(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint64_t rows,
+                      std::uint32_t landing_only);
+// Whether the open connection is to SQLite (false while none is open).
+bool db_is_sqlite();
+// A statement of the connection's own upkeep (a setting, a transaction's
+// begin or end), not narrated, on the open connection. True when it ran.
+bool db_run_quietly(const char* sql);
 // Drops the caller's statement, if any; `code` becomes 100 when that succeeded.
 void release_statement(SQLHSTMT& statement, SQLRETURN& code);
 

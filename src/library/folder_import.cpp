@@ -2,11 +2,15 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "hostinfo/folder_listing.h"
 #include "library/database.h"
 #include "library/statements.h"
+#include "library/transaction.h"
+#include "platform/block_narration.h"
 #include "text/encoding.h"
 
 namespace zv {
@@ -22,6 +26,9 @@ constexpr std::int32_t FOLDER_PALETTE[16] = {
 constexpr std::int32_t FOLDER_COLOR = 16711680;  // blue
 constexpr unsigned IMPORT_SCAN_FLAGS = LIST_FILES | LIST_RECURSE | LIST_FULL_PATH;
 constexpr const char* FOUND_FILES_NAME = "out.txt";
+// Songs are committed a folder at a time, and at least every this many files,
+// so the pages and the player see a long import's progress.
+constexpr int FILES_PER_COMMIT = 500;
 
 bool mark_set(const char16_t* value) { return value != nullptr && value[0] == u'1'; }
 
@@ -124,12 +131,26 @@ void Import::register_song(const std::u16string& song_name) {
 
 void Import::register_songs(const WideTextBuffer& list) {
   const char16_t* text = list.data();
+  std::optional<LibraryTransaction> batch;
+  std::u16string_view batch_folder;
+  int batch_files = 0;
   std::uint32_t start = 0;
   for (std::uint32_t i = 0; i < list.length(); ++i) {
     if (text[i] != u'\n') continue;
-    if (i > start) register_song(std::u16string(text + start, i - start));
+    const std::u16string_view name(text + start, i - start);
     start = i + 1;
+    if (name.empty()) continue;
+    const std::u16string_view folder = name.substr(0, name.find_last_of(u"/\\") + 1);
+    if (!batch || folder != batch_folder || batch_files == FILES_PER_COMMIT) {
+      if (batch) batch->commit();
+      batch.emplace();  // the last part's transaction has ended first
+      batch_folder = folder;
+      batch_files = 0;
+    }
+    register_song(std::u16string(name));
+    ++batch_files;
   }
+  if (batch) batch->commit();
 }
 
 }  // namespace
@@ -156,6 +177,7 @@ void import_music_folder(const char16_t* folder, const char16_t* is_ads_value, c
   const bool is_ads = mark_set(is_ads_value);
   const bool is_jingle = mark_set(is_jingle_value);
   const bool is_playlist = !is_ads && !is_jingle;
+  const BlockNarration narration;  // an import narrates every file it meets
 
   WideTextBuffer mp3_list;
   WideTextBuffer wav_list;

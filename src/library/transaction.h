@@ -22,6 +22,7 @@ class LibraryTransaction {
  private:
   SQLHDBC connection_ = SQL_NULL_HDBC;
   bool committed_ = false;
+  bool immediate_ = false;  // begun and ended by SQLite's own statements
 };
 
 }  // namespace zv

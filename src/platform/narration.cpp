@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/block_narration.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -22,7 +23,7 @@ void narrate(const char* format, ...) {
   va_end(again);
   if (length <= 0) return;
   std::fwrite(message.data(), 1, static_cast<std::size_t>(length), stdout);
-  std::fflush(stdout);
+  if (!narration_is_blocked()) std::fflush(stdout);  // an import's lines go out in blocks
 }
 
 }  // namespace zv

@@ -17,7 +17,8 @@ std::int32_t FolderSongs::open(const PlaylistFolder& folder) {
 }
 
 void FolderSongs::advance(std::uint64_t rows) {
-  for (; rows > 0 && on_row(); --rows) code_ = SQLFetch(statement_);
+  // The rows sampled over are read for their play count only.
+  if (on_row()) code_ = fetch_ahead(statement_, row_.bindings, 3, rows, SongRow::NAME_AND_ID);
 }
 
 void FolderSongs::switch_list() {

@@ -9,7 +9,6 @@
 #include "library/statements.h"
 #include "platform/window_messages.h"
 #include "playlist/song_row.h"
-#include "server/connection_handler.h"
 #include "text/encoding.h"
 #include "text/request.h"
 
@@ -50,14 +49,6 @@ std::optional<std::u16string> song_path(const std::u16string& song_id) {
 }
 
 }  // namespace
-
-std::string copy_data_text(const CopyData& message) {
-  if (!message.data) return {};
-  std::u16string text(message.cb_data / sizeof(char16_t), u'\0');
-  std::memcpy(text.data(), message.data, text.size() * sizeof(char16_t));
-  text.resize(std::char_traits<char16_t>::length(text.c_str()));
-  return wide_to_utf8(text.c_str(), -1).value_or(std::string());
-}
 
 int hand_off_items(const char* prefix, const char* query) {
   if (!prefix || !query || !*prefix) return 0;

@@ -18,6 +18,9 @@ struct SongRow {
   SongRow(const SongRow&) = delete;  // the bindings point into the row
   SongRow& operator=(const SongRow&) = delete;
 
+  // The bindings a row passed over need not fill (see fetch_ahead).
+  static constexpr std::uint32_t NAME_AND_ID = 0b011;
+
   std::int32_t song_id = 0;
   char song_name[TEXT_COLUMN_LENGTH + 2] = {};  // always terminated
   std::int32_t play_count = 0;

@@ -7,7 +7,6 @@
 namespace zv {
 
 inline constexpr const char16_t* CONNECTION_MUTEX_NAME = u"zv_mutex_php_server1";
-inline constexpr const char16_t* CONSOLE_TITLE = u"PHP Server - Zentavio, 2012";
 inline constexpr unsigned short LISTEN_PORT = 8080;
 
 inline constexpr const char* HEADER_200 =

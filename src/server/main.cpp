@@ -1,6 +1,7 @@
 #include "platform/console.h"
 #include "platform/named_mutex.h"
 #include "platform/thread.h"
+#include "player_window/protocol.h"
 #include "server/connection_handler.h"
 
 #include <cstdio>

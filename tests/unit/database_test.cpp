@@ -7,6 +7,7 @@
 #include <string>
 
 #include "library/statements.h"
+#include "library/transaction.h"
 #include "library_fixture.h"
 
 namespace zv {
@@ -253,6 +254,11 @@ TEST_F(DatabaseTest, DataSourceSettingsLetReadersInAndKeepCommittedRows) {
   console_of([&] { code = db_query(u"pragma synchronous", sync_column, 1, &statement); });
   EXPECT_EQ(sync, 1);  // NORMAL
   release_statement(statement, code);
+  std::int32_t cache = 0;
+  ColumnBinding cache_column[1] = {long_column(cache)};
+  console_of([&] { code = db_query(u"pragma cache_size", cache_column, 1, &statement); });
+  EXPECT_EQ(cache, -32768);  // 32 MiB of pages, set on connecting
+  release_statement(statement, code);
 
   // An open reading statement of the server does not keep another program out.
   library_.sql("insert into song_dir (dir_order, dir_name) values (1, 'a'), (2, 'b');");
@@ -277,6 +283,30 @@ TEST_F(DatabaseTest, DataSourceSettingsLetReadersInAndKeepCommittedRows) {
   console_of([&] { code = db_execute(u"insert into song_dir (dir_order, dir_name) values (6, 'f')"); });
   EXPECT_EQ(code, SQL_SUCCESS);
   EXPECT_EQ(library_.sql("select group_concat(dir_order) from song_dir;"), "1,2,3,4,5,6\n");
+}
+
+TEST_F(DatabaseTest, TransactionThatReadsFirstStillWritesWhenAnotherProgramWritesBetween) {
+  console_of([] { db_execute(u"select 1"); });  // connected
+  {
+    LibraryTransaction transaction;
+    ASSERT_TRUE(transaction.started());
+    std::int32_t count = -1;
+    ColumnBinding count_column[1] = {long_column(count)};
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    SQLRETURN code = 0;
+    console_of([&] { code = db_query(u"select count(*) from song_dir", count_column, 1, &statement); });
+    release_statement(statement, code);
+    // The other program meets the transaction's lock and gives up (no timeout).
+    EXPECT_NE(library_.sql("insert into song_dir (dir_order, dir_name) values (9, 'other');"), "");
+    console_of([&] { code = db_execute(u"insert into song_dir (dir_order, dir_name) values (1, 'a')"); });
+    EXPECT_EQ(code, SQL_SUCCESS);
+    EXPECT_EQ(library_.sql("select count(*) from song_dir;"), "0\n");  // not yet committed
+    EXPECT_TRUE(transaction.commit());
+  }
+  EXPECT_EQ(library_.sql("select group_concat(dir_name) from song_dir;"), "a\n");
+  // Each statement commits by itself again.
+  console_of([] { db_execute(u"insert into song_dir (dir_order, dir_name) values (2, 'b')"); });
+  EXPECT_EQ(library_.sql("select group_concat(dir_name) from song_dir;"), "a,b\n");
 }
 
 TEST(StatementFormat, FillsEveryPlaceholderKind) {

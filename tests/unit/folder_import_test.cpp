@@ -279,6 +279,20 @@ TEST_F(FolderImportTest, SongWhosePathDoesNotFitIsSkippedAndTheRestImported) {
       << console_;
 }
 
+TEST_F(FolderImportTest, LongImportIsCommittedWholeInParts) {
+  // More files than one commit takes, in two folders.
+  for (int i = 0; i < 1100; ++i) make_file("big/" + std::to_string(i) + ".mp3");
+  make_file("small/a.wav");
+  import_music();
+  EXPECT_EQ(library_.sql("select count(*), count(distinct song_name) from song where song_dir_id=1;"), "1101|1101\n");
+  // Nothing of the import holds the library: another program writes at once.
+  EXPECT_EQ(library_.sql("insert into song (song_dir_id, song_name) values (0, 'other'); select count(*) from song;"),
+            "1102\n");
+  // Flushed when the import ends, block-buffered or not.
+  EXPECT_NE(console_.find("big/1099.mp3', 0.000000, 0, 0, 0, 0, 0, 0, 0)\nDirect ODBC: Retrieve schema"),
+            std::string::npos);
+}
+
 TEST_F(FolderImportTest, ImportGoesOnWhenOutputCannotBeWritten) {
   make_file("a.mp3");
   fs::create_directory("out.txt");

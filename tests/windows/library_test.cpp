@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "receiving_window.h"
 #include "server/connection_handler.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/window_messages.h"
-#include "playlist/player_handoff.h"
+#include "player_window/protocol.h"
 #include "text/encoding.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "platform/console.h"
 
 #include "platform/window_messages.h"
-#include "text/encoding.h"
+#include "platform/posix/utf8_text.h"
 
 #include <cerrno>
 #include <csignal>
@@ -23,9 +23,7 @@ void console_setup() {
 
 void set_console_title(const char16_t* title) {
   open_console_window(title);
-  const auto text = wide_to_utf8(title, -1);
-  if (!text) return;
-  if (::isatty(STDOUT_FILENO)) std::printf("\033]0;%s\007", text->c_str());
+  if (title && ::isatty(STDOUT_FILENO)) std::printf("\033]0;%s\007", utf8_from_wide(title).c_str());
 }
 
 }  // namespace zv

@@ -1,6 +1,6 @@
 #include "platform/folder_walk.h"
 
-#include "text/encoding.h"
+#include "platform/posix/utf8_text.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -52,9 +52,8 @@ bool FolderWalk::open(const char16_t* search_path, FolderEntry& first) {
   auto state = std::make_unique<State>();
   state->pattern = cut == std::u16string::npos ? path : path.substr(cut + 1);
   const std::u16string folder = cut == std::u16string::npos ? u"./" : path.substr(0, cut + 1);
-  const auto narrow = wide_to_utf8(folder.c_str(), -1);
-  if (!narrow) return false;
-  state->folder_path = *narrow;
+  state->folder_path = utf8_from_wide(folder.c_str());
+  if (state->folder_path.empty()) return false;
   state->folder = ::opendir(state->folder_path.c_str());
   if (!state->folder) return false;
   if (state_ && state_->folder) ::closedir(state_->folder);
@@ -65,11 +64,11 @@ bool FolderWalk::open(const char16_t* search_path, FolderEntry& first) {
 bool FolderWalk::next(FolderEntry& entry) {
   if (!state_ || !state_->folder) return false;
   while (const dirent* found = ::readdir(state_->folder)) {
-    auto name = utf8_to_wide(found->d_name, -1);
-    if (!name || !wildcard_match(state_->pattern.c_str(), name->c_str())) continue;
+    std::u16string name = wide_from_utf8(found->d_name);
+    if (name.empty() || !wildcard_match(state_->pattern.c_str(), name.c_str())) continue;
     struct stat info{};
     const std::string full = state_->folder_path + found->d_name;
-    entry.name = std::move(*name);
+    entry.name = std::move(name);
     entry.is_folder = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     return true;
   }
@@ -77,9 +76,9 @@ bool FolderWalk::next(FolderEntry& entry) {
 }
 
 bool folder_identity(const char16_t* folder_path, FolderId& id) {
-  const auto narrow = folder_path ? wide_to_utf8(folder_path, -1) : std::nullopt;
+  const std::string narrow = utf8_from_wide(folder_path);
   struct stat info{};
-  if (!narrow || ::stat(narrow->c_str(), &info) != 0) return false;
+  if (narrow.empty() || ::stat(narrow.c_str(), &info) != 0) return false;
   id.volume = static_cast<std::uint64_t>(info.st_dev);
   id.index = static_cast<std::uint64_t>(info.st_ino);
   return true;

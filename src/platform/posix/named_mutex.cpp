@@ -1,6 +1,7 @@
 #include "platform/named_mutex.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,12 +10,38 @@
 // A named mutex is a process-wide timed mutex looked up by name. Ownership
 // follows the thread: a thread that acquires it keeps it until it ends, when
 // a thread_local holder unlocks it for the next waiter.
+//
+// The lock is an owned flag under a plain mutex and a condition variable, not
+// a std::timed_mutex: that one's timed wait (pthread_mutex_clocklock) is
+// invisible to ThreadSanitizer, which then reports the lock's users as races.
 
 namespace zv {
 namespace {
 
+class TimedLock {
+ public:
+  bool try_lock_for(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(state_);
+    if (!freed_.wait_for(lock, timeout, [this] { return !owned_; })) return false;
+    owned_ = true;
+    return true;
+  }
+  void unlock() {
+    {
+      std::lock_guard lock(state_);
+      owned_ = false;
+    }
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex state_;
+  std::condition_variable freed_;
+  bool owned_ = false;
+};
+
 struct NamedMutex {
-  std::timed_mutex mutex;
+  TimedLock mutex;
 };
 
 std::mutex registry_lock;
@@ -24,7 +51,7 @@ std::map<std::u16string, std::unique_ptr<NamedMutex>>& registry() {
 }
 
 struct HeldUntilThreadEnds {
-  std::timed_mutex* held = nullptr;
+  TimedLock* held = nullptr;
   ~HeldUntilThreadEnds() {
     if (held) held->unlock();
   }

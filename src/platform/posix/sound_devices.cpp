@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "text/encoding.h"
+#include "platform/posix/utf8_text.h"
 
 // The sound output devices are ALSA's playback PCMs as its name hints list
 // them. "default" stands for the primary sound driver and comes first without
@@ -80,8 +80,8 @@ void device_guid(const std::string& name, unsigned char guid[16]) {
 }
 
 bool report(SoundDeviceCallback callback, void* context, const unsigned char* guid, const PcmDevice& device) {
-  const std::u16string description = utf8_to_wide(device.description.c_str(), -1).value_or(u"");
-  const std::u16string module_name = utf8_to_wide(device.name.c_str(), -1).value_or(u"");
+  const std::u16string description = wide_from_utf8(device.description.c_str());
+  const std::u16string module_name = wide_from_utf8(device.name.c_str());
   return callback(guid, description.c_str(), module_name.c_str(), context);
 }
 

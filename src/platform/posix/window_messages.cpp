@@ -1,6 +1,6 @@
 #include "platform/window_messages.h"
 
-#include "text/encoding.h"
+#include "platform/posix/utf8_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -61,11 +61,10 @@ bool folder_is_private(const std::string& folder) {
 
 // The title in UTF-8, every byte but letters, digits, "-" and "_" as %XX.
 std::string endpoint_name(const char16_t* title) {
-  const auto utf8 = wide_to_utf8(title, -1);
-  if (!utf8) return {};
+  const std::string utf8 = utf8_from_wide(title);
   static const char hex[] = "0123456789ABCDEF";
   std::string name;
-  for (const unsigned char c : *utf8) {
+  for (const unsigned char c : utf8) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
       name += static_cast<char>(c);
     } else {
