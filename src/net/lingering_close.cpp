@@ -23,10 +23,16 @@ struct Lingering {
   int discarded = 0;
 };
 
-std::mutex lock;
-std::condition_variable handed_over;
-std::vector<Lingering> arrivals;
-bool started = false;
+// Shared with the discarding thread, which runs until the process ends: never
+// destroyed, as destroying a condition variable that thread still waits on
+// would hold up the process's exit.
+struct Handover {
+  std::mutex lock;
+  std::condition_variable handed_over;
+  std::vector<Lingering> arrivals;
+  bool started = false;
+};
+Handover& handover = *new Handover;
 
 void finish(const Lingering& l) {
   socket_shutdown_both(l.socket);
@@ -40,10 +46,10 @@ void discard_mt(void*) {
   char discarded[16384];
   for (;;) {
     {
-      std::unique_lock guard(lock);
-      if (lingering.empty()) handed_over.wait(guard, [] { return !arrivals.empty(); });
-      lingering.insert(lingering.end(), arrivals.begin(), arrivals.end());
-      arrivals.clear();
+      std::unique_lock guard(handover.lock);
+      if (lingering.empty()) handover.handed_over.wait(guard, [] { return !handover.arrivals.empty(); });
+      lingering.insert(lingering.end(), handover.arrivals.begin(), handover.arrivals.end());
+      handover.arrivals.clear();
     }
     sockets.clear();
     for (const Lingering& l : lingering) sockets.push_back(l.socket);
@@ -74,16 +80,16 @@ void close_lingering(SocketHandle s) {
     socket_close(s);
     return;
   }
-  std::lock_guard guard(lock);
-  if (!started) {
-    started = begin_thread(discard_mt, nullptr);
-    if (!started) {  // nobody to discard for it: close as the client is told the reply ended
+  std::lock_guard guard(handover.lock);
+  if (!handover.started) {
+    handover.started = begin_thread(discard_mt, nullptr);
+    if (!handover.started) {  // nobody to discard for it: close as the client is told the reply ended
       socket_close(s);
       return;
     }
   }
-  arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
-  handed_over.notify_one();
+  handover.arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
+  handover.handed_over.notify_one();
 }
 
 }  // namespace zv

@@ -67,7 +67,9 @@ void socket_listen_mt(void*) {
   // A connection that went away between being seen and being accepted must
   // not leave the loop blocked in accept while others wait.
   socket_set_nonblocking(listener.handle());
-  static ConnectionQueue ready;  // lives as long as the worker that reads it
+  // Never destroyed: the worker waits on it until the process ends, and a
+  // queue destroyed at exit under a waiting worker would hold the exit up.
+  static ConnectionQueue& ready = *new ConnectionQueue;
   if (!begin_thread(serve_mt, &ready)) {  // nothing could ever be served
     failed = true;
     return;
