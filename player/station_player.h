@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@
 #include "onair_file.h"
 #include "playback_engine.h"
 #include "queued_song.h"
+#include "song_facts.h"
+#include "stream_status.h"
 
 namespace zv::player {
 
@@ -51,12 +54,17 @@ class StationPlayer {
   void apply_device_choice();
   void publish();
   std::optional<QueuedSong> next_song();
+  // The station's sound settings, read again before each song.
+  SongCue sound_of(const QueuedSong& song);
+  void report_stream(const EngineEvent& event);
   RecentPlays recent_songs(std::int64_t now) const;
 
   std::filesystem::path folder_;
   std::string system_default_;
   PlaybackEngine engine_;
   LibraryWorker library_;
+  SongFactsWorker song_facts_;
+  std::map<std::string, StreamState> streams_;
 
   std::mutex inbox_lock_;
   std::vector<WindowMessage> inbox_;

@@ -60,6 +60,8 @@ class PlayerStation : public ::testing::Test {
                   "broken.mp3'), (6, 2, '" + m + "z.wav');"),
               "");
     fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php", station_.www() / "playlist.php");
+    // These songs are 1 s tones, heard one after another.
+    std::ofstream(station_.server() / "sound_settings.txt") << "crossfade_s=0\n";
     alsa_config_ = station_.root.path() / "asound.conf";
     write_alsa_config();
     ::setenv("ALSA_CONFIG_PATH", alsa_config_.c_str(), 1);
