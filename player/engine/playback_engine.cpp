@@ -3,6 +3,8 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <cctype>
+#include <utility>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -69,6 +71,18 @@ struct Stream {
   Clock::time_point started{}, retry_at{};
   bool up = false, down_told = false;
   std::string title_sent;
+  GstElement* title_request = nullptr;
+  Stream() = default;
+  Stream(Stream&& other) noexcept
+      : target(std::move(other.target)), output(std::move(other.output)), started(other.started),
+        retry_at(other.retry_at), up(other.up), down_told(other.down_told), title_sent(std::move(other.title_sent)),
+        title_request(std::exchange(other.title_request, nullptr)) {}
+  ~Stream() {
+    if (title_request) {
+      gst_element_set_state(title_request, GST_STATE_NULL);
+      gst_object_unref(title_request);
+    }
+  }
 };
 
 std::string stream_address(const StreamTarget& target) {
@@ -78,17 +92,52 @@ std::string stream_address(const StreamTarget& target) {
 std::string stream_pipeline(const StreamTarget& target) {
   const std::string encode = target.opus ? "opusenc bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
                                          : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
-  return "audioconvert ! audioresample ! taginject name=tags ! " + encode + " ! shout2send name=shout";
+  return "audioconvert ! audioresample ! " + encode + " ! shout2send name=shout";
 }
 
-// A tag list's text form of `title`.
-std::string tag_text(const std::string& title) {
-  std::string quoted = "title=\"";
-  for (const char c : title) {
-    if (c == '"' || c == '\\') quoted += '\\';
-    quoted += c;
+std::string percent_encoded(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
   }
-  return quoted + "\"";
+  return out;
+}
+
+// Tells the server the stream's title, as its source does: a request to its
+// metadata update with the source's credentials, made by GStreamer's HTTP
+// source and left to finish by itself.
+GstElement* title_request(const StreamTarget& target, const std::string& title) {
+  GstElement* request = gst_parse_launch("souphttpsrc name=get ! fakesink", nullptr);
+  if (!request) return nullptr;
+  GstElement* get = gst_bin_get_by_name(GST_BIN(request), "get");
+  const std::string url = "http://" + target.host + ":" + std::to_string(target.port) + "/admin/metadata?mount=" +
+                          percent_encoded(target.mount) + "&mode=updinfo&charset=UTF-8&song=" + percent_encoded(title);
+  g_object_set(get, "location", url.c_str(), "user-id", "source", "user-pw", target.password.c_str(), "timeout", 5u,
+               nullptr);
+  gst_object_unref(get);
+  gst_element_set_state(request, GST_STATE_PLAYING);
+  return request;
+}
+
+// Whether a title request has finished (and is gone).
+bool title_request_done(GstElement*& request) {
+  if (!request) return true;
+  GstBus* bus = gst_element_get_bus(request);
+  GstMessage* end = gst_bus_pop_filtered(bus, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+  gst_object_unref(bus);
+  if (!end) return false;
+  gst_message_unref(end);
+  gst_element_set_state(request, GST_STATE_NULL);
+  gst_object_unref(request);
+  request = nullptr;
+  return true;
 }
 
 }  // namespace
@@ -324,8 +373,9 @@ void PlaybackEngine::Program::follow_outputs() {
         stream.down_told = false;
         tell_now({EngineEvent::Kind::stream_up, 0, {}, address});
       }
-      if (stream.title_sent != title) {
-        if (GstElement* tags = stream.output->element("tags")) g_object_set(tags, "tags", tag_text(title).c_str(), nullptr);
+      // Titles go with MP3 streams (Ogg carries its own); one request at a time.
+      if (stream.up && !stream.target.opus && stream.title_sent != title && title_request_done(stream.title_request)) {
+        stream.title_request = title_request(stream.target, title);
         stream.title_sent = title;
       }
     } else if (now >= stream.retry_at) {

@@ -86,9 +86,13 @@ std::optional<std::string> ProgramOutput::poll() {
   std::optional<std::string> fault;
   while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
     GError* error = nullptr;
-    gst_message_parse_error(message, &error, nullptr);
+    gchar* detail = nullptr;
+    gst_message_parse_error(message, &error, &detail);
     fault = error ? error->message : "it failed";
+    // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
+    if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
     if (error) g_error_free(error);
+    g_free(detail);
     gst_message_unref(message);
   }
   gst_object_unref(bus);

@@ -25,6 +25,7 @@ class AudioRecorder {
 
   const std::filesystem::path& fifo() const { return fifo_; }
   std::vector<std::int16_t> left_channel() const;  // everything heard so far
+  std::vector<std::int16_t> right_channel() const;
 
  private:
   void run();
@@ -48,6 +49,8 @@ struct Tone {
 // The tones heard, in order: stretches of sound with one frequency, at least
 // 0.1 s long; silence and short bursts between them are not tones.
 std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples);
+// The level (0 to 1 of full scale) of the `hz` tone in samples [from, to).
+double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to, int hz);
 // Milliseconds of silence between the end of `first` and the start of `next`.
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next);
 
