@@ -141,11 +141,11 @@ if ($db !== false) {
     }
     if ($search !== '') {
         $like = str_replace(array('!', '%', '_'), array('!!', '!%', '!_'), $search);
-        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_name like '
+        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size from song where song_name like '
             . sql_text('%' . $like . '%') . " escape '!' order by song_name limit 500") ?: array();
         $songs_title = 'Songs whose name holds "' . $search . '"';
     } elseif ($show !== null && isset($folders[$show])) {
-        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_dir_id='
+        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size from song where song_dir_id='
             . $show . ' order by song_name') ?: array();
         $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
     }
@@ -217,10 +217,17 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <p class="note">No songs.</p>
 <?php else: ?>
 <table id="songs">
-<tr><th>Song</th><th>File</th><th class="number">Play count</th></tr>
+<tr><th>Song</th><th>File</th><th class="number">Play count</th><th class="number">Length</th>
+<th class="number" title="The gain that brings the song to -23 LUFS, held so its true peak stays at -1 dBTP">Loudness gain</th></tr>
 <?php foreach ($songs as $song): ?>
 <tr><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php echo h($song['song_name']); ?></td>
-<td class="number"><?php echo h($song['play_count']); ?></td></tr>
+<td class="number"><?php echo h($song['play_count']); ?></td>
+<?php if ((int)$song['file_size'] > 0): ?>
+<td class="number"><?php echo h(sprintf('%d:%02d', intdiv((int)$song['sec_count'], 60), (int)$song['sec_count'] % 60)); ?></td>
+<td class="number"><?php echo h(sprintf('%+.1f dB', (float)$song['replay_gain'])); ?></td></tr>
+<?php else: ?>
+<td class="number note" colspan="2">not measured yet</td></tr>
+<?php endif; ?>
 <?php endforeach; ?>
 </table>
 <?php endif; ?>

@@ -396,6 +396,11 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
                  "'").c_str());
     titles += read_file(station_.root.path() / "status.json");
   }
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/index.php", station_.www() / "index.php");
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include", fs::copy_options::recursive);
+  const std::string front = http_exchange("GET /index.php HTTP/1.0\r\n\r\n");
+  EXPECT_NE(front.find("Listen: <a href=\"http://127.0.0.1:" + port + "/stream.mp3\">"), std::string::npos) << front;
+  EXPECT_NE(front.find("<span class=\"listeners\">1 listener</span>"), std::string::npos) << front;
   listener.join();
   const std::string raw = read_file(heard_file);
   std::vector<std::int16_t> samples(raw.size() / 2);
