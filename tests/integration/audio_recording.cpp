@@ -43,6 +43,10 @@ void AudioRecorder::run() {
   while (!stop_) {
     ::usleep(5000);
     const auto now = Clock::now();
+    if (held_) {
+      last = now;
+      continue;
+    }
     allowance += std::chrono::duration<double>(now - last).count() * BYTES_PER_SECOND;
     last = now;
     chunk.resize(static_cast<std::size_t>(allowance));

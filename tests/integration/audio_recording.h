@@ -24,6 +24,8 @@ class AudioRecorder {
   AudioRecorder& operator=(const AudioRecorder&) = delete;
 
   const std::filesystem::path& fifo() const { return fifo_; }
+  // A device that stalls: nothing is taken from the FIFO (and nothing heard) while held.
+  void hold(bool held) { held_ = held; }
   std::vector<std::int16_t> left_channel() const;  // everything heard so far
   std::vector<std::int16_t> right_channel() const;
 
@@ -33,6 +35,7 @@ class AudioRecorder {
   mutable std::mutex lock_;
   std::vector<std::int16_t> samples_;  // interleaved left, right
   std::atomic<bool> stop_{false};
+  std::atomic<bool> held_{false};
   std::thread thread_;
 };
 

@@ -367,6 +367,25 @@ TEST_F(PlayerStation, ASilentSongIsLeftAfterTenSecondsAndAPlaylistInAMusicFileIs
   ::close(listener);
 }
 
+TEST_F(PlayerStation, WhileTheDeviceStallsHandOffsAreQueuedAndHeardWhenItComesBack) {
+  add_song(7, 3, "long.wav", "-r 44100 -c 2", "synth 3 sine 440 vol 0.5");
+  start_server();
+  start_player();
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
+  default_.hold(true);
+  std::this_thread::sleep_for(4s);  // the device's buffers are full: it takes nothing
+  const auto published = fs::last_write_time(station_.server() / "onair.json");
+  hand_off("item0=3");
+  EXPECT_TRUE(wait_for_player("Queued: " + song("c880.wav"), 1, 3s)) << player_->console();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_GT(fs::last_write_time(station_.server() / "onair.json"), published) << "the state is published all the same";
+  EXPECT_EQ(player_->console().find("Play counted: "), std::string::npos) << "nothing was played out";
+  default_.hold(false);
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  EXPECT_EQ(frequencies(heard(default_, 2)), (std::vector<int>{440, 880}));
+}
+
 TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByItself) {
   const std::string port = "18000";
   set_sound("crossfade_s=0\n");
