@@ -386,6 +386,21 @@ TEST_F(PlayerStation, WhileTheDeviceStallsHandOffsAreQueuedAndHeardWhenItComesBa
   EXPECT_EQ(frequencies(heard(default_, 2)), (std::vector<int>{440, 880}));
 }
 
+TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
+  std::ofstream(alsa_config_) << "";  // no default device at all, as on a machine without a sound card
+  start_server();
+  start_player();
+  EXPECT_NE(player_->console().find("Station player: the sound device \"default\" cannot be opened; playing to the "
+                                    "null output\n"),
+            std::string::npos)
+      << player_->console();
+  const auto handed_off = std::chrono::steady_clock::now();
+  hand_off("item0=1&item1=2&item2=3");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  EXPECT_GE(std::chrono::steady_clock::now() - handed_off, 2500ms) << "three songs of 1 s take their time";
+  EXPECT_NE(player_->console().find("Sound device: null\n"), std::string::npos) << player_->console();
+}
+
 TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByItself) {
   const std::string port = "18000";
   set_sound("crossfade_s=0\n");
