@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_player_playback: the library could not be made\n");
     return 1;
   }
+  const auto recorder_start = std::chrono::steady_clock::now();
   zt::AudioRecorder recorder(station.root.path() / "out.fifo");
   const auto config = station.root.path() / "asound.conf";
   std::ofstream(config) << zt::recorded_device_config("!default", recorder);
@@ -67,6 +71,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s", player.console().c_str());
     return 1;
   }
+  if (!player.wait_for_console("Stream on air: ", 10s)) return 1;
+  // A listener of the stream: when its first sound arrives.
+  const auto listened = station.root.path() / "listener.raw";
+  std::thread listener([&] {
+    std::system(("timeout " + std::to_string(SONG_SECONDS * songs + 15) +
+                 " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:18001/stream.mp3 ! decodebin ! audioconvert "
+                 "! audio/x-raw,format=S16LE,channels=1 ! filesink sync=false buffer-mode=unbuffered location='" +
+                 listened.string() + "' >/dev/null 2>&1").c_str());
+  });
+  std::optional<std::chrono::steady_clock::time_point> listener_heard;
+  std::atomic<bool> watching{true};
+  std::thread watch([&] {
+    std::size_t seen = 0;
+    while (watching && !listener_heard) {
+      std::ifstream in(listened, std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(seen));
+      std::int16_t sample = 0;
+      while (in.read(reinterpret_cast<char*>(&sample), 2)) {
+        seen += 2;
+        if (std::abs(int{sample}) > 300) listener_heard = std::chrono::steady_clock::now();
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+  });
+  std::this_thread::sleep_for(2s);  // the listener connected
   const zv::WindowHandle window = zv::find_window(zv::PLAYER_WINDOW_CAPTION);
   zv::send_copy_data(window, 0, zv::COPYDATA_LIST_BEGIN, 1, nullptr, zv::PLAYER_ANSWER_TIMEOUT_MS);
   for (const auto& path : paths) {
@@ -89,6 +118,18 @@ int main(int argc, char** argv) {
               player.console().find("Stream on air: ") != std::string::npos ? "on air" : "NOT on air");
   std::printf("player processor time while playing: %.2f s in %.1f s = %.2f %% of one core = %.0f s per hour\n", cpu,
               seconds, 100.0 * cpu / seconds, 3600 * cpu / seconds);
+  watching = false;
+  watch.join();
   std::system(("kill $(cat '" + (station.server() / "icecast/icecast.pid").string() + "')").c_str());
+  listener.join();
+  const auto samples = recorder.left_channel();
+  const auto first = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return std::abs(int{s}) > 300; });
+  if (listener_heard && first != samples.end()) {
+    const auto device_heard = recorder_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                   std::chrono::duration<double>((first - samples.begin()) /
+                                                                                 double{zt::RECORDING_RATE}));
+    std::printf("delay from the sound card to a stream listener: %.0f ms\n",
+                std::chrono::duration<double, std::milli>(*listener_heard - device_heard).count());
+  }
   return 0;
 }
