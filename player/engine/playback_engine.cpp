@@ -206,6 +206,7 @@ struct PlaybackEngine::Program {
   }
 
   void device_failed(std::string why) {
+    follow_time();  // what the device took stays taken; the rest waits
     device.reset();
     device_broken = true;
     device_error = std::move(why);
