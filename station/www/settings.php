@@ -73,7 +73,7 @@ foreach ($problems as $problem) {
     echo '<p class="error">', h($problem), "</p>\n";
 }
 if ($saved) {
-    echo '<p class="done">Saved; the player uses them from its next song.</p>', "\n";
+    echo '<p class="done" id="message">Saved; the player uses them from its next song.</p>', "\n";
 }
 ?>
 <form method="get" action="settings.php">
