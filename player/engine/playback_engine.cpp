@@ -227,6 +227,8 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
     if (song.start >= 0) continue;
     if (waiting++ >= SONGS_DECODED_AHEAD) break;
     if (!song.decoder) song.decoder = std::make_unique<SongDecoder>(song.path, song.begin_s);
+    // Its length, as soon as it is known, sets the crossfade into it.
+    if (!song.duration && song.decoder->status() == SongDecoder::Status::ready) song.duration = song.decoder->duration();
   }
   for (std::size_t i = 0; i < songs.size(); ++i) {
     Song& song = songs[i];
