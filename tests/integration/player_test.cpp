@@ -498,6 +498,32 @@ TEST_F(PlayerStation, MusicIsCrossfadedAtTheStationsLoudnessAndAdvertisingIsNot)
   EXPECT_NEAR(db(loudest_b), db(TARGET_SINE), 1.0);
 }
 
+// In a crossfade the song on air is the incoming one: a skip ends it, not
+// the song fading out under it.
+TEST_F(PlayerStation, ASkipInACrossfadeEndsTheIncomingSong) {
+  set_sound("crossfade_s=2\n");
+  add_song(7, 3, "out.wav", "-r 44100 -c 2", "synth 5 sine 440 vol 0.5");
+  add_song(8, 3, "in.wav", "-r 44100 -c 2", "synth 5 sine 880 vol 0.5");
+  add_song(9, 3, "after.wav", "-r 44100 -c 2", "synth 1 sine 660 vol 0.5");
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=8&item2=9");
+  ASSERT_TRUE(wait_for_player("On air: " + song("in.wav"), 1, 15s)) << player_->console();
+  control(player::CONTROL_SKIP);
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2, 15s)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  EXPECT_EQ(record(), "out.wav|sent|played\nin.wav|sent|skipped\nafter.wav|sent|played\n");
+  const auto samples = default_.left_channel();
+  constexpr std::size_t WINDOW = RECORDING_RATE / 20;
+  int incoming = 0, after = 0;
+  for (std::size_t at = 0; at + WINDOW <= samples.size(); at += WINDOW) {
+    incoming += tone_level(samples, at, at + WINDOW, 880) > 0.005;
+    after += tone_level(samples, at, at + WINDOW, 660) > 0.005;
+  }
+  EXPECT_LT(incoming * 0.05, 2.5) << "the skipped song of 5 s was cut within its crossfade and fade-out";
+  EXPECT_GT(after * 0.05, 0.5) << "the song after it was heard";
+}
+
 TEST_F(PlayerStation, ASilentSongIsLeftAfterTenSecondsAndAPlaylistInAMusicFileIsNeverFollowed) {
   add_song(7, 3, "silence.wav", "-r 44100 -c 2", "trim 0 15");
   // A listener the playlist points at: nothing may connect to it.
