@@ -205,6 +205,19 @@ struct PlaybackEngine::Program {
     return std::max<std::int64_t>(0, frames);
   }
 
+  // The song heard on air: the last one heard to start. In a crossfade that
+  // is the incoming song, the outgoing one having ended already.
+  Song* on_air() {
+    const std::int64_t now = heard();
+    Song* found = nullptr;
+    for (Song& song : songs) {
+      if (song.start < 0 || song.start > now) break;
+      found = &song;
+    }
+    if (found && found->done && found->start + found->played <= now) return nullptr;
+    return found;
+  }
+
   void device_failed(std::string why) {
     follow_time();  // what the device took stays taken; the rest waits
     device.reset();
@@ -456,18 +469,11 @@ std::optional<std::int64_t> PlaybackEngine::append(const std::string& path, cons
 
 void PlaybackEngine::skip() {
   std::lock_guard hold(program_->lock);
-  // The song on air is the last one heard to start: in a crossfade that is
-  // the incoming song, the outgoing one having ended already.
-  const std::int64_t now = program_->heard();
-  Song* on_air = nullptr;
-  for (Song& song : program_->songs) {
-    if (song.start < 0 || song.start > now) break;
-    on_air = &song;
-  }
+  Song* song = program_->on_air();
   // One whose end is made already (fading under the next) ends by itself.
-  if (!on_air || on_air->done || on_air->end_told || on_air->end_at >= 0) return;
-  on_air->end_fade = frames_of(SKIP_FADE_S);
-  on_air->end_at = std::max(program_->frame, on_air->start) + on_air->end_fade;
+  if (!song || song->done || song->end_told || song->end_at >= 0) return;
+  song->end_fade = frames_of(SKIP_FADE_S);
+  song->end_at = std::max(program_->frame, song->start) + song->end_fade;
 }
 
 void PlaybackEngine::remove(std::int64_t entry) {
@@ -537,24 +543,14 @@ std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {
 
 double PlaybackEngine::position() const {
   std::lock_guard hold(program_->lock);
-  const std::int64_t now = program_->heard();
-  for (const Song& song : program_->songs) {
-    if (song.start < 0 || song.start > now) break;
-    if (song.done && song.start + song.played <= now) continue;
-    return song.begin_s + static_cast<double>(now - song.start) / PROGRAM_RATE;
-  }
-  return 0;
+  const Song* song = program_->on_air();
+  return song ? song->begin_s + static_cast<double>(program_->heard() - song->start) / PROGRAM_RATE : 0;
 }
 
 std::optional<double> PlaybackEngine::length() const {
   std::lock_guard hold(program_->lock);
-  const std::int64_t now = program_->heard();
-  for (const Song& song : program_->songs) {
-    if (song.start < 0 || song.start > now) break;
-    if (song.done && song.start + song.played <= now) continue;
-    return song.duration;
-  }
-  return std::nullopt;
+  const Song* song = program_->on_air();
+  return song ? song->duration : std::nullopt;
 }
 
 bool PlaybackEngine::device_opens(const std::string& alsa_name) {

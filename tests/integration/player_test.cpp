@@ -498,9 +498,9 @@ TEST_F(PlayerStation, MusicIsCrossfadedAtTheStationsLoudnessAndAdvertisingIsNot)
   EXPECT_NEAR(db(loudest_b), db(TARGET_SINE), 1.0);
 }
 
-// In a crossfade the song on air is the incoming one: a skip ends it, not
-// the song fading out under it.
-TEST_F(PlayerStation, ASkipInACrossfadeEndsTheIncomingSong) {
+// In a crossfade the song on air is the incoming one: its position is shown
+// (and saved), and a skip ends it, not the song fading out under it.
+TEST_F(PlayerStation, InACrossfadeTheIncomingSongIsOnAir) {
   set_sound("crossfade_s=2\n");
   add_song(7, 3, "out.wav", "-r 44100 -c 2", "synth 5 sine 440 vol 0.5");
   add_song(8, 3, "in.wav", "-r 44100 -c 2", "synth 5 sine 880 vol 0.5");
@@ -509,6 +509,12 @@ TEST_F(PlayerStation, ASkipInACrossfadeEndsTheIncomingSong) {
   start_player();
   hand_off("item0=7&item1=8&item2=9");
   ASSERT_TRUE(wait_for_player("On air: " + song("in.wav"), 1, 15s)) << player_->console();
+  std::this_thread::sleep_for(100ms);  // published with the step that found it
+  const std::string onair = read_file(station_.server() / "onair.json");
+  std::smatch now;
+  ASSERT_TRUE(std::regex_search(onair, now, std::regex("\"now\":\\{[^}]*\"name\":\"in.wav\"[^}]*\"position\":([0-9.]+)")))
+      << onair;
+  EXPECT_LT(std::stod(now[1].str()), 1.0) << "the position is the incoming song's own";
   control(player::CONTROL_SKIP);
   ASSERT_TRUE(wait_for_player("Play counted: ", 2, 15s)) << player_->console();
   std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
