@@ -500,8 +500,13 @@ void StationPlayer::report_stream(const EngineEvent& event) {
   state.error = event.error;
   if (state.up) {
     std::printf("Stream on air: %s\n", event.stream.c_str());
+    if (std::all_of(streams_.begin(), streams_.end(), [](const auto& stream) { return stream.second.up; })) {
+      close_fault("stream");
+    }
   } else {
     std::printf("Stream %s is down (%s); trying again every 5 s\n", event.stream.c_str(), event.error.c_str());
+    // The listeners hear nothing: a fault on every page and on record, as a failing sound card is.
+    open_fault("stream", "The stream " + event.stream + " is down (" + event.error + ")", state.since);
   }
   write_stream_status(folder_ / STREAM_STATUS_FILE, streams_);
 }

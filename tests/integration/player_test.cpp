@@ -643,6 +643,12 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
                          " >/dev/null").c_str()),
             0);
   EXPECT_TRUE(wait_for_player("Stream on air: ", 2)) << player_->console();
+  // Down, the stream was a fault until it came back, and it is on record.
+  const std::string down = "The stream icecast://127.0.0.1:" + port + "/stream.mp3 is down (";
+  EXPECT_NE(player_->console().find("Fault: " + down), std::string::npos) << player_->console();
+  EXPECT_TRUE(wait_for_player("Fault passed: " + down)) << player_->console();
+  EXPECT_TRUE(wait_for_player("Fault on record: " + down, 2)) << player_->console();
+  EXPECT_EQ(sql("select kind from fault_record where ended > 0;"), "stream\n");
   stop_icecast();
 }
 
