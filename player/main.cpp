@@ -2,13 +2,15 @@
 //
 // Runs in the station's server folder beside the server: opens the window
 // "Zentavio Player" that the server hands songs to and the pages steer it
-// through (docs/player-control.md), plays them through libmpv on the device
-// chosen in sound_device.txt, goes on with the schedule of the hour it is
-// when nothing was handed off, puts every play on record and counts every
-// song played to its end in base2.mdb, publishes what is on air in
-// onair.json and keeps what it holds in player_state.txt.
+// through (docs/player-control.md), plays them on the device chosen in
+// sound_device.txt and on the stream set in sound_settings.txt, goes on with
+// the schedule of the hour it is when nothing was handed off, puts every play
+// on record and counts every song played to its end in base2.mdb, publishes
+// what is on air in onair.json and keeps what it holds in player_state.txt.
 // --default-device names the ALSA device played on when the station chose
-// the system's default (for example "null" on a machine without a sound card).
+// the system's default; without it that is ALSA's "default" (as the user's
+// .asoundrc sets it), or, when that cannot be opened (no sound card), the
+// null output, which keeps real time and is heard nowhere but on the stream.
 
 #include <cstdio>
 #include <cstring>
@@ -25,7 +27,7 @@
 
 int main(int argc, char** argv) {
   zv::console_setup();
-  std::string system_default = zv::player::SYSTEM_DEFAULT_DEVICE;
+  std::string system_default;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--default-device") == 0 && i + 1 < argc && argv[i + 1][0] != 0) {
       system_default = argv[++i];
@@ -35,10 +37,17 @@ int main(int argc, char** argv) {
     }
   }
   zv::catch_stop_requests();
+  if (system_default.empty()) {
+    system_default = zv::player::SYSTEM_DEFAULT_DEVICE;
+    if (!zv::player::PlaybackEngine::device_opens(system_default)) {
+      std::printf("Station player: the sound device \"default\" cannot be opened; playing to the null output\n");
+      system_default = zv::player::NULL_DEVICE;
+    }
+  }
 
   zv::player::StationPlayer player(std::filesystem::current_path(), system_default);
   if (!player.ready()) {
-    std::printf("Station player: the playback engine (libmpv) cannot be started\n");
+    std::printf("Station player: the playback engine (GStreamer) cannot be started\n");
     return 1;
   }
   const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {

@@ -9,6 +9,8 @@
 #include "player_control.h"
 #include "player_window/protocol.h"
 #include "schedule_fill.h"
+#include "loudness_analysis.h"
+#include "sound_settings.h"
 #include "sound_device_choice.h"
 
 namespace zv::player {
@@ -49,6 +51,7 @@ std::int64_t unix_now() {
 
 StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::string system_default)
     : folder_(server_folder), system_default_(std::move(system_default)), library_(server_folder / PENDING_PLAYS_FILE) {
+  sound_of({});  // the stream starts with the player, not with its first song
   resume_saved();
 }
 
@@ -239,6 +242,10 @@ void StationPlayer::end_play(const std::string& outcome) {
 }
 
 void StationPlayer::follow(const EngineEvent& event) {
+  if (event.kind == EngineEvent::Kind::stream_up || event.kind == EngineEvent::Kind::stream_down) {
+    report_stream(event);
+    return;
+  }
   if (event.kind == EngineEvent::Kind::none || loaded_.empty() || loaded_.front().entry != event.entry) {
     // The song on air is always the first one given to the engine; anything
     // else is left over from songs taken back.
@@ -295,6 +302,8 @@ void StationPlayer::follow(const EngineEvent& event) {
       device_retry_at_ = Clock::now() + DEVICE_RETRY;
       break;
     case EngineEvent::Kind::none:
+    case EngineEvent::Kind::stream_up:
+    case EngineEvent::Kind::stream_down:
       return;
   }
   changed_ = true;
@@ -396,7 +405,7 @@ void StationPlayer::supply() {
     }
     // A song that starts with nothing on air takes the device chosen now.
     if (loaded_.empty()) apply_device_choice();
-    const auto entry = engine_.append(song->path, {song->start_at});
+    const auto entry = engine_.append(song->path, sound_of(*song));
     if (!entry) {
       std::printf("Skipped %s: the player cannot take it\n", song->path.c_str());
       continue;
@@ -458,6 +467,48 @@ void StationPlayer::save() {
   if (!save_player_state(folder_ / PLAYER_STATE_FILE, state)) {
     std::printf("The state could not be saved in %s\n", (folder_ / PLAYER_STATE_FILE).string().c_str());
   }
+}
+
+// --- The station's sound: settings, the song's own gain and cues, the stream.
+
+SongCue StationPlayer::sound_of(const QueuedSong& song) {
+  const SoundSettings settings = read_sound_settings(folder_);
+  engine_.set_crossfade(settings.crossfade_s);
+  engine_.set_streams(settings.streams());
+  SongCue cue;
+  cue.start_at_s = song.start_at;  // a song cut by a stop or the player's end goes on where it was
+  cue.title = song_file_name(song.path);
+  if (const auto dot = cue.title.rfind('.'); dot != std::string::npos && dot > 0) cue.title.resize(dot);
+  if (const auto facts = song_facts_.facts(song.path)) {
+    cue.fades = facts->fades;
+    // Measured songs play at the station's loudness; the others as they are.
+    if (facts->fade_out_ms > 0) {
+      cue.gain_db = facts->replay_gain + settings.target_lufs - REFERENCE_LUFS;
+      cue.cue_in_s = facts->fade_in_ms / 1000.0;
+      cue.cue_out_s = facts->fade_out_ms / 1000.0;
+    }
+  } else {
+    song_facts_.refresh();  // a song imported since the library was read
+  }
+  return cue;
+}
+
+void StationPlayer::report_stream(const EngineEvent& event) {
+  StreamState& state = streams_[event.stream];
+  state.up = event.kind == EngineEvent::Kind::stream_up;
+  state.since = unix_now();
+  state.error = event.error;
+  if (state.up) {
+    std::printf("Stream on air: %s\n", event.stream.c_str());
+    if (std::all_of(streams_.begin(), streams_.end(), [](const auto& stream) { return stream.second.up; })) {
+      close_fault("stream");
+    }
+  } else {
+    std::printf("Stream %s is down (%s); trying again every 5 s\n", event.stream.c_str(), event.error.c_str());
+    // The listeners hear nothing: a fault on every page and on record, as a failing sound card is.
+    open_fault("stream", "The stream " + event.stream + " is down (" + event.error + ")", state.since);
+  }
+  write_stream_status(folder_ / STREAM_STATUS_FILE, streams_);
 }
 
 void StationPlayer::publish() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@
 #include "playback_engine.h"
 #include "player_state.h"
 #include "queued_song.h"
+#include "song_facts.h"
+#include "stream_status.h"
 
 namespace zv::player {
 
@@ -66,6 +69,9 @@ class StationPlayer {
   void publish();
   void save();
   std::optional<QueuedSong> next_song();
+  // The station's sound settings, read again before each song.
+  SongCue sound_of(const QueuedSong& song);
+  void report_stream(const EngineEvent& event);
   RecentPlays recent_songs(std::int64_t now) const;
   void open_fault(const std::string& kind, const std::string& text, std::int64_t started);
   void close_fault(const std::string& kind);
@@ -76,6 +82,8 @@ class StationPlayer {
   std::string window_;
   PlaybackEngine engine_;
   LibraryWorker library_;
+  SongFactsWorker song_facts_;
+  std::map<std::string, StreamState> streams_;
 
   std::mutex inbox_lock_;
   std::vector<WindowMessage> inbox_;

@@ -4,6 +4,7 @@
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/onair.inc';
+require __DIR__ . '/include/sound.inc';
 
 // The name shown on every visit; change it to the station's own.
 $station_name = 'Demo Station';
@@ -15,7 +16,9 @@ $pages = array(
     'schedule.php' => array('Schedule', 'Which folders play at which hour on which days.'),
     'playlist.php' => array('Playlist', 'The coming hour, and sending songs to the player.'),
     'set_guid.php' => array('Sound card', 'Choose the device the player plays on.'),
+    'settings.php' => array('Sound and stream', 'The station\'s loudness, crossfades and Icecast stream.'),
 );
+$sound = sound_settings();
 $state = onair_state();
 // The page reloads itself while there is an on-air state to keep current.
 page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" content="10">' . "\n");
@@ -38,6 +41,19 @@ page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" conte
   setInterval(tick, 1000);
 })();
 </script>
+<?php if ($sound['stream_on'] === '1'): ?>
+<p id="stream">Listen: <a href="<?php echo h(stream_listen_url($sound)); ?>"><?php echo h(stream_listen_url($sound)); ?></a>
+<?php
+    $listeners = stream_listeners($sound);
+    $states = stream_states();
+    $mp3 = 'icecast://' . $sound['stream_host'] . ':' . $sound['stream_port'] . $sound['stream_mount'] . '.mp3';
+    if (isset($states[$mp3]) && !$states[$mp3][0]) {
+        echo '<span class="error">the stream is down since ', h(date('H:i:s', $states[$mp3][1])), ' (', h($states[$mp3][2]), ')</span>';
+    } elseif ($listeners !== null) {
+        echo '<span class="listeners">', h($listeners), $listeners === 1 ? ' listener' : ' listeners', '</span>';
+    }
+?></p>
+<?php endif; ?>
 <?php if ($state !== null): ?>
 <div id="onair"><?php echo onair_html($state, false); ?></div>
 <?php endif; ?>

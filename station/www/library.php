@@ -163,15 +163,15 @@ if ($db !== false) {
         // Matched here rather than by the library's LIKE, which folds only
         // ASCII letters: any letter in any case, in the file's name only.
         $songs = array();
-        foreach (library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song order by song_name')
-            ?: array() as $row) {
+        foreach (library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size'
+            . ' from song order by song_name') ?: array() as $row) {
             if (count($songs) < SEARCH_LIMIT && name_matches(basename(str_replace('\\', '/', $row['song_name'])), $search)) {
                 $songs[] = $row;
             }
         }
         $songs_title = 'Songs whose name holds "' . $search . '"';
     } elseif ($show !== null && isset($folders[$show])) {
-        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id from song where song_dir_id='
+        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size from song where song_dir_id='
             . $show . ' order by song_name') ?: array();
         $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
     }
@@ -246,12 +246,19 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <form method="get" action="control.php" id="put-form">
 <?php echo token_input('control.php'); ?>
 <table id="songs">
-<tr><th></th><th>Song</th><th>File</th><th class="number">Play count</th></tr>
+<tr><th></th><th>Song</th><th>File</th><th class="number">Play count</th><th class="number">Length</th>
+<th class="number" title="The gain that brings the song to -23 LUFS, held so its true peak stays at -1 dBTP">Loudness gain</th></tr>
 <?php foreach ($songs as $song): ?>
 <tr><td><input type="checkbox" class="pick" name="song[]" value="<?php echo (int)$song['song_id']; ?>"><span
 class="pick-order note"></span></td><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php
     echo h($song['song_name']); ?></td>
-<td class="number"><?php echo h($song['play_count']); ?></td></tr>
+<td class="number"><?php echo h($song['play_count']); ?></td>
+<?php if ((int)$song['file_size'] > 0): ?>
+<td class="number"><?php echo h(sprintf('%d:%02d', intdiv((int)$song['sec_count'], 60), (int)$song['sec_count'] % 60)); ?></td>
+<td class="number"><?php echo h(sprintf('%+.1f dB', (float)$song['replay_gain'])); ?></td></tr>
+<?php else: ?>
+<td class="number note" colspan="2">not measured yet</td></tr>
+<?php endif; ?>
 <?php endforeach; ?>
 </table>
 <p>The ticked songs, in the order ticked:

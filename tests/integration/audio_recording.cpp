@@ -1,5 +1,6 @@
 #include "audio_recording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -42,6 +43,10 @@ void AudioRecorder::run() {
   while (!stop_) {
     ::usleep(5000);
     const auto now = Clock::now();
+    if (held_) {
+      last = now;
+      continue;
+    }
     allowance += std::chrono::duration<double>(now - last).count() * BYTES_PER_SECOND;
     last = now;
     chunk.resize(static_cast<std::size_t>(allowance));
@@ -71,6 +76,13 @@ std::vector<std::int16_t> AudioRecorder::left_channel() const {
   std::vector<std::int16_t> left;
   for (std::size_t i = 0; i < samples_.size(); i += 2) left.push_back(samples_[i]);
   return left;
+}
+
+std::vector<std::int16_t> AudioRecorder::right_channel() const {
+  std::lock_guard hold(lock_);
+  std::vector<std::int16_t> right;
+  for (std::size_t i = 1; i < samples_.size(); i += 2) right.push_back(samples_[i]);
+  return right;
 }
 
 std::string recorded_device_config(const std::string& name, const AudioRecorder& recorder) {
@@ -110,6 +122,21 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
     tone.hz = static_cast<int>(std::lround(crossings / 2.0 * RECORDING_RATE / (tone.end - tone.start) / 10) * 10);
   }
   return long_tones;
+}
+
+double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to, int hz) {
+  // The tone's part of the signal, as a sine's amplitude (Goertzel).
+  to = std::min(to, samples.size());
+  if (to <= from) return 0;
+  const double w = 2 * M_PI * hz / RECORDING_RATE, k = 2 * std::cos(w);
+  double s1 = 0, s2 = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    const double s = samples[i] / 32768.0 + k * s1 - s2;
+    s2 = s1;
+    s1 = s;
+  }
+  const double power = s1 * s1 + s2 * s2 - k * s1 * s2;
+  return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(to - from);
 }
 
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {

@@ -24,7 +24,10 @@ class AudioRecorder {
   AudioRecorder& operator=(const AudioRecorder&) = delete;
 
   const std::filesystem::path& fifo() const { return fifo_; }
+  // A device that stalls: nothing is taken from the FIFO (and nothing heard) while held.
+  void hold(bool held) { held_ = held; }
   std::vector<std::int16_t> left_channel() const;  // everything heard so far
+  std::vector<std::int16_t> right_channel() const;
 
  private:
   void run();
@@ -32,6 +35,7 @@ class AudioRecorder {
   mutable std::mutex lock_;
   std::vector<std::int16_t> samples_;  // interleaved left, right
   std::atomic<bool> stop_{false};
+  std::atomic<bool> held_{false};
   std::thread thread_;
 };
 
@@ -48,6 +52,8 @@ struct Tone {
 // The tones heard, in order: stretches of sound with one frequency, at least
 // 0.1 s long; silence and short bursts between them are not tones.
 std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples);
+// The level (0 to 1 of full scale) of the `hz` tone in samples [from, to).
+double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to, int hz);
 // Milliseconds of silence between the end of `first` and the start of `next`.
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next);
 

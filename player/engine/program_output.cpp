@@ -1,0 +1,103 @@
+#include "program_output.h"
+
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+
+#include <cstring>
+
+#include "song_decoder.h"
+
+namespace zv::player {
+
+namespace {
+
+constexpr double BYTES_PER_SECOND = PROGRAM_RATE * PROGRAM_CHANNELS * sizeof(float);
+
+}  // namespace
+
+ProgramOutput::ProgramOutput(const std::string& after_source, double max_seconds) {
+  gstreamer_setup();
+  GError* error = nullptr;
+  pipeline_ = gst_parse_launch(("appsrc name=program ! " + after_source).c_str(), &error);
+  if (error) {
+    error_ = error->message;
+    g_error_free(error);
+    if (pipeline_) gst_object_unref(pipeline_);
+    pipeline_ = nullptr;
+    return;
+  }
+  source_ = gst_bin_get_by_name(GST_BIN(pipeline_), "program");  // held until the end
+  GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE,
+                                      "channels", G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved",
+                                      nullptr);
+  // An output that falls behind drops the newest program rather than hold up the others.
+  g_object_set(source_, "caps", caps, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
+               static_cast<guint64>(max_seconds * BYTES_PER_SECOND), "leaky-type", 1 /* upstream */, nullptr);
+  gst_caps_unref(caps);
+}
+
+ProgramOutput::~ProgramOutput() {
+  if (source_) gst_object_unref(source_);
+  if (pipeline_) {
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+  }
+}
+
+GstElement* ProgramOutput::element(const char* name) const {
+  if (!pipeline_) return nullptr;
+  GstElement* found = gst_bin_get_by_name(GST_BIN(pipeline_), name);
+  if (found && found != source_) gst_object_unref(found);  // the pipeline keeps it alive
+  return found;
+}
+
+bool ProgramOutput::start() {
+  if (!pipeline_) return false;
+  if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (auto fault = poll()) error_ = *fault;
+    if (error_.empty()) error_ = "it cannot be started";
+    return false;
+  }
+  return true;
+}
+
+bool ProgramOutput::playing() const {
+  GstState state = GST_STATE_NULL;
+  return pipeline_ && gst_element_get_state(pipeline_, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS &&
+         state == GST_STATE_PLAYING;
+}
+
+void ProgramOutput::push(const float* frames, std::size_t count) {
+  if (!source_) return;
+  const std::size_t bytes = count * PROGRAM_CHANNELS * sizeof(float);
+  GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+  gst_buffer_fill(buffer, 0, frames, bytes);
+  gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+}
+
+double ProgramOutput::queued_seconds() const {
+  if (!source_) return 0;
+  return static_cast<double>(gst_app_src_get_current_level_bytes(GST_APP_SRC(source_))) / BYTES_PER_SECOND;
+}
+
+std::optional<std::string> ProgramOutput::poll() {
+  if (!pipeline_) return error_.empty() ? std::nullopt : std::optional<std::string>(error_);
+  GstBus* bus = gst_element_get_bus(pipeline_);
+  std::optional<std::string> fault;
+  while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+    GError* error = nullptr;
+    gchar* detail = nullptr;
+    gst_message_parse_error(message, &error, &detail);
+    fault = error ? error->message : "it failed";
+    // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
+    if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
+    if (error) g_error_free(error);
+    g_free(detail);
+    gst_message_unref(message);
+  }
+  gst_object_unref(bus);
+  if (fault) error_ = *fault;
+  return fault;
+}
+
+}  // namespace zv::player

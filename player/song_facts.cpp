@@ -1,0 +1,180 @@
+#include "song_facts.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "library/odbc.h"
+#include "library/statements.h"
+#include "loudness_analysis.h"
+
+namespace zv::player {
+
+namespace {
+
+// The library file in the working directory, as the server opens it.
+constexpr char CONNECTION[] = "Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=base2.mdb;";
+constexpr char SONGS[] =
+    "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
+    "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
+// Songs imported since are found this often.
+constexpr auto REREAD_INTERVAL = std::chrono::seconds(60);
+
+bool succeeded(SQLRETURN code) { return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO; }
+
+}  // namespace
+
+SongFactsWorker::SongFactsWorker() : thread_([this] { run(); }) {}
+
+SongFactsWorker::~SongFactsWorker() {
+  {
+    std::lock_guard hold(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+  if (connection_) {
+    SQLDisconnect(connection_);
+    SQLFreeHandle(SQL_HANDLE_DBC, connection_);
+  }
+  if (environment_) SQLFreeHandle(SQL_HANDLE_ENV, environment_);
+}
+
+std::optional<SongFacts> SongFactsWorker::facts(const std::string& path) const {
+  std::lock_guard hold(lock_);
+  const auto found = facts_.find(path);
+  if (found == facts_.end()) return std::nullopt;
+  return found->second;
+}
+
+void SongFactsWorker::refresh() {
+  {
+    std::lock_guard hold(lock_);
+    refresh_ = true;
+  }
+  wake_.notify_all();
+}
+
+bool SongFactsWorker::read_library() {
+  if (!connection_) {
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment_);
+    SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, environment_, &connection_);
+    if (!succeeded(SQLDriverConnect(connection_, nullptr, (SQLCHAR*)CONNECTION, SQL_NTS, nullptr, 0, nullptr,
+                                    SQL_DRIVER_NOPROMPT))) {
+      SQLFreeHandle(SQL_HANDLE_DBC, connection_);
+      SQLFreeHandle(SQL_HANDLE_ENV, environment_);
+      connection_ = environment_ = nullptr;
+      return false;
+    }
+  }
+  SQLHSTMT statement = nullptr;
+  SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement);
+  if (!succeeded(SQLExecDirect(statement, (SQLCHAR*)SONGS, SQL_NTS))) {
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return false;
+  }
+  SQLINTEGER id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
+  double gain = 0;
+  std::vector<char> name(TEXT_COLUMN_LENGTH + 2);
+  SQLLEN indicators[8] = {};
+  SQLBindCol(statement, 1, SQL_C_SLONG, &id, 0, &indicators[0]);
+  SQLBindCol(statement, 2, SQL_C_CHAR, name.data(), static_cast<SQLLEN>(name.size()), &indicators[1]);
+  SQLBindCol(statement, 3, SQL_C_DOUBLE, &gain, 0, &indicators[2]);
+  SQLBindCol(statement, 4, SQL_C_SLONG, &fade_in, 0, &indicators[3]);
+  SQLBindCol(statement, 5, SQL_C_SLONG, &fade_out, 0, &indicators[4]);
+  SQLBindCol(statement, 6, SQL_C_SLONG, &size, 0, &indicators[5]);
+  SQLBindCol(statement, 7, SQL_C_SLONG, &ads, 0, &indicators[6]);
+  SQLBindCol(statement, 8, SQL_C_SLONG, &jingle, 0, &indicators[7]);
+  std::map<std::string, SongFacts> facts;
+  std::map<std::string, std::int32_t> unmeasured;
+  while (succeeded(SQLFetch(statement))) {
+    std::string path = indicators[1] == SQL_NULL_DATA ? "" : name.data();
+    while (!path.empty() && path.back() == ' ') path.pop_back();  // as the hand-off reads names
+    const bool in_ads = indicators[6] != SQL_NULL_DATA && ads != 0;
+    const bool in_jingles = indicators[7] != SQL_NULL_DATA && jingle != 0;
+    facts[path] = {gain, fade_in, fade_out, !in_ads && !in_jingles};
+    if (size == 0) unmeasured[path] = id;
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  std::lock_guard hold(lock_);
+  facts_ = std::move(facts);
+  unmeasured_ = std::move(unmeasured);
+  return true;
+}
+
+void SongFactsWorker::measure_next() {
+  std::string path;
+  std::int32_t id = 0;
+  {
+    std::lock_guard hold(lock_);
+    for (auto song = unmeasured_.begin(); song != unmeasured_.end();) {
+      if (unmeasurable_.count(song->first)) {
+        song = unmeasured_.erase(song);
+        continue;
+      }
+      path = song->first;
+      id = song->second;
+      unmeasured_.erase(song);
+      break;
+    }
+  }
+  if (path.empty()) return;
+  std::error_code failed;
+  const auto size = std::filesystem::file_size(path, failed);
+  const auto measure = failed ? std::nullopt : measure_song(path);
+  if (!measure) {
+    // Its columns stay 0 and it plays unchanged.
+    std::printf("Song %d could not be measured; it plays as it is\n", id);
+    std::lock_guard hold(lock_);
+    unmeasurable_.insert(path);
+    return;
+  }
+  SongFacts facts{gain_to(*measure, REFERENCE_LUFS), static_cast<std::int32_t>(measure->sound_begins_s * 1000),
+                  static_cast<std::int32_t>(measure->sound_ends_s * 1000), true};
+  char update[256];
+  std::snprintf(update, sizeof update,
+                "update song set replay_gain = %.2f, sec_count = %d, sm_fade_in = %d, sm_fade_out = %d, "
+                "file_size = %lld where song_id = %d",
+                facts.replay_gain, static_cast<int>(std::lround(measure->seconds)), facts.fade_in_ms, facts.fade_out_ms,
+                static_cast<long long>(std::max<std::uintmax_t>(size, 1)), id);
+  SQLHSTMT statement = nullptr;
+  SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement);
+  const bool stored = succeeded(SQLExecDirect(statement, (SQLCHAR*)update, SQL_NTS));
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  std::printf("Song %d measured: %.1f LUFS, true peak %.1f dBTP, %.1f s, sound from %.2f s to %.2f s%s\n", id,
+              measure->loudness_lufs, measure->true_peak_dbtp, measure->seconds, measure->sound_begins_s,
+              measure->sound_ends_s, stored ? "" : " (the library could not store it)");
+  std::lock_guard hold(lock_);
+  if (auto known = facts_.find(path); known != facts_.end()) {
+    facts.fades = known->second.fades;
+    known->second = facts;
+  }
+  if (!stored) unmeasurable_.insert(path);
+}
+
+void SongFactsWorker::run() {
+  std::unique_lock hold(lock_);
+  auto read_at = std::chrono::steady_clock::now();
+  while (!stopping_) {
+    if (refresh_ || std::chrono::steady_clock::now() >= read_at) {
+      refresh_ = false;
+      hold.unlock();
+      read_library();
+      hold.lock();
+      read_at = std::chrono::steady_clock::now() + REREAD_INTERVAL;
+      continue;
+    }
+    if (!unmeasured_.empty()) {
+      hold.unlock();
+      measure_next();
+      hold.lock();
+      continue;
+    }
+    wake_.wait_until(hold, read_at);
+  }
+}
+
+}  // namespace zv::player
