@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "../tests/unit/library_fixture.h"
 #include "library/folder_import.h"
+#include "support/library_fixture.h"
 #include "text/encoding.h"
 
 namespace {

@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/unit/library_fixture.h"
-#include "../tests/unit/receiving_window.h"
-#include "audio_recording.h"
 #include "platform/window_messages.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
-#include "server_harness.h"
+#include "support/audio_recording.h"
+#include "support/library_fixture.h"
+#include "support/receiving_window.h"
+#include "support/server_harness.h"
 
 namespace zt = zv::testing;
 using namespace std::chrono_literals;

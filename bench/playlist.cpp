@@ -26,9 +26,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "../tests/unit/library_fixture.h"
 #include "playlist/playlist_builder.h"
 #include "playlist/schedule.h"
+#include "support/library_fixture.h"
 
 namespace {
 

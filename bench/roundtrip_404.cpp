@@ -10,7 +10,7 @@
 // Runs in a network namespace of its own when it may (root), so a station
 // already listening on 127.0.0.1:8080 is not disturbed.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

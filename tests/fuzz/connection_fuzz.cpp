@@ -5,9 +5,9 @@
 // gathered body, which a stand-in interpreter writes back to the client.
 
 #include "fuzz_checks.h"
-#include "../unit/library_fixture.h"
 #include "library/database.h"
 #include "server/connection_handler.h"
+#include "support/library_fixture.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 // PHP pages through the real server and the real interpreter: what the script
 // is given, what reaches the client, and how a child that misbehaves ends.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 

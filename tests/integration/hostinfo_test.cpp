@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 namespace zv::testing {
 namespace {

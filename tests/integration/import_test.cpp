@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "../unit/library_fixture.h"
-#include "server_harness.h"
+#include "support/library_fixture.h"
+#include "support/server_harness.h"
 
 namespace zv::testing {
 namespace {

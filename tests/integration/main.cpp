@@ -2,7 +2,7 @@
 // just a loopback interface, so each test can run the real server on
 // 127.0.0.1:8080 while other tests do the same.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 

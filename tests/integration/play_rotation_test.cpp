@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "../unit/library_fixture.h"
 #include "play_counts.h"
-#include "schedule_fill.h"
 #include "playlist/playlist_builder.h"
+#include "schedule_fill.h"
+#include "support/library_fixture.h"
 
 namespace zv::testing {
 namespace {

@@ -16,13 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "../unit/library_fixture.h"
-#include "../unit/receiving_window.h"
-#include "audio_recording.h"
 #include "platform/window_messages.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
-#include "server_harness.h"
+#include "support/audio_recording.h"
+#include "support/library_fixture.h"
+#include "support/receiving_window.h"
+#include "support/server_harness.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -14,9 +14,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../unit/library_fixture.h"
-#include "../unit/receiving_window.h"
-#include "server_harness.h"
+#include "support/library_fixture.h"
+#include "support/receiving_window.h"
+#include "support/server_harness.h"
 
 namespace zv::testing {
 namespace {

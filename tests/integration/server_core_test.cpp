@@ -2,7 +2,7 @@
 // headers, the timing rules of the receive loop, one connection at a time,
 // the second instance, clients that go away, and hostile input.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 

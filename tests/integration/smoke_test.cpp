@@ -1,4 +1,4 @@
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 

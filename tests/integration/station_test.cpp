@@ -1,7 +1,7 @@
 // The station kit: a folder made by station/setup-station serves the front
 // page through the real server and php-cgi.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 

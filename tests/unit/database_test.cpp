@@ -8,7 +8,7 @@
 
 #include "library/statements.h"
 #include "library/transaction.h"
-#include "library_fixture.h"
+#include "support/library_fixture.h"
 
 namespace zv {
 namespace {

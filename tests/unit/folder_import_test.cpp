@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hostinfo/folder_listing.h"
-#include "library_fixture.h"
+#include "support/library_fixture.h"
 #include "text/encoding.h"
 
 namespace zv {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "form_fields.h"
 #include "platform/path_style.h"
+#include "support/form_fields.h"
 #include "text/encoding.h"
 
 namespace zv {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "library_fixture.h"
-#include "receiving_window.h"
 #include "server/connection_handler.h"
+#include "support/library_fixture.h"
+#include "support/receiving_window.h"
 
 namespace zv {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "form_fields.h"
-#include "library_fixture.h"
 #include "platform/local_time.h"
 #include "platform/path_style.h"
+#include "support/form_fields.h"
+#include "support/library_fixture.h"
 
 namespace zv {
 namespace {

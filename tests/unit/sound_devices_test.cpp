@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "form_fields.h"
+#include "support/form_fields.h"
 #include "text/encoding.h"
 
 namespace zv {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "receiving_window.h"
+#include "support/receiving_window.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>

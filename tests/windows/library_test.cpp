@@ -4,7 +4,7 @@
 // registers the SQLite driver under the Access driver's name and makes an
 // empty library to copy (ZV_LIBRARY_TEMPLATE).
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "player_window/protocol.h"
-#include "receiving_window.h"
 #include "server/connection_handler.h"
+#include "support/receiving_window.h"
 
 namespace zv::testing {
 namespace {

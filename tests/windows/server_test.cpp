@@ -1,7 +1,7 @@
 // The real server under Windows: its sockets, its one-at-a-time connections
 // and its CGI child, with the stand-in in place of the PHP interpreter.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include "platform/sound_devices.h"
 #include "text/encoding.h"

@@ -1,4 +1,4 @@
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

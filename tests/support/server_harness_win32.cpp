@@ -3,7 +3,7 @@
 // Console text is read with CR LF turned into LF, as the C runtime writes
 // every "\n" of the narration as CR LF.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <winsock2.h>
 #include <windows.h>

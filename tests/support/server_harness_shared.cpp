@@ -1,6 +1,6 @@
 // The parts of the harness that are the same on every platform.
 
-#include "server_harness.h"
+#include "support/server_harness.h"
 
 #include <fstream>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "audio_recording.h"
+#include "support/audio_recording.h"
 
 #include <algorithm>
 #include <chrono>
