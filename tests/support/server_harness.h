@@ -76,7 +76,8 @@ class ServerProcess {
 // the 30 s ones last 3 s, the first wait for a connection's bytes 1 s.
 std::vector<std::string> short_limits_environment();
 
-// Connects to 127.0.0.1:8080; the descriptor, or -1.
+// Connects to 127.0.0.1:8080, trying again until `timeout` has passed; the
+// descriptor, or -1.
 int connect_to_server(std::chrono::milliseconds timeout = 5s);
 // Sends all of `data`; false on failure.
 bool send_all(int fd, const std::string& data);
