@@ -129,6 +129,21 @@ class Station:
         with open(os.path.join(self.folder, "log", "php-errors.log"), encoding="utf-8", errors="replace") as log:
             return log.read()
 
+    def keep_logs(self, prefix):
+        """Copies the server's console, the player's output and the pages' error
+        log to prefix + ".console.txt", ".player.txt" and ".php-errors.log",
+        before close() removes the station; the paths of the copies."""
+        kept = []
+        for source, suffix in ((os.path.join(self.root, "console.txt"), ".console.txt"),
+                               (os.path.join(self.root, "player.txt"), ".player.txt"),
+                               (os.path.join(self.folder, "log", "php-errors.log"), ".php-errors.log")):
+            if os.path.exists(source):
+                shutil.copyfile(source, prefix + suffix)
+                kept.append(prefix + suffix)
+            elif os.path.exists(prefix + suffix):
+                os.remove(prefix + suffix)  # an earlier failure's, which would mislead
+        return kept
+
     def close(self):
         for process in self.processes:
             process.terminate()
@@ -138,8 +153,8 @@ class Station:
 
 
 class StationTest(unittest.TestCase):
-    """A station and a browser for each test; a screenshot when it fails, and
-    the station's PHP error log must stay empty."""
+    """A station and a browser for each test; a screenshot and the station's
+    logs when it fails, and the station's PHP error log must stay empty."""
 
     tz = None
     alsa_config = None
@@ -161,9 +176,11 @@ class StationTest(unittest.TestCase):
             self.assertEqual(self.station.php_errors(), "", "the station's PHP error log")
         except BaseException:
             os.makedirs(SCREENSHOTS, exist_ok=True)
-            path = os.path.join(SCREENSHOTS, self.id().split(".", 1)[-1] + ".png")
-            self.browser.save_screenshot(path)
-            print("\nscreenshot: " + path)
+            prefix = os.path.join(SCREENSHOTS, self.id().split(".", 1)[-1])
+            self.browser.save_screenshot(prefix + ".png")
+            print("\nscreenshot: " + prefix + ".png")
+            for path in self.station.keep_logs(prefix):
+                print("kept: " + path)
             raise
 
     def open(self, page):
