@@ -12,8 +12,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "library/database.h"
-
 namespace zv {
 
 // --- Folder import: finds or registers the folder, then each of its songs.
@@ -35,8 +33,7 @@ inline constexpr const char16_t* SQL_LAST_IDENTITY_SQLITE = u"select last_insert
 inline constexpr const char16_t* SQL_UPDATE_FOLDER_MARKS =
     u"update song_dir set is_playlist=%d, is_ads=%d, is_jingle=%d where song_dir_id=%d";
 // Bound: song_id, song_dir_id (integers).
-inline constexpr const char16_t* SQL_FIND_SONG =
-    u"select song_id, song_dir_id from song where song_name='%s'";
+inline constexpr const char16_t* SQL_FIND_SONG = u"select song_id, song_dir_id from song where song_name='%s'";
 // song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out,
 // file_size, sec_count, play_count, play_time.
 inline constexpr const char16_t* SQL_INSERT_SONG =
@@ -74,8 +71,7 @@ inline constexpr const char16_t* SQL_SONGS_ABOVE_PLAY_COUNT =
     u"select song_id, song_name, play_count from song where song_dir_id=%d and play_count>%d "
     u"order by play_count";
 // song_dir_id. Bound: count (integer).
-inline constexpr const char16_t* SQL_COUNT_FOLDER_SONGS =
-    u"select count(*) from song where song_dir_id=%d";
+inline constexpr const char16_t* SQL_COUNT_FOLDER_SONGS = u"select count(*) from song where song_dir_id=%d";
 // song_dir_id. Bound: song_id (integer), song_name (text), play_count (integer).
 inline constexpr const char16_t* SQL_FOLDER_SONGS =
     u"select song_id, song_name, play_count from song where song_dir_id=%d order by play_count";
@@ -84,8 +80,7 @@ inline constexpr const char16_t* SQL_FOLDER_SONGS =
 
 // song_id as the request gave it (a checked decimal number).
 // Bound: song_id (integer), song_name (text), play_count (integer).
-inline constexpr const char16_t* SQL_SONG_BY_ID =
-    u"select song_id, song_name, play_count from song where song_id=%s";
+inline constexpr const char16_t* SQL_SONG_BY_ID = u"select song_id, song_name, play_count from song where song_id=%s";
 
 // Size of every statement buffer in wide characters, the terminator included.
 inline constexpr std::size_t STATEMENT_CAPACITY = 780;
@@ -126,15 +121,5 @@ class StatementArg {
 // A placeholder without a matching value (or a null text) also fails.
 bool format_statement(StatementBuffer& statement, const char16_t* format,
                       std::initializer_list<StatementArg> args = {});
-
-// format_statement, then db_execute. A statement that was not filled is not
-// run and gives SQL_ERROR.
-SQLRETURN execute_statement(StatementBuffer& statement, const char16_t* format,
-                            std::initializer_list<StatementArg> args = {});
-// format_statement, then db_query. `stmt_out` is set to null first, so a
-// statement that was not filled or run leaves nothing to release.
-SQLRETURN query_statement(StatementBuffer& statement, const char16_t* format,
-                          std::initializer_list<StatementArg> args, ColumnBinding* bindings, int count,
-                          SQLHSTMT* stmt_out);
 
 }  // namespace zv

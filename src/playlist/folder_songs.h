@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "library/database.h"
-#include "library/statements.h"
+#include "library/query.h"
+#include "playlist/playlist_plan.h"
 #include "playlist/schedule.h"
 #include "playlist/song_row.h"
 
@@ -14,7 +14,6 @@ namespace zv {
 class FolderSongs {
  public:
   FolderSongs() = default;
-  ~FolderSongs() { release(); }
   FolderSongs(const FolderSongs&) = delete;
   FolderSongs& operator=(const FolderSongs&) = delete;
 
@@ -27,11 +26,13 @@ class FolderSongs {
   // Leaves the list standing: the greater list the first time, then (or when
   // that fails) the full list from its first row.
   void switch_list();
-  void release() { release_statement(statement_, code_); }
+  void release() { query_.release(); }
 
-  SQLRETURN code() const { return code_; }
-  bool on_row() const { return sql_succeeded(code_); }
-  const SongRow& row() const { return row_; }
+  bool on_row() const { return query_.on_row(); }
+  bool ended() const { return query_.ended(); }
+  // The row the list stands on (the last one read).
+  PlannedSong song() const { return {row_.song_id, row_.song_name, row_.play_count}; }
+  std::int32_t play_count() const { return row_.play_count; }
 
  private:
   enum class List { equal, greater, full };
@@ -40,10 +41,8 @@ class FolderSongs {
   const PlaylistFolder* folder_ = nullptr;
   bool greater_reopened_ = false;
   std::int32_t last_count_ = 0;
-  SQLHSTMT statement_ = nullptr;
-  SQLRETURN code_ = SQL_NO_DATA;
+  Query query_;
   std::int32_t count_ = 0;
-  ColumnBinding count_binding_{SQL_C_LONG, &count_, 0, 0};
   SongRow row_;
 };
 
