@@ -39,16 +39,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Processor time of this thread, so that a busy machine does not count.
-struct Clock {
-  using time_point = double;
-  static double now() {
-    timespec time{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_nsec) / 1e6;
-  }
-};
-
 constexpr int FOLDERS = 20;
 constexpr int SONGS = 100000;
 constexpr int SONGS_PER_POSITION = 10;
@@ -68,7 +58,14 @@ int count_of(const std::string& text, const std::string& needle) {
   return count;
 }
 
-double millis_since(Clock::time_point start) { return Clock::now() - start; }
+// Processor time of this thread in ms, so that a busy machine does not count.
+double cpu_millis() {
+  timespec time{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+  return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_nsec) / 1e6;
+}
+
+double millis_since(double start) { return cpu_millis() - start; }
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -108,8 +105,8 @@ int anchor_build(sqlite3* db, int hour) {
   sqlite3_stmt* count = nullptr;
   sqlite3_prepare_v2(db, "select count(*) from song where song_dir_id=?1 and play_count=?2", -1, &count, nullptr);
   sqlite3_stmt* list = nullptr;
-  sqlite3_prepare_v2(db, "select song_id, song_name, play_count from song where song_dir_id=?1 and play_count=?2", -1,
-                     &list, nullptr);
+  sqlite3_prepare_v2(db, "select song_id, song_name, play_count from song where song_dir_id=?1 and play_count=?2",
+                     -1, &list, nullptr);
   while (sqlite3_step(folders) == SQLITE_ROW) {
     for (sqlite3_stmt* statement : {count, list}) {
       sqlite3_reset(statement);
@@ -179,19 +176,19 @@ int main(int argc, char** argv) {
         narrate_to("/dev/null");
       }
       zv::FormBody body;
-      auto start = Clock::now();
+      auto start = cpu_millis();
       zv::build_playlist(body, SONGS_PER_POSITION, POSITIONS);
       library.builder.push_back(millis_since(start));
       zv::close_library();
 
       // The player's fill: it closes the connection after each hour.
       const zv::ComingHour now = zv::current_hour(zv::get_local_time());
-      start = Clock::now();
+      start = cpu_millis();
       library.fill_songs = static_cast<int>(zv::player::hour_songs({}, 0, now).size());
       zv::close_library();
       library.fill_fresh.push_back(millis_since(start));
       zv::player::hour_songs({}, 0, now);
-      start = Clock::now();
+      start = cpu_millis();
       zv::player::hour_songs({}, 0, now);
       library.fill_open.push_back(millis_since(start));
       zv::close_library();
@@ -200,7 +197,7 @@ int main(int argc, char** argv) {
       sqlite3_open_v2((library.folder / "base2.mdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
       sqlite3_exec(db, "pragma cache_size=-32768", nullptr, nullptr, nullptr);  // as the server's connection
       anchor_build(db, hour);  // warms the cache, as the builder's first build does
-      start = Clock::now();
+      start = cpu_millis();
       library.anchor_songs = anchor_build(db, hour);
       library.anchor.push_back(millis_since(start));
       sqlite3_close(db);

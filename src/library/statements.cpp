@@ -122,7 +122,7 @@ bool format_statement(StatementBuffer& statement, const char16_t* format,
   }
   if (!fits) {
     narrate("%s: Statement not run: longer than %d characters.\n", ODBC_LABEL,
-                static_cast<int>(STATEMENT_CAPACITY - 1));
+            static_cast<int>(STATEMENT_CAPACITY - 1));
     return false;
   }
   return true;

@@ -33,7 +33,8 @@ inline constexpr const char16_t* SQL_LAST_IDENTITY_SQLITE = u"select last_insert
 inline constexpr const char16_t* SQL_UPDATE_FOLDER_MARKS =
     u"update song_dir set is_playlist=%d, is_ads=%d, is_jingle=%d where song_dir_id=%d";
 // Bound: song_id, song_dir_id (integers).
-inline constexpr const char16_t* SQL_FIND_SONG = u"select song_id, song_dir_id from song where song_name='%s'";
+inline constexpr const char16_t* SQL_FIND_SONG =
+    u"select song_id, song_dir_id from song where song_name='%s'";
 // song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out,
 // file_size, sec_count, play_count, play_time.
 inline constexpr const char16_t* SQL_INSERT_SONG =
@@ -71,7 +72,8 @@ inline constexpr const char16_t* SQL_SONGS_ABOVE_PLAY_COUNT =
     u"select song_id, song_name, play_count from song where song_dir_id=%d and play_count>%d "
     u"order by play_count";
 // song_dir_id. Bound: count (integer).
-inline constexpr const char16_t* SQL_COUNT_FOLDER_SONGS = u"select count(*) from song where song_dir_id=%d";
+inline constexpr const char16_t* SQL_COUNT_FOLDER_SONGS =
+    u"select count(*) from song where song_dir_id=%d";
 // song_dir_id. Bound: song_id (integer), song_name (text), play_count (integer).
 inline constexpr const char16_t* SQL_FOLDER_SONGS =
     u"select song_id, song_name, play_count from song where song_dir_id=%d order by play_count";
@@ -80,7 +82,8 @@ inline constexpr const char16_t* SQL_FOLDER_SONGS =
 
 // song_id as the request gave it (a checked decimal number).
 // Bound: song_id (integer), song_name (text), play_count (integer).
-inline constexpr const char16_t* SQL_SONG_BY_ID = u"select song_id, song_name, play_count from song where song_id=%s";
+inline constexpr const char16_t* SQL_SONG_BY_ID =
+    u"select song_id, song_name, play_count from song where song_id=%s";
 
 // Size of every statement buffer in wide characters, the terminator included.
 inline constexpr std::size_t STATEMENT_CAPACITY = 780;

@@ -43,8 +43,8 @@ LibraryTransaction::~LibraryTransaction() {
 
 bool LibraryTransaction::commit() {
   if (!started() || committed_) return committed_;
-  committed_ =
-      immediate_ ? db_run_quietly("commit") : sql_succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT));
+  committed_ = immediate_ ? db_run_quietly("commit")
+                          : sql_succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT));
   return committed_;
 }
 

@@ -54,8 +54,8 @@ int hand_off_items(const char* prefix, const char* query) {
   // hand-off, so however many items there are it holds the server once.
   bool answering = true;
   const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
-    answering =
-        send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS) == SendResult::answered;
+    answering = send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS) ==
+                SendResult::answered;
     if (!answering) narrate("\n---> The player did not answer: nothing more is sent to it\n");
   };
   for (int i = 0; i < MAX_HANDOFF_ITEMS && answering; ++i) {

@@ -12,8 +12,8 @@ namespace zv {
 inline constexpr std::int32_t EVERY_DAY_BIT = 0x80;
 
 struct ComingHour {
-  int hour = 0;     // the hour after the current one, 0..23
-  int day_bit = 0;  // Monday 0x01 ... Sunday 0x40
+  int hour = 0;      // the hour after the current one, 0..23
+  int day_bit = 0;   // Monday 0x01 ... Sunday 0x40
 };
 
 ComingHour coming_hour(const LocalTime& now);
@@ -28,8 +28,8 @@ struct PlaylistFolder {
   bool missing = false;  // the entry names a folder the library no longer has
   std::int32_t song_dir_id = 0;
   std::int32_t play_count = 0;
-  char color[30] = {};    // "#rrggbb"
-  char bgcolor[30] = {};  // "#RRGGBB"
+  char color[30] = {};     // "#rrggbb"
+  char bgcolor[30] = {};   // "#RRGGBB"
 };
 
 // One record per enabled folder of the entry, in their order; records the
