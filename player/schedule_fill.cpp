@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -17,11 +18,11 @@ namespace {
 
 constexpr std::int64_t BEFORE_EVERY_SONG = std::numeric_limits<std::int64_t>::min();
 
-// A folder's song lists as the server's builder reads them (the songs played
-// as often as the folder, then those played more often, then all), read
-// through the player's own statements: each song the plan takes is sought
-// through the index from the one before it, so the thousands of songs sampled
-// over are counted by the library, never read out one by one.
+// A folder's song lists as the server reads them for the playlist (the same
+// songs in the same order), read through the player's own statements: each
+// song the plan takes is sought through the index from the one before, so
+// the thousands of songs sampled over are counted by the library, never read
+// out one by one.
 class HourLists {
  public:
   HourLists()
@@ -31,28 +32,27 @@ class HourLists {
               {Column(row_.id), Column(name_, TEXT_COLUMN_LENGTH), Column(row_.play_count), Column(play_time_)}),
         songs_left_(nullptr, SQL_LIST_SONGS_LEFT, {Column(number_)}) {}
 
-  std::int32_t open(const PlaylistFolder& folder) {
-    folder_ = &folder;
-    greater_reopened_ = false;
-    last_count_ = 0;
-    state_ = State::ended;
-    if (folder.missing) return 0;
-    open_list(List::equal);
-    if (!on_row()) open_list(List::greater);
-    return last_count_;
+  // The list's count, then its first song.
+  std::optional<std::int32_t> open_list(const PlaylistFolder& folder, SongList list) {
+    constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t highest = std::numeric_limits<std::int32_t>::max();
+    folder_id_ = folder.song_dir_id;
+    const std::int64_t at = folder.play_count;
+    const std::int64_t from = list == SongList::equal ? at : list == SongList::greater ? at + 1 : lowest;
+    highest_ = list == SongList::equal ? at : highest;
+    if (!count_.run({folder_id_, from, highest_}) || !count_.next()) {
+      state_ = State::failed;
+      return std::nullopt;
+    }
+    const std::int32_t count = number_;
+    play_count_ = from - 1;
+    if (next_play_count()) seek(1);
+    return count;
   }
   void advance(std::uint64_t rows) {
     if (on_row()) seek(rows);
   }
-  void switch_list() {
-    const bool greater_was_reopened = greater_reopened_;
-    if (!greater_was_reopened) {
-      greater_reopened_ = true;
-      open_list(List::greater);
-    }
-    if (greater_was_reopened || !on_row()) open_list(List::full);
-  }
-  void release() {}  // the statements are kept for the next folder
+  void release() { state_ = State::ended; }
 
   bool on_row() const { return state_ == State::row; }
   bool ended() const { return state_ == State::ended; }
@@ -60,28 +60,11 @@ class HourLists {
   std::int32_t play_count() const { return row_.play_count; }
 
  private:
-  enum class List { equal, greater, full };
   enum class State { row, ended, failed };
-
-  // The list's count, then its first song.
-  void open_list(List list) {
-    constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
-    constexpr std::int64_t highest = std::numeric_limits<std::int32_t>::max();
-    const std::int64_t folder_count = folder_->play_count;
-    const std::int64_t from = list == List::equal ? folder_count : list == List::greater ? folder_count + 1 : lowest;
-    highest_ = list == List::equal ? folder_count : highest;
-    if (!count_.run({folder_->song_dir_id, from, highest_}) || !count_.next()) {
-      state_ = State::failed;
-      return;
-    }
-    last_count_ = number_;
-    play_count_ = from - 1;
-    if (next_play_count()) seek(1);
-  }
 
   // Goes on to the list's next play count; false when none is left.
   bool next_play_count() {
-    if (!next_play_count_.run({folder_->song_dir_id, play_count_, highest_}) || !next_play_count_.next()) {
+    if (!next_play_count_.run({folder_id_, play_count_, highest_}) || !next_play_count_.next()) {
       state_ = State::failed;
       return false;
     }
@@ -99,14 +82,13 @@ class HourLists {
   void seek(std::uint64_t rows) {
     auto pass = static_cast<std::int64_t>(rows) - 1;
     for (;;) {
-      if (!song_.run({folder_->song_dir_id, play_count_, after_id_, pass})) break;
+      if (!song_.run({folder_id_, play_count_, after_id_, pass})) break;
       if (song_.next()) {
         after_id_ = row_.id;
         state_ = State::row;
         return;
       }
-      if (song_.failed() || !songs_left_.run({folder_->song_dir_id, play_count_, after_id_}) || !songs_left_.next())
-        break;
+      if (song_.failed() || !songs_left_.run({folder_id_, play_count_, after_id_}) || !songs_left_.next()) break;
       pass -= number_;
       if (!next_play_count()) return;
     }
@@ -114,9 +96,7 @@ class HourLists {
   }
 
   Statement count_, next_play_count_, song_, songs_left_;
-  const PlaylistFolder* folder_ = nullptr;
-  bool greater_reopened_ = false;
-  std::int32_t last_count_ = 0;
+  std::int32_t folder_id_ = 0;
   State state_ = State::ended;
   std::int64_t highest_ = 0;     // the list's highest play count
   std::int64_t play_count_ = 0;  // the play count the list stands in

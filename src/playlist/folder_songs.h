@@ -1,8 +1,9 @@
 #pragma once
-// The song lists of one folder of the playlist: the songs played as often as
-// the folder first, then those played more often, then all of them.
+// The server's reader of a folder's song lists for the playlist: the
+// statements the console narrates, each list stepped through row by row.
 
 #include <cstdint>
+#include <optional>
 
 #include "library/query.h"
 #include "playlist/playlist_plan.h"
@@ -17,15 +18,11 @@ class FolderSongs {
   FolderSongs(const FolderSongs&) = delete;
   FolderSongs& operator=(const FolderSongs&) = delete;
 
-  // Opens the folder's equal list, or its greater list when that fails; a
-  // missing folder opens nothing.
-  // Returns the song count of the last count that succeeded (0 when none).
-  std::int32_t open(const PlaylistFolder& folder);
+  // The list's count query, then on success its list query. Returns the
+  // count when it could be read.
+  std::optional<std::int32_t> open_list(const PlaylistFolder& folder, SongList list);
   // Moves `rows` rows on, stopping at the first fetch that fails.
   void advance(std::uint64_t rows);
-  // Leaves the list standing: the greater list the first time, then (or when
-  // that fails) the full list from its first row.
-  void switch_list();
   void release() { query_.release(); }
 
   bool on_row() const { return query_.on_row(); }
@@ -35,12 +32,6 @@ class FolderSongs {
   std::int32_t play_count() const { return row_.play_count; }
 
  private:
-  enum class List { equal, greater, full };
-  void open_list(List list);
-
-  const PlaylistFolder* folder_ = nullptr;
-  bool greater_reopened_ = false;
-  std::int32_t last_count_ = 0;
   Query query_;
   std::int32_t count_ = 0;
   SongRow row_;

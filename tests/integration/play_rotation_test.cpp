@@ -70,7 +70,8 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
 
 // The player reads the hour through statements of its own; its plan is the
 // server's, song for song, across every turn the lists take: a list that runs
-// out, play counts with gaps, a folder above its songs' counts, a folder gone.
+// out, a sampling step that passes from one play count to the next, play
+// counts with gaps, a folder above its songs' counts, a folder gone.
 TEST(PlayRotation, ThePlayersFillPlansTheHourAsTheServerDoes) {
   test::LibraryFolder library;
   ASSERT_TRUE(library.made());
@@ -82,9 +83,9 @@ TEST(PlayRotation, ThePlayersFillPlansTheHourAsTheServerDoes) {
                         "with recursive k(i) as (select 1 union all select i + 1 from k where i < 90) "
                         "insert into song (song_id, song_dir_id, song_name, play_count, play_time) "
                         "select i, 1, '/a/' || i || '.mp3', (i * 7) % 5, i from k;"
-                        "with recursive k(i) as (select 1 union all select i + 1 from k where i < 12) "
+                        "with recursive k(i) as (select 1 union all select i + 1 from k where i < 90) "
                         "insert into song (song_id, song_dir_id, song_name, play_count) "
-                        "select 100 + i, 2, '/b/' || i || '.mp3', 3 + i % 2 from k;"
+                        "select 100 + i, 2, '/b/' || i || '.mp3', 3 + i % 9 from k;"
                         "insert into song (song_id, song_dir_id, song_name, play_count) values "
                         "(200, 4, '/d/x.mp3', 2), (301, 5, '/e/1.mp3', 0), (302, 5, '/e/2.mp3', 0), "
                         "(303, 5, '/e/3.mp3', 2), (304, 5, '/e/4.mp3', 7);"),
