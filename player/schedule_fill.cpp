@@ -29,7 +29,7 @@ class HourLists {
       : count_(nullptr, SQL_LIST_COUNT, {Column(number_)}),
         next_play_count_(nullptr, SQL_LIST_NEXT_PLAY_COUNT, {Column(number_)}),
         song_(nullptr, SQL_LIST_SONG,
-              {Column(row_.id), Column(name_, TEXT_COLUMN_LENGTH), Column(row_.play_count), Column(play_time_)}),
+              {Column(song_id_), Column(name_, TEXT_COLUMN_LENGTH), Column(song_play_count_), Column(play_time_)}),
         songs_left_(nullptr, SQL_LIST_SONGS_LEFT, {Column(number_)}) {}
 
   // The list's count, then its first song.
@@ -56,8 +56,8 @@ class HourLists {
 
   bool on_row() const { return state_ == State::row; }
   bool ended() const { return state_ == State::ended; }
-  PlannedSong song() const { return {row_.id, name_, row_.play_count, play_time_}; }
-  std::int32_t play_count() const { return row_.play_count; }
+  PlannedSong song() const { return {song_id_, name_, song_play_count_, play_time_}; }
+  std::int32_t play_count() const { return song_play_count_; }
 
  private:
   enum class State { row, ended, failed };
@@ -84,7 +84,7 @@ class HourLists {
     for (;;) {
       if (!song_.run({folder_id_, play_count_, after_id_, pass})) break;
       if (song_.next()) {
-        after_id_ = row_.id;
+        after_id_ = song_id_;
         state_ = State::row;
         return;
       }
@@ -95,16 +95,19 @@ class HourLists {
     state_ = State::failed;
   }
 
-  Statement count_, next_play_count_, song_, songs_left_;
   std::int32_t folder_id_ = 0;
   State state_ = State::ended;
   std::int64_t highest_ = 0;     // the list's highest play count
   std::int64_t play_count_ = 0;  // the play count the list stands in
   std::int64_t after_id_ = BEFORE_EVERY_SONG;
   std::int32_t number_ = 0;
-  PlannedSong row_;
+  // The song the list stands on.
+  std::int32_t song_id_ = 0;
   char name_[TEXT_COLUMN_LENGTH + 2] = {};
+  std::int32_t song_play_count_ = 0;
   std::int32_t play_time_ = 0;
+  // Declared after what they read into, so that it exists when they are bound.
+  Statement count_, next_play_count_, song_, songs_left_;
 };
 
 }  // namespace
