@@ -5,7 +5,10 @@
 // every page). Beside the builder, in the same run, the anchor: the same
 // songs taken by SQLite itself (its C interface, one count and one list
 // stepped through per folder, columns read only where a song is taken).
-// Builds alternate in turns; medians and the ratio are printed.
+// Beside them the player's fill of the hour (its own statements, the songs
+// it takes), from a fresh connection as the player makes it each hour and on
+// the connection left open. Builds alternate in turns; processor times of
+// this thread (medians) and the ratios are printed.
 //
 //   bench_playlist [RUNS]        (default 15 per library)
 //
@@ -14,9 +17,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,14 +29,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "library/query.h"
 #include "playlist/playlist_builder.h"
 #include "playlist/schedule.h"
+#include "schedule_fill.h"
 #include "support/library_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr int FOLDERS = 20;
 constexpr int SONGS = 100000;
@@ -54,9 +58,14 @@ int count_of(const std::string& text, const std::string& needle) {
   return count;
 }
 
-double millis_since(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+// Processor time of this thread in ms, so that a busy machine does not count.
+double cpu_millis() {
+  timespec time{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+  return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_nsec) / 1e6;
 }
+
+double millis_since(double start) { return cpu_millis() - start; }
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -123,8 +132,8 @@ int anchor_build(sqlite3* db, int hour) {
 struct Library {
   const char* name;
   fs::path folder;
-  std::vector<double> builder, anchor;
-  int statements = 0, songs = 0, anchor_songs = 0;
+  std::vector<double> builder, anchor, fill_fresh, fill_open;
+  int statements = 0, songs = 0, anchor_songs = 0, fill_songs = 0;
   unsigned bytes = 0;
 };
 
@@ -135,8 +144,8 @@ int main(int argc, char** argv) {
   const fs::path work = fs::temp_directory_path() / ("zv-bench-playlist-" + std::to_string(::getpid()));
   const std::string per_folder = std::to_string(SONGS / FOLDERS);
   const std::string folders = std::to_string(FOLDERS);
-  Library libraries[] = {{"folders stored together", work / "together", {}, {}},
-                         {"folders spread", work / "spread", {}, {}}};
+  Library libraries[] = {{"folders stored together", work / "together", {}, {}, {}, {}},
+                         {"folders spread", work / "spread", {}, {}, {}, {}}};
   const std::string setups[] = {library_setup("i / " + per_folder + " + 1", "i % 3"),
                                 library_setup("i % " + folders + " + 1", "(i / " + folders + ") % 3")};
   for (int i = 0; i < 2; ++i) {
@@ -167,16 +176,28 @@ int main(int argc, char** argv) {
         narrate_to("/dev/null");
       }
       zv::FormBody body;
-      auto start = Clock::now();
+      auto start = cpu_millis();
       zv::build_playlist(body, SONGS_PER_POSITION, POSITIONS);
       library.builder.push_back(millis_since(start));
-      zv::db_connect(nullptr, false);
+      zv::close_library();
+
+      // The player's fill: it closes the connection after each hour.
+      const zv::ComingHour now = zv::current_hour(zv::get_local_time());
+      start = cpu_millis();
+      library.fill_songs = static_cast<int>(zv::player::hour_songs({}, 0, now).size());
+      zv::close_library();
+      library.fill_fresh.push_back(millis_since(start));
+      zv::player::hour_songs({}, 0, now);
+      start = cpu_millis();
+      zv::player::hour_songs({}, 0, now);
+      library.fill_open.push_back(millis_since(start));
+      zv::close_library();
 
       sqlite3* db = nullptr;
       sqlite3_open_v2((library.folder / "base2.mdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
       sqlite3_exec(db, "pragma cache_size=-32768", nullptr, nullptr, nullptr);  // as the server's connection
       anchor_build(db, hour);  // warms the cache, as the builder's first build does
-      start = Clock::now();
+      start = cpu_millis();
       library.anchor_songs = anchor_build(db, hour);
       library.anchor.push_back(millis_since(start));
       sqlite3_close(db);
@@ -194,6 +215,12 @@ int main(int argc, char** argv) {
                  "   ratio %.1f\n",
                  library.name, ours, library.statements, library.songs, library.bytes, anchor, library.anchor_songs,
                  ours / anchor);
+    const double fresh = median(library.fill_fresh);
+    const double open = median(library.fill_open);
+    std::fprintf(stderr,
+                 "  %-24s player's fill %5.1f ms from a fresh connection, %5.1f ms on an open one (%d songs)"
+                 "   builder / fill %.1f   fill / SQLite directly %.1f\n",
+                 "", fresh, open, library.fill_songs, ours / fresh, fresh / anchor);
   }
   fs::remove_all(work);
   return 0;

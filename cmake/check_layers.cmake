@@ -1,4 +1,5 @@
-# Fails when a module of src/ includes a header of a module above it.
+# Fails when a module of src/ includes a header of a module above it, or when
+# ODBC is reached outside src/library/.
 #
 #   cmake -DSOURCE_DIR=<tree holding src/> -P cmake/check_layers.cmake
 #
@@ -27,6 +28,25 @@ foreach(file IN LISTS files)
     endif()
   endforeach()
 endforeach()
+
+# ODBC's headers, and the library's own headers that carry them, are included
+# only by library/'s sources and by database.h; every header of library/
+# that the modules above see is free of ODBC types (query.h is their way in).
+set(odbc_include "^[ \t]*#[ \t]*include[ \t]*[<\"](sql|sqlext|sqltypes|sqlucode|library/odbc|library/database)\\.h[>\"]")
+file(GLOB_RECURSE seen "${SOURCE_DIR}/src/*.cpp" "${SOURCE_DIR}/src/*.h" "${SOURCE_DIR}/player/*.cpp"
+     "${SOURCE_DIR}/player/*.h" "${SOURCE_DIR}/tools/*.cpp" "${SOURCE_DIR}/tools/*.h")
+foreach(file IN LISTS seen)
+  file(RELATIVE_PATH relative "${SOURCE_DIR}" "${file}")
+  if(relative MATCHES "^src/library/(.*\\.cpp|odbc\\.h|database\\.h)$")
+    continue()
+  endif()
+  file(STRINGS "${file}" includes REGEX "${odbc_include}")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[^<\"]*[<\"]([^>\"]*)[>\"].*" "\\1" used "${line}")
+    string(APPEND wrong "\n  ${relative}: includes ${used}; ODBC stays inside library/")
+  endforeach()
+endforeach()
+
 if(wrong)
   message(FATAL_ERROR "Includes against the layers (${ZV_LAYERS}):${wrong}")
 endif()

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "library/database.h"
+#include "library/query.h"
 #include "schedule_fill.h"
 
 namespace zv::player {
@@ -58,7 +58,7 @@ void LibraryWorker::run() {
       song_request_.reset();
       hold.unlock();
       auto songs = hour_songs(request.recent, request.now, request.hour);
-      db_connect(nullptr, false);  // a library put back or replaced meanwhile is the one used next
+      close_library();  // a library put back or replaced meanwhile is the one used next
       hold.lock();
       songs_ = std::move(songs);
       continue;
@@ -66,7 +66,7 @@ void LibraryWorker::run() {
     if (!pending_.empty()) {
       count_pending(hold);
       hold.unlock();
-      db_connect(nullptr, false);
+      close_library();
       hold.lock();
     }
     if (stopping_ || song_request_) continue;

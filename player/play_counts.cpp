@@ -4,9 +4,9 @@
 #include <fstream>
 #include <vector>
 
-#include "library/database.h"
 #include "library/folder_import.h"
 #include "library/play_statements.h"
+#include "library/query.h"
 #include "library/statements.h"
 #include "library/transaction.h"
 #include "queued_song.h"
@@ -46,26 +46,17 @@ Lookup find_song(const std::string& path, std::int32_t& song_id) {
   if (!wide) return Lookup::missing;
   std::u16string escape_buffer;
   std::int32_t folder_id = 0;
-  ColumnBinding bindings[2] = {{SQL_C_LONG, &song_id, 0, 0}, {SQL_C_LONG, &folder_id, 0, 0}};
-  StatementBuffer statement;
-  SQLHSTMT held = nullptr;
-  SQLRETURN code = query_statement(statement, SQL_FIND_SONG, {sql_escape_quotes(wide->c_str(), escape_buffer)},
-                                   bindings, 2, &held);
-  const Lookup result = sql_succeeded(code) ? Lookup::found : code == SQL_NO_DATA ? Lookup::missing : Lookup::failed;
-  release_statement(held, code);
-  return result;
+  Query query;
+  query.run(SQL_FIND_SONG, {sql_escape_quotes(wide->c_str(), escape_buffer)}, {Column(song_id), Column(folder_id)});
+  return query.on_row() ? Lookup::found : query.ended() ? Lookup::missing : Lookup::failed;
 }
 
 // Whether a row bears the key: none when the library could not tell.
 std::optional<bool> on_record(const SqlText& key) {
   std::int32_t rows = 0;
-  ColumnBinding binding[1] = {{SQL_C_LONG, &rows, 0, 0}};
-  StatementBuffer statement;
-  SQLHSTMT held = nullptr;
-  SQLRETURN code = query_statement(statement, SQL_PLAY_ON_RECORD, {key.value}, binding, 1, &held);
-  const bool read = sql_succeeded(code);
-  release_statement(held, code);
-  if (!read) return std::nullopt;
+  Query query;
+  query.run(SQL_PLAY_ON_RECORD, {key.value}, {Column(rows)});
+  if (!query.on_row()) return std::nullopt;
   return rows > 0;
 }
 
@@ -76,10 +67,8 @@ CountResult record_fault(const Play& fault) {
   if (!key.value || !kind.value || !text.value) return CountResult::not_in_library;
   LibraryTransaction transaction;
   if (!transaction.started()) return CountResult::unreachable;
-  StatementBuffer statement;
-  if (!sql_succeeded(execute_statement(statement, SQL_FORGET_FAULT, {key.value})) ||
-      !sql_succeeded(execute_statement(statement, SQL_RECORD_FAULT,
-                                       {key.value, seconds(fault.started), seconds(fault.played), kind.value, text.value})) ||
+  if (!execute(SQL_FORGET_FAULT, {key.value}) ||
+      !execute(SQL_RECORD_FAULT, {key.value, seconds(fault.started), seconds(fault.played), kind.value, text.value}) ||
       !transaction.commit())
     return CountResult::unreachable;
   return CountResult::counted;
@@ -91,7 +80,6 @@ CountResult count_play(const Play& play) {
   if (play.fault) return record_fault(play);
   LibraryTransaction transaction;
   if (!transaction.started()) return CountResult::unreachable;
-  StatementBuffer statement;
   if (!play.key.empty()) {
     const SqlText key(play.key), name(play.path.substr(song_folder(play.path).size())), folder(song_folder(play.path)),
         source(play.source), outcome(play.outcome);
@@ -101,9 +89,8 @@ CountResult count_play(const Play& play) {
     if (*recorded) return CountResult::counted;
     const std::string id_text = play.song_id ? std::to_string(*play.song_id) : "null";
     const std::u16string id(id_text.begin(), id_text.end());
-    if (!sql_succeeded(execute_statement(statement, SQL_RECORD_PLAY,
-                                         {key.value, seconds(play.started), seconds(play.played), id.c_str(), name.value,
-                                          folder.value, source.value, outcome.value})))
+    if (!execute(SQL_RECORD_PLAY, {key.value, seconds(play.started), seconds(play.played), id.c_str(), name.value,
+                                   folder.value, source.value, outcome.value}))
       return CountResult::unreachable;
   }
   if (play.outcome != OUTCOME_PLAYED) return transaction.commit() ? CountResult::counted : CountResult::unreachable;
@@ -116,8 +103,8 @@ CountResult count_play(const Play& play) {
       return transaction.commit() ? CountResult::not_in_library : CountResult::unreachable;
     }
   }
-  if (!sql_succeeded(execute_statement(statement, SQL_COUNT_SONG_PLAY, {seconds(play.played), song_id})) ||
-      !sql_succeeded(execute_statement(statement, SQL_NEXT_FOLDER_ROUND, {song_id})) || !transaction.commit())
+  if (!execute(SQL_COUNT_SONG_PLAY, {seconds(play.played), song_id}) || !execute(SQL_NEXT_FOLDER_ROUND, {song_id}) ||
+      !transaction.commit())
     return CountResult::unreachable;
   return CountResult::counted;
 }

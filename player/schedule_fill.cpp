@@ -1,13 +1,14 @@
 #include "schedule_fill.h"
 
 #include <algorithm>
-#include <charconv>
-#include <map>
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <set>
-#include <string_view>
+#include <string>
 
-#include "library/database.h"
 #include "library/play_statements.h"
+#include "library/query.h"
 #include "library/statements.h"
 #include "playlist/playlist_builder.h"
 
@@ -15,77 +16,143 @@ namespace zv::player {
 
 namespace {
 
-// The song ids of each position, from the builder's fileid[p][]=<id> fields.
-std::map<std::uint32_t, std::vector<std::int32_t>> position_candidates(const FormBody& body) {
-  std::map<std::uint32_t, std::vector<std::int32_t>> positions;
-  const std::string_view fields(body.data(), body.length());
-  constexpr std::string_view prefix = "fileid[";
-  for (std::size_t at = 0; at < fields.size();) {
-    std::size_t end = fields.find('&', at);
-    if (end == std::string_view::npos) end = fields.size();
-    const std::string_view field = fields.substr(at, end - at);
-    at = end + 1;
-    if (!field.starts_with(prefix)) continue;
-    std::uint32_t position = 0;
-    std::int32_t id = 0;
-    const auto [after_position, position_error] =
-        std::from_chars(field.data() + prefix.size(), field.data() + field.size(), position);
-    const std::string_view rest(after_position, field.data() + field.size() - after_position);
-    if (position_error != std::errc() || !rest.starts_with("][]=")) continue;
-    if (std::from_chars(rest.data() + 4, rest.data() + rest.size(), id).ec == std::errc()) positions[position].push_back(id);
+constexpr std::int64_t BEFORE_EVERY_SONG = std::numeric_limits<std::int64_t>::min();
+
+// A folder's song lists as the server reads them for the playlist (the same
+// songs in the same order), read through the player's own statements: each
+// song the plan takes is sought through the index from the one before, so
+// the thousands of songs sampled over are counted by the library, never read
+// out one by one.
+class HourLists {
+ public:
+  HourLists()
+      : count_(nullptr, SQL_LIST_COUNT, {Column(number_)}),
+        next_play_count_(nullptr, SQL_LIST_NEXT_PLAY_COUNT, {Column(number_)}),
+        song_(nullptr, SQL_LIST_SONG,
+              {Column(song_id_), Column(name_, TEXT_COLUMN_LENGTH), Column(song_play_count_), Column(play_time_)}),
+        songs_left_(nullptr, SQL_LIST_SONGS_LEFT, {Column(number_)}) {}
+
+  // The list's count, then its first song.
+  std::optional<std::int32_t> open_list(const PlaylistFolder& folder, SongList list) {
+    constexpr std::int64_t lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int64_t highest = std::numeric_limits<std::int32_t>::max();
+    folder_id_ = folder.song_dir_id;
+    const std::int64_t at = folder.play_count;
+    const std::int64_t from = list == SongList::equal ? at : list == SongList::greater ? at + 1 : lowest;
+    highest_ = list == SongList::equal ? at : highest;
+    if (!count_.run({folder_id_, from, highest_}) || !count_.next()) {
+      state_ = State::failed;
+      return std::nullopt;
+    }
+    const std::int32_t count = number_;
+    play_count_ = from - 1;
+    if (next_play_count()) seek(1);
+    return count;
   }
-  return positions;
-}
+  void advance(std::uint64_t rows) {
+    if (on_row()) seek(rows);
+  }
+  void release() { state_ = State::ended; }
 
-struct SongForAir {
-  std::int32_t id = 0;
-  std::string path;
-  std::int64_t played = 0;  // the later of the library's play_time and the player's own record
+  bool on_row() const { return state_ == State::row; }
+  bool ended() const { return state_ == State::ended; }
+  PlannedSong song() const { return {song_id_, name_, song_play_count_, play_time_}; }
+  std::int32_t play_count() const { return song_play_count_; }
+
+ private:
+  enum class State { row, ended, failed };
+
+  // Goes on to the list's next play count; false when none is left.
+  bool next_play_count() {
+    if (!next_play_count_.run({folder_id_, play_count_, highest_}) || !next_play_count_.next()) {
+      state_ = State::failed;
+      return false;
+    }
+    if (next_play_count_.is_null(0)) {
+      state_ = State::ended;
+      return false;
+    }
+    play_count_ = number_;
+    after_id_ = BEFORE_EVERY_SONG;
+    return true;
+  }
+
+  // Lands on the song `rows` songs after the one the list stands on (the
+  // first song when it stands before the list).
+  void seek(std::uint64_t rows) {
+    auto pass = static_cast<std::int64_t>(rows) - 1;
+    for (;;) {
+      if (!song_.run({folder_id_, play_count_, after_id_, pass})) break;
+      if (song_.next()) {
+        after_id_ = song_id_;
+        state_ = State::row;
+        return;
+      }
+      if (song_.failed() || !songs_left_.run({folder_id_, play_count_, after_id_}) || !songs_left_.next()) break;
+      pass -= number_;
+      if (!next_play_count()) return;
+    }
+    state_ = State::failed;
+  }
+
+  std::int32_t folder_id_ = 0;
+  State state_ = State::ended;
+  std::int64_t highest_ = 0;     // the list's highest play count
+  std::int64_t play_count_ = 0;  // the play count the list stands in
+  std::int64_t after_id_ = BEFORE_EVERY_SONG;
+  std::int32_t number_ = 0;
+  // The song the list stands on.
+  std::int32_t song_id_ = 0;
+  char name_[TEXT_COLUMN_LENGTH + 2] = {};
+  std::int32_t song_play_count_ = 0;
+  std::int32_t play_time_ = 0;
+  // Declared after what they read into, so that it exists when they are bound.
+  Statement count_, next_play_count_, song_, songs_left_;
 };
-
-std::optional<SongForAir> song_for_air(std::int32_t id) {
-  std::int32_t song_id = 0, play_time = 0;
-  char name[TEXT_COLUMN_LENGTH + 2] = {};
-  ColumnBinding bindings[3] = {{SQL_C_LONG, &song_id, 0, 0},
-                               {SQL_C_CHAR, name, static_cast<SQLLEN>(TEXT_COLUMN_LENGTH), 0},
-                               {SQL_C_LONG, &play_time, 0, 0}};
-  StatementBuffer statement;
-  SQLHSTMT held = nullptr;
-  SQLRETURN code = query_statement(statement, SQL_SONG_FOR_AIR, {id}, bindings, 3, &held);
-  const bool found = sql_succeeded(code);
-  release_statement(held, code);
-  if (!found) return std::nullopt;
-  std::string path = name;
-  while (!path.empty() && path.back() == ' ') path.pop_back();  // as the hand-off reads names
-  return SongForAir{song_id, path, play_time};
-}
 
 }  // namespace
 
+PlaylistPlan plan_of_hour(const ComingHour& hour) {
+  const auto entry = choose_schedule_entry(hour);
+  if (!entry) return {};
+  auto folders = read_entry_folders(*entry);
+  if (folders.empty()) return {};
+  HourLists lists;
+  return plan_positions(lists, std::move(folders), HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT);
+}
+
 std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, const ComingHour& hour) {
-  FormBody body;
-  build_playlist_for(body, HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT, hour);
+  const PlaylistPlan plan = plan_of_hour(hour);
+  std::vector<const PlannedPosition*> positions;
+  for (const PlannedPosition& position : plan.positions) positions.push_back(&position);
+  std::sort(positions.begin(), positions.end(),
+            [](const PlannedPosition* a, const PlannedPosition* b) { return a->position < b->position; });
   std::vector<QueuedSong> songs;
   std::set<std::int32_t> taken;
-  for (const auto& [position, candidates] : position_candidates(body)) {
-    std::optional<SongForAir> chosen, longest_ago;
-    for (const std::int32_t id : candidates) {
-      if (taken.count(id)) continue;
-      auto song = song_for_air(id);
-      if (!song) continue;
-      if (const auto own = recent.find(id); own != recent.end()) song->played = std::max(song->played, own->second);
-      if (now - song->played >= RECENT_SECONDS) {
-        chosen = std::move(song);
+  for (const PlannedPosition* position : positions) {
+    const PlannedSong *chosen = nullptr, *longest_ago = nullptr;
+    std::int64_t longest_ago_played = 0;
+    for (const PlannedSong& song : position->songs) {
+      if (taken.count(song.id)) continue;
+      // The later of the library's play_time and the player's own record.
+      std::int64_t played = song.play_time;
+      if (const auto own = recent.find(song.id); own != recent.end()) played = std::max(played, own->second);
+      if (now - played >= RECENT_SECONDS) {
+        chosen = &song;
         break;
       }
-      if (!longest_ago || song->played < longest_ago->played) longest_ago = std::move(song);
+      if (!longest_ago || played < longest_ago_played) {
+        longest_ago = &song;
+        longest_ago_played = played;
+      }
     }
-    if (!chosen) chosen = std::move(longest_ago);
+    if (!chosen) chosen = longest_ago;
     if (!chosen) continue;
     taken.insert(chosen->id);
     QueuedSong song;
     song.id = chosen->id;
-    song.path = chosen->path;
+    song.path = chosen->name;
+    while (!song.path.empty() && song.path.back() == ' ') song.path.pop_back();  // as the hand-off reads names
     song.source = SongSource::schedule;
     songs.push_back(std::move(song));
   }

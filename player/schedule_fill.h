@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "playlist/playlist_plan.h"
 #include "playlist/schedule.h"
 #include "queued_song.h"
 
@@ -17,7 +18,11 @@ inline constexpr std::int64_t RECENT_SECONDS = 3600;
 // is still on air: plays the library may not have counted yet.
 using RecentPlays = std::map<std::int32_t, std::int64_t>;
 
-// Builds the playlist of `hour` on the library and takes from each
+// The playlist of `hour` as the server plans it, read through the player's
+// own cheaper statements.
+PlaylistPlan plan_of_hour(const ComingHour& hour);
+
+// Plans the playlist of `hour` and takes from each
 // position its first song that has not played within the last hour (by the
 // library's play_time or by `recent`, whichever is later), nor been taken for
 // an earlier position; when the position offers no such song, the one played

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "library/odbc.h"
+#include "library/query.h"
 #include "library/statements.h"
 #include "loudness_analysis.h"
 
@@ -14,15 +14,11 @@ namespace zv::player {
 
 namespace {
 
-// The library file in the working directory, as the server opens it.
-constexpr char CONNECTION[] = "Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=base2.mdb;";
 constexpr char SONGS[] =
     "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
     "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
 // Songs imported since are found this often.
 constexpr auto REREAD_INTERVAL = std::chrono::seconds(60);
-
-bool succeeded(SQLRETURN code) { return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO; }
 
 }  // namespace
 
@@ -35,11 +31,6 @@ SongFactsWorker::~SongFactsWorker() {
   }
   wake_.notify_all();
   thread_.join();
-  if (connection_) {
-    SQLDisconnect(connection_);
-    SQLFreeHandle(SQL_HANDLE_DBC, connection_);
-  }
-  if (environment_) SQLFreeHandle(SQL_HANDLE_ENV, environment_);
 }
 
 std::optional<SongFacts> SongFactsWorker::facts(const std::string& path) const {
@@ -58,47 +49,23 @@ void SongFactsWorker::refresh() {
 }
 
 bool SongFactsWorker::read_library() {
-  if (!connection_) {
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment_);
-    SQLSetEnvAttr(environment_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, environment_, &connection_);
-    if (!succeeded(SQLDriverConnect(connection_, nullptr, (SQLCHAR*)CONNECTION, SQL_NTS, nullptr, 0, nullptr,
-                                    SQL_DRIVER_NOPROMPT))) {
-      SQLFreeHandle(SQL_HANDLE_DBC, connection_);
-      SQLFreeHandle(SQL_HANDLE_ENV, environment_);
-      connection_ = environment_ = nullptr;
-      return false;
-    }
-  }
-  SQLHSTMT statement = nullptr;
-  SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement);
-  if (!succeeded(SQLExecDirect(statement, (SQLCHAR*)SONGS, SQL_NTS))) {
-    SQLFreeHandle(SQL_HANDLE_STMT, statement);
-    return false;
-  }
-  SQLINTEGER id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
+  std::int32_t id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
   double gain = 0;
   std::vector<char> name(TEXT_COLUMN_LENGTH + 2);
-  SQLLEN indicators[8] = {};
-  SQLBindCol(statement, 1, SQL_C_SLONG, &id, 0, &indicators[0]);
-  SQLBindCol(statement, 2, SQL_C_CHAR, name.data(), static_cast<SQLLEN>(name.size()), &indicators[1]);
-  SQLBindCol(statement, 3, SQL_C_DOUBLE, &gain, 0, &indicators[2]);
-  SQLBindCol(statement, 4, SQL_C_SLONG, &fade_in, 0, &indicators[3]);
-  SQLBindCol(statement, 5, SQL_C_SLONG, &fade_out, 0, &indicators[4]);
-  SQLBindCol(statement, 6, SQL_C_SLONG, &size, 0, &indicators[5]);
-  SQLBindCol(statement, 7, SQL_C_SLONG, &ads, 0, &indicators[6]);
-  SQLBindCol(statement, 8, SQL_C_SLONG, &jingle, 0, &indicators[7]);
+  Statement songs(&library_, SONGS,
+                  {Column(id), Column(name.data(), name.size()), Column(gain), Column(fade_in), Column(fade_out),
+                   Column(size), Column(ads), Column(jingle)});
+  if (!songs.run()) return false;
   std::map<std::string, SongFacts> facts;
   std::map<std::string, std::int32_t> unmeasured;
-  while (succeeded(SQLFetch(statement))) {
-    std::string path = indicators[1] == SQL_NULL_DATA ? "" : name.data();
+  while (songs.next()) {
+    std::string path = songs.is_null(1) ? "" : name.data();
     while (!path.empty() && path.back() == ' ') path.pop_back();  // as the hand-off reads names
-    const bool in_ads = indicators[6] != SQL_NULL_DATA && ads != 0;
-    const bool in_jingles = indicators[7] != SQL_NULL_DATA && jingle != 0;
+    const bool in_ads = !songs.is_null(6) && ads != 0;
+    const bool in_jingles = !songs.is_null(7) && jingle != 0;
     facts[path] = {gain, fade_in, fade_out, !in_ads && !in_jingles};
     if (size == 0) unmeasured[path] = id;
   }
-  SQLFreeHandle(SQL_HANDLE_STMT, statement);
   std::lock_guard hold(lock_);
   facts_ = std::move(facts);
   unmeasured_ = std::move(unmeasured);
@@ -140,10 +107,7 @@ void SongFactsWorker::measure_next() {
                 "file_size = %lld where song_id = %d",
                 facts.replay_gain, static_cast<int>(std::lround(measure->seconds)), facts.fade_in_ms, facts.fade_out_ms,
                 static_cast<long long>(std::max<std::uintmax_t>(size, 1)), id);
-  SQLHSTMT statement = nullptr;
-  SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement);
-  const bool stored = succeeded(SQLExecDirect(statement, (SQLCHAR*)update, SQL_NTS));
-  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  const bool stored = Statement(&library_, update).run();
   std::printf("Song %d measured: %.1f LUFS, true peak %.1f dBTP, %.1f s, sound from %.2f s to %.2f s%s\n", id,
               measure->loudness_lufs, measure->true_peak_dbtp, measure->seconds, measure->sound_begins_s,
               measure->sound_ends_s, stored ? "" : " (the library could not store it)");

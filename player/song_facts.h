@@ -15,13 +15,15 @@
 #include <string>
 #include <thread>
 
+#include "library/query.h"
+
 namespace zv::player {
 
 struct SongFacts {
-  double replay_gain = 0;   // dB to REFERENCE_LUFS
+  double replay_gain = 0;        // dB to REFERENCE_LUFS
   std::int32_t fade_in_ms = 0;   // where sound begins
   std::int32_t fade_out_ms = 0;  // where it ends; 0: not measured
-  bool fades = true;        // false in advertising and jingle folders
+  bool fades = true;             // false in advertising and jingle folders
 };
 
 class SongFactsWorker {
@@ -46,9 +48,8 @@ class SongFactsWorker {
   bool stopping_ = false, refresh_ = true;
   std::map<std::string, SongFacts> facts_;
   std::map<std::string, std::int32_t> unmeasured_;  // path -> song_id
-  std::set<std::string> unmeasurable_;             // tried once this run
-  void* environment_ = nullptr;
-  void* connection_ = nullptr;
+  std::set<std::string> unmeasurable_;              // tried once this run
+  LibraryConnection library_;                       // used from the worker's thread only
   std::thread thread_;
 };
 

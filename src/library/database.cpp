@@ -1,19 +1,14 @@
 #include "library/database.h"
 
-#include <cstdio>
 #include <string>
 
 #include "library/statements.h"
+#include "platform/console.h"
 #include "text/encoding.h"
 
 namespace zv {
 
 namespace {
-
-// The database file is named without a folder: it is the one in the
-// working directory.
-constexpr char16_t CONNECTION_STRING[] =
-    u"Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=base2.mdb;";
 
 struct Connection {
   SQLHENV environment = SQL_NULL_HENV;
@@ -49,22 +44,24 @@ bool dbms_is_sqlite(SQLHDBC connection) {
   return sql_succeeded(code) && std::u16string_view(name) == u"SQLite";
 }
 
-// The first diagnostic record of the statement, completing the open
-// "Error in SQL: " line; when there is none the line stays open.
+// The first diagnostic record of the statement on its "Error in SQL: " line,
+// in one message; when there is none the line stays open.
 void report_diagnostic(SQLHSTMT statement) {
-  std::printf("%s: Error in SQL: ", ODBC_LABEL);
   char16_t state[6] = {};
   char16_t message[512] = {};
   SQLINTEGER native = 0;
   SQLSMALLINT message_length = 0;
-  SQLRETURN code = SQLGetDiagRecW(SQL_HANDLE_STMT, statement, 1, sqlw(state), &native, sqlw(message),
-                                  512, &message_length);
+  SQLRETURN code =
+      SQLGetDiagRecW(SQL_HANDLE_STMT, statement, 1, sqlw(state), &native, sqlw(message), 512, &message_length);
   if (code == SQL_SUCCESS) {
-    std::printf("%s %d %s\n", utf8(state).c_str(), static_cast<int>(native), utf8(message).c_str());
+    narrate("%s: Error in SQL: %s %d %s\n", ODBC_LABEL, utf8(state).c_str(), static_cast<int>(native),
+            utf8(message).c_str());
+  } else {
+    narrate("%s: Error in SQL: ", ODBC_LABEL);
   }
 }
 
-void print_done() { std::printf("%s: SQL Done.\n", ODBC_LABEL); }
+void print_done() { narrate("%s: SQL Done.\n", ODBC_LABEL); }
 
 // A statement of this call; dropped when the call ends unless handed out.
 class OwnedStatement {
@@ -97,30 +94,33 @@ SQLRETURN connect_and_prepare(const char16_t* sql, OwnedStatement& statement) {
   SQLHDBC connection = SQL_NULL_HDBC;
   SQLRETURN code = db_connect(&connection, true);
   if (!sql_succeeded(code)) {
-    std::printf("%s: Couldn't connect to %s.\n", ODBC_LABEL, utf8(CONNECTION_STRING).c_str());
+    narrate("%s: Couldn't connect to %s.\n", ODBC_LABEL, utf8(LIBRARY_CONNECTION_STRING).c_str());
     return code;
   }
   if (g_db.is_sqlite && std::u16string_view(sql) == SQL_LAST_IDENTITY) sql = SQL_LAST_IDENTITY_SQLITE;
   std::string narrow = utf8(sql);
-  std::printf("%s: SQL query:\n  %s\n", ODBC_LABEL, narrow.c_str());
+  narrate("%s: SQL query:\n  %s\n", ODBC_LABEL, narrow.c_str());
   SQLAllocStmt(connection, statement.out());
   return SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS);
 }
 
+// The column names of the result, in one message.
 void print_schema(SQLHSTMT statement) {
-  std::printf("%s: Retrieve schema info for the given result set:\n", ODBC_LABEL);
+  narrate("%s: Retrieve schema info for the given result set:\n", ODBC_LABEL);
   SQLSMALLINT columns = 0;
   SQLNumResultCols(statement, &columns);
   if (columns <= 0) {
-    std::printf("%s: Error: Number of fields in the result set is 0.\n", ODBC_LABEL);
+    narrate("%s: Error: Number of fields in the result set is 0.\n", ODBC_LABEL);
     return;
   }
+  std::string names;
   for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(columns); ++column) {
     char16_t name[256] = {};
     SQLDescribeColW(statement, column, sqlw(name), 256, nullptr, nullptr, nullptr, nullptr, nullptr);
-    std::printf(" | %s", utf8(name).c_str());
+    names += " | ";
+    names += utf8(name);
   }
-  std::printf("\n");
+  narrate("%s\n", names.c_str());
 }
 
 // Up to the first three columns of the current row, as text.
@@ -133,7 +133,7 @@ void print_row(SQLHSTMT statement) {
     SQLGetData(statement, column, SQL_C_CHAR, fields[column - 1], sizeof fields[0], &indicator);
     if (indicator == SQL_NULL_DATA) fields[column - 1][0] = 0;
   }
-  std::printf(" | %s | %s | %s\n", fields[0], fields[1], fields[2]);
+  narrate(" | %s | %s | %s\n", fields[0], fields[1], fields[2]);
 }
 
 void bind_columns(SQLHSTMT statement, ColumnBinding* bindings, int count, std::uint32_t only) {
@@ -158,7 +158,7 @@ SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
     SQLDisconnect(g_db.connection);
     release_handles();
     g_db.connected = false;
-    std::printf("ODBC: Cleanup. Done.\n");
+    narrate("ODBC: Cleanup. Done.\n");
     return SQL_SUCCESS;
   }
   if (g_db.connected) {
@@ -170,7 +170,7 @@ SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
   SQLAllocConnect(g_db.environment, &g_db.connection);
   char16_t completed[256] = {};
   SQLSMALLINT completed_length = 0;
-  SQLRETURN code = SQLDriverConnectW(g_db.connection, nullptr, sqlw(CONNECTION_STRING), SQL_NTS,
+  SQLRETURN code = SQLDriverConnectW(g_db.connection, nullptr, sqlw(LIBRARY_CONNECTION_STRING), SQL_NTS,
                                      sqlw(completed), 255, &completed_length, SQL_DRIVER_NOPROMPT);
   if (!sql_succeeded(code)) {
     // Nothing is kept from a failed opening; the next operation starts afresh.
@@ -181,8 +181,7 @@ SQLRETURN db_connect(SQLHDBC* hdbc_out, bool open) {
   g_db.is_sqlite = dbms_is_sqlite(g_db.connection);
   if (g_db.is_sqlite) db_run_quietly(SQLITE_CACHE_PRAGMA);
   if (hdbc_out != nullptr) *hdbc_out = g_db.connection;
-  std::printf("%s: Successfully connected to database. Data source name: \n  %s\n", ODBC_LABEL,
-              utf8(completed).c_str());
+  narrate("%s: Successfully connected to database. Data source name: \n  %s\n", ODBC_LABEL, utf8(completed).c_str());
   return code;
 }
 
@@ -203,13 +202,13 @@ SQLRETURN db_execute(const char16_t* sql) {
   if (statement.get() != SQL_NULL_HSTMT && sql_succeeded(code)) code = SQLExecute(statement.get());
   if (statement.get() != SQL_NULL_HSTMT && sql_succeeded(code)) {
     print_schema(statement.get());
-    std::printf("%s: Fetch the actual data:\n", ODBC_LABEL);
+    narrate("%s: Fetch the actual data:\n", ODBC_LABEL);
     int rows = 0;
     for (code = SQLFetch(statement.get()); sql_succeeded(code); code = SQLFetch(statement.get())) {
       print_row(statement.get());
       ++rows;
     }
-    std::printf("%s: Total Row Count: %d\n", ODBC_LABEL, rows);
+    narrate("%s: Total Row Count: %d\n", ODBC_LABEL, rows);
     code = statement.drop();
   } else if (code == SQL_ERROR && statement.get() != SQL_NULL_HSTMT) {
     report_diagnostic(statement.get());
@@ -232,7 +231,7 @@ SQLRETURN db_query(const char16_t* sql, ColumnBinding* bindings, int count, SQLH
   SQLHSTMT executed = SQL_NULL_HSTMT;
   if (sql_succeeded(code)) {
     print_schema(statement.get());
-    std::printf("%s: Fetch the actual data:\n", ODBC_LABEL);
+    narrate("%s: Fetch the actual data:\n", ODBC_LABEL);
     code = SQLFetch(statement.get());
     executed = statement.get();
   }

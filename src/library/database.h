@@ -6,8 +6,13 @@
 #include <cstdint>
 
 #include "library/odbc.h"
+#include "library/statements.h"
 
 namespace zv {
+
+// The library file in the working directory: the driver finds it there.
+inline constexpr char16_t LIBRARY_CONNECTION_STRING[] =
+    u"Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=base2.mdb;";
 
 // Heads every line the database operations print.
 inline constexpr const char* ODBC_LABEL = "Direct ODBC";
@@ -47,5 +52,14 @@ bool db_is_sqlite();
 bool db_run_quietly(const char* sql);
 // Drops the caller's statement, if any; `code` becomes 100 when that succeeded.
 void release_statement(SQLHSTMT& statement, SQLRETURN& code);
+
+// format_statement, then db_execute. A statement that was not filled is not
+// run and gives SQL_ERROR.
+SQLRETURN execute_statement(StatementBuffer& statement, const char16_t* format,
+                            std::initializer_list<StatementArg> args = {});
+// format_statement, then db_query. `stmt_out` is set to null first, so a
+// statement that was not filled or run leaves nothing to release.
+SQLRETURN query_statement(StatementBuffer& statement, const char16_t* format, std::initializer_list<StatementArg> args,
+                          ColumnBinding* bindings, int count, SQLHSTMT* stmt_out);
 
 }  // namespace zv

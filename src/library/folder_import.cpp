@@ -11,6 +11,7 @@
 #include "library/statements.h"
 #include "library/transaction.h"
 #include "platform/block_narration.h"
+#include "platform/console.h"
 #include "text/encoding.h"
 
 namespace zv {
@@ -194,7 +195,7 @@ void import_music_folder(const char16_t* folder, const char16_t* is_ads_value, c
 
   // The lists of found files, for the station's other programs.
   OwnedFile found_files(std::fopen(FOUND_FILES_NAME, "wb"));
-  if (!found_files) std::printf("%s could not be written; the import goes on without it.\n", FOUND_FILES_NAME);
+  if (!found_files) narrate("%s could not be written; the import goes on without it.\n", FOUND_FILES_NAME);
   if (import.song_dir_id() == 0) return;
   for (const WideTextBuffer* list : {&mp3_list, &wav_list}) {
     if (list->length() == 0) continue;

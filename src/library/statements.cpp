@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "library/database.h"
+#include "platform/console.h"
 
 namespace zv {
 
@@ -116,12 +117,12 @@ bool format_statement(StatementBuffer& statement, const char16_t* format,
   bool fits = out.finish();
   if (!matched) {
     statement[0] = 0;
-    std::printf("%s: Statement not run: its values do not match its text.\n", ODBC_LABEL);
+    narrate("%s: Statement not run: its values do not match its text.\n", ODBC_LABEL);
     return false;
   }
   if (!fits) {
-    std::printf("%s: Statement not run: longer than %d characters.\n", ODBC_LABEL,
-                static_cast<int>(STATEMENT_CAPACITY - 1));
+    narrate("%s: Statement not run: longer than %d characters.\n", ODBC_LABEL,
+            static_cast<int>(STATEMENT_CAPACITY - 1));
     return false;
   }
   return true;

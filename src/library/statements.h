@@ -12,8 +12,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "library/database.h"
-
 namespace zv {
 
 // --- Folder import: finds or registers the folder, then each of its songs.
@@ -126,15 +124,5 @@ class StatementArg {
 // A placeholder without a matching value (or a null text) also fails.
 bool format_statement(StatementBuffer& statement, const char16_t* format,
                       std::initializer_list<StatementArg> args = {});
-
-// format_statement, then db_execute. A statement that was not filled is not
-// run and gives SQL_ERROR.
-SQLRETURN execute_statement(StatementBuffer& statement, const char16_t* format,
-                            std::initializer_list<StatementArg> args = {});
-// format_statement, then db_query. `stmt_out` is set to null first, so a
-// statement that was not filled or run leaves nothing to release.
-SQLRETURN query_statement(StatementBuffer& statement, const char16_t* format,
-                          std::initializer_list<StatementArg> args, ColumnBinding* bindings, int count,
-                          SQLHSTMT* stmt_out);
 
 }  // namespace zv

@@ -1,5 +1,7 @@
 #include "library/transaction.h"
 
+#include "library/database.h"
+
 namespace zv {
 
 namespace {

@@ -2,8 +2,6 @@
 // Several statements on the library's connection that take effect together
 // or not at all.
 
-#include "library/database.h"
-
 namespace zv {
 
 class LibraryTransaction {
@@ -15,12 +13,12 @@ class LibraryTransaction {
   LibraryTransaction(const LibraryTransaction&) = delete;
   LibraryTransaction& operator=(const LibraryTransaction&) = delete;
 
-  bool started() const { return connection_ != SQL_NULL_HDBC; }
+  bool started() const { return connection_ != nullptr; }
   // True when everything since the start is in the library.
   bool commit();
 
  private:
-  SQLHDBC connection_ = SQL_NULL_HDBC;
+  void* connection_ = nullptr;  // the library's one connection, while begun
   bool committed_ = false;
   bool immediate_ = false;  // begun and ended by SQLite's own statements
 };

@@ -1,12 +1,12 @@
 #include "playlist/player_handoff.h"
 
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 
-#include "library/database.h"
+#include "library/query.h"
 #include "library/statements.h"
+#include "platform/console.h"
 #include "platform/window_messages.h"
 #include "playlist/song_row.h"
 #include "text/encoding.h"
@@ -32,20 +32,14 @@ bool is_song_id(const std::u16string& value) {
 
 // The stored path of the song, or none when the library has no such song.
 std::optional<std::u16string> song_path(const std::u16string& song_id) {
-  StatementBuffer sql;
-  if (!format_statement(sql, SQL_SONG_BY_ID, {song_id})) return std::nullopt;
   SongRow row;
-  SQLHSTMT statement = nullptr;
-  SQLRETURN code = db_query(sql, row.bindings, 3, &statement);
-  std::optional<std::u16string> path;
-  if (sql_succeeded(code)) {
-    std::size_t length = std::strlen(row.song_name);
-    while (length > 0 && row.song_name[length - 1] == ' ') --length;
-    row.song_name[length] = 0;
-    path = utf8_to_wide(row.song_name, -1);
-  }
-  release_statement(statement, code);
-  return path;
+  Query query;
+  row.run(query, SQL_SONG_BY_ID, {song_id});
+  if (!query.on_row()) return std::nullopt;
+  std::size_t length = std::strlen(row.song_name);
+  while (length > 0 && row.song_name[length - 1] == ' ') --length;
+  row.song_name[length] = 0;
+  return utf8_to_wide(row.song_name, -1);
 }
 
 }  // namespace
@@ -62,7 +56,7 @@ int hand_off_items(const char* prefix, const char* query) {
   const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
     answering = send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS) ==
                 SendResult::answered;
-    if (!answering) std::printf("\n---> The player did not answer: nothing more is sent to it\n");
+    if (!answering) narrate("\n---> The player did not answer: nothing more is sent to it\n");
   };
   for (int i = 0; i < MAX_HANDOFF_ITEMS && answering; ++i) {
     const std::string key = prefix + std::to_string(i);

@@ -26,18 +26,21 @@ std::string song_base_name(const char* song_name) {
   return base;
 }
 
-void append_song_fields(FormBody& body, std::uint32_t position, const char* song_name, std::int32_t song_id) {
-  append_field(body, "file", position, "][]=", song_base_name(song_name).c_str());
-  body.append("fileid[");
-  body.append_int(static_cast<std::int32_t>(position));
-  body.append("][]=");
-  body.append_long(song_id);
-  body.append_char('&');
-}
-
-void append_colour_fields(FormBody& body, std::uint32_t position, const PlaylistFolder& folder) {
-  append_field(body, "dir_color", position, "]=", folder.color);
-  append_field(body, "dir_bgcolor", position, "]=", folder.bgcolor);
+void write_playlist_fields(FormBody& body, const PlaylistPlan& plan) {
+  for (const PlannedPosition& position : plan.positions) {
+    for (const PlannedSong& song : position.songs) {
+      append_field(body, "file", position.position, "][]=", song_base_name(song.name.c_str()).c_str());
+      body.append("fileid[");
+      body.append_int(static_cast<std::int32_t>(position.position));
+      body.append("][]=");
+      body.append_long(song.id);
+      body.append_char('&');
+    }
+    if (!position.coloured) continue;
+    const PlaylistFolder& folder = plan.folders[position.folder];
+    append_field(body, "dir_color", position.position, "]=", folder.color);
+    append_field(body, "dir_bgcolor", position.position, "]=", folder.bgcolor);
+  }
 }
 
 }  // namespace zv

@@ -1,10 +1,9 @@
 #pragma once
 // The fields the playlist writes into the form body.
 
-#include <cstdint>
 #include <string>
 
-#include "playlist/schedule.h"
+#include "playlist/playlist_plan.h"
 #include "text/text_buffer.h"
 
 namespace zv {
@@ -12,9 +11,9 @@ namespace zv {
 // The file name after the last folder separator, without its extension.
 std::string song_base_name(const char* song_name);
 
-// file[p][]=<base name>&fileid[p][]=<song_id>&
-void append_song_fields(FormBody& body, std::uint32_t position, const char* song_name, std::int32_t song_id);
-// dir_color[p]=<colour>&dir_bgcolor[p]=<background colour>&
-void append_colour_fields(FormBody& body, std::uint32_t position, const PlaylistFolder& folder);
+// For each position of the plan, in its order: its songs as
+// file[p][]=<base name>&fileid[p][]=<song_id>&, then, when it is coloured,
+// dir_color[p]=<colour>&dir_bgcolor[p]=<background colour>&.
+void write_playlist_fields(FormBody& body, const PlaylistPlan& plan);
 
 }  // namespace zv

@@ -68,5 +68,48 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
   EXPECT_EQ(songs.front().id.value_or(0), 1);
 }
 
+// The player reads the hour through statements of its own; its plan is the
+// server's, song for song, across every turn the lists take: a list that runs
+// out, a sampling step that passes from one play count to the next, play
+// counts with gaps, a folder above its songs' counts, a folder gone.
+TEST(PlayRotation, ThePlayersFillPlansTheHourAsTheServerDoes) {
+  test::LibraryFolder library;
+  ASSERT_TRUE(library.made());
+  ASSERT_EQ(library.sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+                        "insert into song_dir (song_dir_id, dir_order, dir_name, play_count, dir_color) values "
+                        "(1, 1, '/a/', 1, 255), (2, 2, '/b/', 0, 65280), (4, 4, '/d/', 5, 0), (5, 5, '/e/', 0, 1);"
+                        "insert into playlist (playinfo_id, song_dir_id, dir_order) values "
+                        "(1, 1, 1), (1, 2, 2), (1, 99, 3), (1, 4, 4), (1, 5, 5);"
+                        "with recursive k(i) as (select 1 union all select i + 1 from k where i < 90) "
+                        "insert into song (song_id, song_dir_id, song_name, play_count, play_time) "
+                        "select i, 1, '/a/' || i || '.mp3', (i * 7) % 5, i from k;"
+                        "with recursive k(i) as (select 1 union all select i + 1 from k where i < 90) "
+                        "insert into song (song_id, song_dir_id, song_name, play_count) "
+                        "select 100 + i, 2, '/b/' || i || '.mp3', 3 + i % 9 from k;"
+                        "insert into song (song_id, song_dir_id, song_name, play_count) values "
+                        "(200, 4, '/d/x.mp3', 2), (301, 5, '/e/1.mp3', 0), (302, 5, '/e/2.mp3', 0), "
+                        "(303, 5, '/e/3.mp3', 2), (304, 5, '/e/4.mp3', 7);"),
+            "");
+  const ComingHour hour = current_hour(get_local_time());
+  ::testing::internal::CaptureStdout();
+  const PlaylistPlan server = plan_playlist(HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT, hour);
+  const PlaylistPlan player = player::plan_of_hour(hour);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(server.song_count(), 100);  // three folders with songs of five: ten positions
+  ASSERT_EQ(player.positions.size(), server.positions.size());
+  for (std::size_t p = 0; p < server.positions.size(); ++p) {
+    const PlannedPosition &ours = player.positions[p], &theirs = server.positions[p];
+    EXPECT_EQ(ours.position, theirs.position);
+    EXPECT_EQ(ours.folder, theirs.folder);
+    EXPECT_EQ(ours.coloured, theirs.coloured);
+    ASSERT_EQ(ours.songs.size(), theirs.songs.size()) << "position " << theirs.position;
+    for (std::size_t s = 0; s < theirs.songs.size(); ++s) {
+      EXPECT_EQ(ours.songs[s].id, theirs.songs[s].id) << "position " << theirs.position << ", song " << s;
+      EXPECT_EQ(ours.songs[s].name, theirs.songs[s].name);
+      EXPECT_EQ(ours.songs[s].play_count, theirs.songs[s].play_count);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zv::testing

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "library/statements.h"
 #include "library/transaction.h"
@@ -169,6 +171,48 @@ TEST_F(DatabaseTest, SyntaxErrorCarriesTheDriversOwnMessage) {
   EXPECT_EQ(console.find("S1010"), std::string::npos) << console;
   EXPECT_EQ(console.find("HY010"), std::string::npos) << console;
 }
+
+#ifdef __GLIBC__
+// Each write the console receives, while it is line-buffered as the server's.
+class ConsoleWrites {
+ public:
+  ConsoleWrites() {
+    cookie_io_functions_t calls{};
+    calls.write = [](void* self, const char* data, std::size_t size) -> ssize_t {
+      static_cast<ConsoleWrites*>(self)->writes.emplace_back(data, size);
+      return static_cast<ssize_t>(size);
+    };
+    std::fflush(stdout);
+    console_ = stdout;
+    stdout = fopencookie(this, "w", calls);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  }
+  ~ConsoleWrites() {
+    std::fclose(stdout);
+    stdout = console_;
+  }
+  std::vector<std::string> writes;
+
+ private:
+  std::FILE* console_;
+};
+
+// A message that begins or spans lines still reaches the console whole.
+TEST_F(DatabaseTest, EveryMessageIsOneWrite) {
+  std::vector<std::string> writes;
+  {
+    ConsoleWrites console;
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    SQLRETURN code = db_query(u"select 1 as one, 2 as two", nullptr, 0, &statement);
+    release_statement(statement, code);
+    db_execute(u"insert into nowhere values (1)");
+    writes = console.writes;
+  }
+  for (const char* message : {"Direct ODBC: SQL query:\n  select 1 as one, 2 as two\n", " | one | two\n",
+                              "Direct ODBC: Error in SQL: S1000 1 [SQLite]no such table: nowhere (1)\n"})
+    EXPECT_NE(std::find(writes.begin(), writes.end(), message), writes.end()) << message;
+}
+#endif
 
 TEST_F(DatabaseTest, MissingLibraryIsNeverCreatedAndEveryOperationTriesAgain) {
   library_.remove_library();

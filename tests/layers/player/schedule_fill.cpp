@@ -1,0 +1,2 @@
+// A schedule fill that reads the library through ODBC itself.
+#include "library/odbc.h"
