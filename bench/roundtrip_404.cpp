@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -119,6 +120,19 @@ class Lighttpd {
   pid_t pid_ = -1;
 };
 
+// How often the server's threads have been switched out so far (each one a
+// wake-up to come), from their status.
+long server_switches(int pid) {
+  long switches = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream in(task.path() / "status");
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("ctxt_switches:") != std::string::npos) switches += std::atol(line.c_str() + line.find(':') + 1);
+    }
+  }
+  return switches;
+}
+
 // One timed round trip to `port`; false when the reply is not a 404.
 bool time_one(int port, std::vector<double>& micros) {
   const auto start = Clock::now();
@@ -155,8 +169,10 @@ int main(int argc, char** argv) {
   ours.reserve(static_cast<std::size_t>(rounds));
   theirs.reserve(static_cast<std::size_t>(rounds));
   long server_ticks = 0;
+  long switches = 0;
   for (int done = 0; done < rounds; done += BATCH) {
     const long ticks_before = server.cpu_ticks();
+    const long switches_before = server_switches(server.pid());
     for (int i = 0; i < BATCH; ++i) {
       if (!time_one(8080, ours)) {
         std::fprintf(stderr, "the server gave an unexpected reply\n");
@@ -164,6 +180,7 @@ int main(int argc, char** argv) {
       }
     }
     server_ticks += server.cpu_ticks() - ticks_before;
+    switches += server_switches(server.pid()) - switches_before;
     for (int i = 0; i < BATCH; ++i) {
       if (!time_one(anchor_port, theirs)) {
         std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
@@ -177,9 +194,10 @@ int main(int argc, char** argv) {
   std::printf("404 round trips over loopback: %zu sequential requests each, in turns of %d\n", ours.size(), BATCH);
   std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(ours, 0.99));
   std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(theirs, 0.99));
-  std::printf("  server CPU time: %.1f us per request\n",
-              1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
-                  static_cast<double>(ours.size()));
+  const double requests = static_cast<double>(ours.size());
+  std::printf("  server per request: %.1f us of processor time, %.1f context switches of its threads\n",
+              1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / requests,
+              static_cast<double>(switches) / requests);
   std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
               QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
   return 0;

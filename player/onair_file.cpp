@@ -1,5 +1,7 @@
 #include "onair_file.h"
 
+#include "platform/utf8.h"
+
 #include <cstdio>
 #include <fstream>
 
@@ -9,17 +11,9 @@ namespace {
 
 // Length of the valid UTF-8 sequence at `at`, 0 when there is none.
 std::size_t utf8_sequence(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                     : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  if (length == 3 && ((lead == 0xE0 && byte(at + 1) < 0xA0) || (lead == 0xED && byte(at + 1) >= 0xA0))) return 0;
-  if (length == 4 && ((lead == 0xF0 && byte(at + 1) < 0x90) || (lead == 0xF4 && byte(at + 1) >= 0x90))) return 0;
-  return length;
+  char32_t value;
+  return static_cast<std::size_t>(
+      utf8_decode(reinterpret_cast<const unsigned char*>(text.data()) + at, text.size() - at, value));
 }
 
 // A JSON string; a byte of a file name that is not UTF-8 shows as U+FFFD.

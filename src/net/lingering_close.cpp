@@ -34,8 +34,9 @@ struct Handover {
 };
 Handover& handover = *new Handover;
 
-void finish(const Lingering& l) {
-  socket_shutdown_both(l.socket);
+// A client that has closed its side leaves nothing to shut down.
+void finish(const Lingering& l, bool client_closed) {
+  if (!client_closed) socket_shutdown_both(l.socket);
   socket_close(l.socket);
 }
 
@@ -60,13 +61,16 @@ void discard_mt(void*) {
     for (std::size_t i = 0; i < lingering.size(); ++i) {
       Lingering& l = lingering[i];
       bool done = now >= l.deadline;
+      bool client_closed = false;
       if (!done && ready[i]) {
         const int received = socket_recv(l.socket, discarded, static_cast<int>(sizeof discarded));
-        if (received <= 0) done = true;  // the client has closed, or the connection is gone
-        else if ((l.discarded += received) >= LINGER_BYTES) done = true;
+        client_closed = received <= 0;  // or the connection is gone
+        done = client_closed || (l.discarded += received) >= LINGER_BYTES;
       }
-      if (done) finish(l);
-      else lingering[kept++] = l;
+      if (done)
+        finish(l, client_closed);
+      else
+        lingering[kept++] = l;
     }
     lingering.resize(kept);
   }
@@ -80,15 +84,18 @@ void close_lingering(SocketHandle s) {
     socket_close(s);
     return;
   }
-  std::lock_guard guard(handover.lock);
-  if (!handover.started) {
-    handover.started = begin_thread(discard_mt, nullptr);
-    if (!handover.started) {  // nobody to discard for it: close as the client is told the reply ended
-      socket_close(s);
-      return;
+  {
+    std::lock_guard guard(handover.lock);
+    if (!handover.started) {
+      handover.started = begin_thread(discard_mt, nullptr);
+      if (!handover.started) {  // nobody to discard for it: close as the client is told the reply ended
+        socket_close(s);
+        return;
+      }
     }
+    handover.arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
   }
-  handover.arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
+  // Woken outside the lock, the discarding thread does not block on it at once.
   handover.handed_over.notify_one();
 }
 

@@ -59,14 +59,6 @@ int TcpSocket::listen(int backlog) {
   return 0;
 }
 
-int TcpSocket::accept(SocketHandle& accepted) {
-  narrate("Waiting for client to connect...\n");
-  accepted = INVALID_SOCKET_HANDLE;
-  while (accepted == INVALID_SOCKET_HANDLE) accepted = socket_accept(handle_);
-  narrate("Client connected.\n");
-  return 0;
-}
-
 int TcpSocket::send(const char* data, int length) {
   if (handle_ == 0 || !data) return 0;
   if (length <= 0) length = static_cast<int>(std::strlen(data));

@@ -21,11 +21,11 @@ class TcpSocket {
   void create(SocketHandle existing);
   int bind(const char* address, std::uint16_t port);  // null address: "127.0.0.1"
   int listen(int backlog);
-  int accept(SocketHandle& accepted);
   int send(const char* data, int length);
   int receive(char* buffer, int size);
   // Accepts one connection that is already waiting, without announcing the
-  // wait (the listener has done so); false when none could be taken.
+  // wait (the listener has done so, and backs off when this fails for want of
+  // descriptors); false when none could be taken.
   bool accept_waiting(SocketHandle& accepted);
   // Gives up ownership: the socket is no longer closed by this object.
   SocketHandle release();

@@ -40,17 +40,19 @@ constexpr int POSITION_COUNT = 16;
 
 int handle_number(SocketHandle s) { return static_cast<int>(s); }
 
-// Receives until the peer stays quiet for 50 us; its first bytes have
-// arrived already. Each chunk replaces the one before, so the last chunk is
-// the request, but the guard sees every one. Returns the request's length;
-// `data_arrived` tells whether anything came at all.
-int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bool& data_arrived) {
+// Receives until the peer stays quiet for 50 us. Its first bytes have
+// arrived already (or it has closed), so the first receive needs no wait.
+// Each chunk replaces the one before, so the last chunk is the request, but
+// the guard sees every one. Returns the request's length; `data_arrived`
+// tells whether anything came at all.
+int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bool& data_arrived,
+                    const TakingLong& taking_long) {
   int request_length = 0;
-  long microseconds = 0;
   data_arrived = false;
   narrate("\n---> Wait for connection %d\n", handle_number(connection.handle()));
-  while (socket_wait_readable(connection.handle(), 0, microseconds) > 0) {
-    microseconds = QUIET_PERIOD_MICROSECONDS;
+  for (bool readable = true; readable;
+       readable = socket_wait_readable(connection.handle(), 0, QUIET_PERIOD_MICROSECONDS) > 0) {
+    if (data_arrived && taking_long) taking_long();  // a request in pieces may go on for a while
     const int received = connection.receive(buffer, RECEIVE_SIZE);
     if (received <= 0) break;  // the peer has closed, or the receive failed
     data_arrived = true;
@@ -84,8 +86,8 @@ void gather_form_data(FormBody& body, const std::u16string& path, const std::opt
     if (const auto dir = query_param("dir", q)) {
       if (const auto folder = folder_path_native(dir->c_str())) {
         const bool recursive = wide_query && query_param_wide(u"recursive", wide_query->c_str());
-        const unsigned flags = recursive ? (LIST_FOLDERS | LIST_FILES | LIST_RECURSE | LIST_FULL_PATH)
-                                         : (LIST_FOLDERS | LIST_FILES);
+        const unsigned flags =
+            recursive ? (LIST_FOLDERS | LIST_FILES | LIST_RECURSE | LIST_FULL_PATH) : (LIST_FOLDERS | LIST_FILES);
         list_folder(&body, folder->c_str(), u"", u"", u"*.*", flags, "dir", "file");
       }
     }
@@ -114,7 +116,8 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   {
     // Gathering shares the request's deadline: what was found by then goes
     // to the script.
-    const GatherBound bound(std::chrono::steady_clock::now() + time_limit(std::chrono::milliseconds(CGI_WAIT_MILLISECONDS)));
+    const GatherBound bound(std::chrono::steady_clock::now() +
+                            time_limit(std::chrono::milliseconds(CGI_WAIT_MILLISECONDS)));
     gather_form_data(body, path, query, wide_query);
   }
 
@@ -150,10 +153,10 @@ bool may_run(const TcpSocket& connection, const RequestGuard& guard, const std::
   return true;
 }
 
-void serve(TcpSocket& connection, char* buffer) {
+void serve(TcpSocket& connection, char* buffer, const TakingLong& taking_long) {
   bool data_arrived = false;
   RequestGuard guard;
-  const int request_length = receive_request(connection, buffer, guard, data_arrived);
+  const int request_length = receive_request(connection, buffer, guard, data_arrived, taking_long);
   if (!data_arrived) return;  // it closed without a word: there is nobody to answer
   const auto path = request_path(buffer, request_length);
   const auto query = query_text(buffer, request_length);
@@ -161,12 +164,15 @@ void serve(TcpSocket& connection, char* buffer) {
   // The reply header replaces the request in the buffer.
   std::strcpy(buffer, php ? HEADER_200 : HEADER_404);
   send_header(connection, buffer);
-  if (php) run_script(connection, *path, query);
+  if (php) {
+    if (taking_long) taking_long();
+    run_script(connection, *path, query);
+  }
 }
 
 }  // namespace
 
-void serve_connection(ReadyConnection ready) {
+void serve_connection(ReadyConnection ready, const TakingLong& taking_long) {
   const MutexHandle mutex = create_named_mutex(CONNECTION_MUTEX_NAME);
   // Any outcome but a timeout counts as acquired. A connection that has
   // waited its 30 s behind others is given up without a word.
@@ -180,14 +186,16 @@ void serve_connection(ReadyConnection ready) {
   const SocketHandle s = ready.socket;
   {
     TcpSocket connection(s);
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
+    // One receive buffer per serving thread, kept from one connection to the
+    // next: the connections of a thread never overlap.
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer) buffer.reset(new (std::nothrow) char[RECEIVE_BUFFER_SIZE]);
     if (!buffer) {
       release_mutex(mutex);
       close_mutex(mutex);
       return;
     }
-    serve(connection, buffer.get());
-    buffer.reset();
+    serve(connection, buffer.get(), taking_long);
     narrate("\n---> End of connection %d\n", handle_number(s));
     // The client sees the reply end now; what it still sends is discarded
     // after the lock has gone to the next connection.

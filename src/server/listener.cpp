@@ -3,7 +3,7 @@
 #include "platform/thread.h"
 #include "platform/time_limits.h"
 #include "server/connection_handler.h"
-#include "server/connection_queue.h"
+#include "server/serving_turns.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-// One thread accepts connections and watches each until its first bytes
-// arrive; only then does it hand the connection to the worker, which serves
-// one connection at a time under the connection lock. A connection that
-// stays silent (a browser's spare one) thus never holds the lock, and nothing
-// is started per connection.
+// The listening socket is watched together with every accepted connection
+// until its first bytes arrive; only then is the connection served, under the
+// connection lock. A connection that stays silent (a browser's spare one)
+// thus never holds the lock, and nothing is started per connection: two
+// threads take turns at watching and serving (server/serving_turns.h).
 
 namespace zv {
 namespace {
@@ -34,10 +34,23 @@ struct Silent {
   Clock::time_point deadline;
 };
 
-void serve_mt(void* queue) {
-  auto& ready = *static_cast<ConnectionQueue*>(queue);
-  for (;;) serve_connection(ready.pop());
-}
+// What the watch keeps between turns; only the thread whose turn it is to
+// watch touches it.
+struct Watch {
+  explicit Watch(TcpSocket& listening) : listener(listening), first_wait(time_limit(FIRST_WAIT)) {}
+  TcpSocket& listener;
+  Clock::duration first_wait;
+  std::vector<Silent> silent;
+  Clock::time_point accept_again{};
+  std::vector<SocketHandle> watched;  // scratch of each round, kept for its capacity
+  std::vector<unsigned char> readable;
+  std::vector<ReadyConnection> ready;
+};
+
+struct Serving {
+  Watch watch;
+  ServingTurns turns;
+};
 
 void close_silent(SocketHandle s) {
   narrate("\n---> Connection %d sent nothing: closed without a reply\n", static_cast<int>(s));
@@ -47,6 +60,71 @@ void close_silent(SocketHandle s) {
 long milliseconds_until(Clock::time_point when, Clock::time_point now) {
   return when <= now ? 0 : static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
 }
+
+// One round of the watch: waits until the listening socket or a silent
+// connection stirs or a deadline passes, accepts, and moves the connections
+// whose first bytes arrived to `w.ready`.
+void watch_once(Watch& w) {
+  auto now = Clock::now();
+  const bool accepting = now >= w.accept_again;
+  w.watched.clear();
+  if (accepting) w.watched.push_back(w.listener.handle());
+  for (const Silent& s : w.silent) w.watched.push_back(s.socket);
+  long wait = -1;
+  if (!accepting) wait = milliseconds_until(w.accept_again, now);
+  for (const Silent& s : w.silent) {
+    const long left = milliseconds_until(s.deadline, now);
+    if (wait < 0 || left < wait) wait = left;
+  }
+  w.readable.assign(w.watched.size(), 0);
+  if (socket_poll_readable(w.watched.data(), static_cast<int>(w.watched.size()), wait, w.readable.data()) ==
+      SOCKET_FAILURE) {
+    std::this_thread::sleep_for(ACCEPT_BACK_OFF);  // not expected; never spin on it
+    return;
+  }
+
+  now = Clock::now();
+  const std::size_t first_silent = accepting ? 1 : 0;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < w.silent.size(); ++i) {
+    if (w.readable[first_silent + i]) {
+      w.ready.push_back({w.silent[i].socket, now});
+    } else if (now >= w.silent[i].deadline) {
+      close_silent(w.silent[i].socket);
+    } else {
+      w.silent[kept++] = w.silent[i];
+    }
+  }
+  w.silent.resize(kept);
+
+  if (accepting && w.readable[0]) {
+    SocketHandle accepted = 0;
+    if (w.listener.accept_waiting(accepted)) {
+      narrate("\n---> New socket: %d\n", static_cast<int>(accepted));
+      w.silent.push_back({accepted, now + w.first_wait});
+      narrate("Waiting for client to connect...\n");
+    } else if (socket_last_error() != WSA_WOULD_BLOCK) {
+      // Out of descriptors (or another lasting failure): the connection stays
+      // queued, and trying again at once would only spin.
+      w.accept_again = now + ACCEPT_BACK_OFF;
+    }
+  }
+}
+
+void take_turns(Serving& s) {
+  ReadyConnection connection;
+  auto turn = s.turns.next(connection);
+  for (;;) {
+    if (turn == ServingTurns::Turn::watch) {
+      do watch_once(s.watch);
+      while (s.watch.ready.empty() || !s.turns.found(s.watch.ready, connection));
+    }
+    serve_connection(connection, [&s] { s.turns.let_watch_go(); });
+    turn = s.turns.served(connection);
+  }
+}
+
+void take_turns_mt(void* serving) { take_turns(*static_cast<Serving*>(serving)); }
 
 }  // namespace
 
@@ -65,67 +143,16 @@ void socket_listen_mt(void*) {
     return;
   }
   // A connection that went away between being seen and being accepted must
-  // not leave the loop blocked in accept while others wait.
+  // not leave the watch blocked in accept while others wait.
   socket_set_nonblocking(listener.handle());
-  // Never destroyed: the worker waits on it until the process ends, and a
-  // queue destroyed at exit under a waiting worker would hold the exit up.
-  static ConnectionQueue& ready = *new ConnectionQueue;
-  if (!begin_thread(serve_mt, &ready)) {  // nothing could ever be served
-    failed = true;
-    return;
-  }
-
-  const auto first_wait = time_limit(FIRST_WAIT);
-  std::vector<Silent> silent;
-  std::vector<SocketHandle> watched;
-  std::vector<unsigned char> readable;
-  Clock::time_point accept_again{};
+  // Never destroyed: the other thread takes turns until the process ends,
+  // and destroying what it waits on at exit would hold the exit up.
+  static Serving& serving = *new Serving{Watch(listener), {}};
   narrate("Waiting for client to connect...\n");
-  for (;;) {
-    auto now = Clock::now();
-    const bool accepting = now >= accept_again;
-    watched.clear();
-    if (accepting) watched.push_back(listener.handle());
-    for (const Silent& s : silent) watched.push_back(s.socket);
-    long wait = -1;
-    if (!accepting) wait = milliseconds_until(accept_again, now);
-    for (const Silent& s : silent) {
-      const long left = milliseconds_until(s.deadline, now);
-      if (wait < 0 || left < wait) wait = left;
-    }
-    readable.assign(watched.size(), 0);
-    if (socket_poll_readable(watched.data(), static_cast<int>(watched.size()), wait, readable.data()) == SOCKET_FAILURE) {
-      std::this_thread::sleep_for(ACCEPT_BACK_OFF);  // not expected; never spin on it
-      continue;
-    }
-
-    now = Clock::now();
-    const std::size_t first_silent = accepting ? 1 : 0;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < silent.size(); ++i) {
-      if (readable[first_silent + i]) {
-        ready.push({silent[i].socket, now});
-      } else if (now >= silent[i].deadline) {
-        close_silent(silent[i].socket);
-      } else {
-        silent[kept++] = silent[i];
-      }
-    }
-    silent.resize(kept);
-
-    if (accepting && readable[0]) {
-      SocketHandle accepted = 0;
-      if (listener.accept_waiting(accepted)) {
-        narrate("\n---> New socket: %d\n", static_cast<int>(accepted));
-        silent.push_back({accepted, now + first_wait});
-        narrate("Waiting for client to connect...\n");
-      } else if (socket_last_error() != WSA_WOULD_BLOCK) {
-        // Out of descriptors (or another lasting failure): the connection stays
-        // queued, and trying again at once would only spin.
-        accept_again = now + ACCEPT_BACK_OFF;
-      }
-    }
-  }
+  // Should the second thread not start, this one alone still serves every
+  // connection, only watching none while it does.
+  begin_thread(take_turns_mt, &serving);
+  take_turns(serving);
 }
 
 }  // namespace zv

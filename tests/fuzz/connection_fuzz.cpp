@@ -107,8 +107,9 @@ std::string serve(Station& station, const std::string& request) {
     sent += static_cast<std::size_t>(n);
   }
   ::shutdown(client, SHUT_WR);  // all of the request is there
-  std::thread handler(zv::serve_connection, zv::ReadyConnection{static_cast<zv::SocketHandle>(accepted),
-                                                               std::chrono::steady_clock::now()});
+  std::thread handler([accepted] {
+    zv::serve_connection({static_cast<zv::SocketHandle>(accepted), std::chrono::steady_clock::now()});
+  });
   std::string reply;
   char chunk[65536];
   for (ssize_t n; (n = ::recv(client, chunk, sizeof chunk, 0)) > 0;) reply.append(chunk, static_cast<std::size_t>(n));

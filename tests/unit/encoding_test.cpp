@@ -2,9 +2,11 @@
 
 #include "platform/codepage.h"
 #include "platform/path_style.h"
+#include "platform/utf8.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -143,6 +145,29 @@ TEST(ConversionTest, RoundTripOfEveryBasicPlaneCharacter) {
   ASSERT_TRUE(narrow.has_value());
   EXPECT_EQ(utf8_to_wide(narrow->c_str(), -1), all);
   EXPECT_EQ(utf8_to_wide(narrow->data(), static_cast<int>(narrow->size())), all);
+}
+
+// The decoder the conversions and the player's on-air file share: the length
+// of a well-formed sequence, 0 for anything else, never reading past `left`.
+TEST(Utf8Test, DecodesOnlyWellFormedSequences) {
+  const auto length = [](std::string bytes, std::size_t left) {
+    char32_t value = 0;
+    return utf8_decode(reinterpret_cast<const unsigned char*>(bytes.data()), left, value);
+  };
+  EXPECT_EQ(length("\xF0\x9F\x8E\xB5", 4), 4);
+  EXPECT_EQ(length("\xF0\x9F\x8E\xB5", 3), 0);  // cut short by the end of the text
+  EXPECT_EQ(length("\xC3\xA9", 2), 2);
+  EXPECT_EQ(length("a", 0), 0);
+  for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "\xF5\x80\x80\x80"}) {
+    EXPECT_EQ(length(bad, std::strlen(bad)), 0) << bad;
+  }
+  for (const char32_t c : {U'\u007F', U'\u0080', U'\u07FF', U'\u0800', U'\uFFFF', U'\U00010000', U'\U0010FFFF'}) {
+    unsigned char bytes[4];
+    const int n = utf8_encode(c, bytes);
+    char32_t back = 0;
+    EXPECT_EQ(utf8_decode(bytes, static_cast<std::size_t>(n), back), n);
+    EXPECT_EQ(back, c);
+  }
 }
 
 TEST(FolderPathTest, BackslashForm) {

@@ -1,5 +1,7 @@
 #include "platform/codepage.h"
 
+#include "platform/utf8.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -13,50 +15,15 @@ namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
 
-// Length of the UTF-8 sequence at `in` (at most `left` bytes) and its scalar
-// value. A byte that does not start a well-formed sequence is one unit of its
-// own, the surrogate that carries it; the bytes after it are then taken one
-// by one, and each of them is a carried byte too or starts a sequence.
+// The scalar value of the UTF-8 sequence at `in` (at most `left` bytes) and
+// its length. A byte that does not start a well-formed sequence is one unit of
+// its own, the surrogate that carries it; the bytes after it are then taken
+// one by one, and each of them is a carried byte too or starts a sequence.
 int decode_one(const unsigned char* in, int left, char32_t& out) {
-  const unsigned char b = in[0];
-  if (b < 0x80) {
-    out = b;
-    return 1;
-  }
-  int need;
-  char32_t value;
-  unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-  if (b >= 0xC2 && b <= 0xDF) {
-    need = 1;
-    value = b & 0x1F;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    need = 2;
-    value = b & 0x0F;
-    if (b == 0xE0) low = 0xA0;
-    if (b == 0xED) high = 0x9F;  // no surrogates
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    need = 3;
-    value = b & 0x07;
-    if (b == 0xF0) low = 0x90;
-    if (b == 0xF4) high = 0x8F;
-  } else {
-    out = RAW_BYTE_BASE + b;
-    return 1;
-  }
-  int used = 1;
-  for (int i = 0; i < need; ++i) {
-    const unsigned char c = used < left ? in[used] : 0;
-    const unsigned char lo = i == 0 ? low : 0x80;
-    const unsigned char hi = i == 0 ? high : 0xBF;
-    if (used >= left || c < lo || c > hi) {
-      out = RAW_BYTE_BASE + b;
-      return 1;
-    }
-    value = value << 6 | (c & 0x3F);
-    ++used;
-  }
-  out = value;
-  return used;
+  const int used = utf8_decode(in, static_cast<std::size_t>(left), out);
+  if (used > 0) return used;
+  out = RAW_BYTE_BASE + in[0];
+  return 1;
 }
 
 int input_length(const char* input, int count) {
@@ -115,26 +82,7 @@ int wide_to_multi_byte(CodePage, const char16_t* input, int count, char* output,
       c = REPLACEMENT;
     }
     unsigned char bytes[4];
-    int n;
-    if (c < 0x80) {
-      bytes[0] = static_cast<unsigned char>(c);
-      n = 1;
-    } else if (c < 0x800) {
-      bytes[0] = static_cast<unsigned char>(0xC0 | c >> 6);
-      bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-      n = 2;
-    } else if (c < 0x10000) {
-      bytes[0] = static_cast<unsigned char>(0xE0 | c >> 12);
-      bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-      n = 3;
-    } else {
-      bytes[0] = static_cast<unsigned char>(0xF0 | c >> 18);
-      bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-      bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-      bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-      n = 4;
-    }
+    const int n = utf8_encode(c, bytes);
     if (output) {
       if (written + n > output_size) return 0;
       std::memcpy(output + written, bytes, static_cast<std::size_t>(n));
