@@ -35,7 +35,7 @@ AudioRecorder::~AudioRecorder() {
 }
 
 void AudioRecorder::run() {
-  const int fd = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+  int fd = -1;
   auto last = Clock::now();
   double allowance = 0;  // bytes the card may take now
   std::vector<char> chunk;
@@ -43,7 +43,13 @@ void AudioRecorder::run() {
   while (!stop_) {
     ::usleep(5000);
     const auto now = Clock::now();
-    if (held_) {
+    if (unplugged_ && fd >= 0) {
+      ::close(fd);
+      fd = -1;
+      partial.clear();  // the next writer starts on a whole frame
+    }
+    if (!unplugged_ && fd < 0) fd = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (held_ || fd < 0) {
       last = now;
       continue;
     }
@@ -68,7 +74,7 @@ void AudioRecorder::run() {
       allowance -= static_cast<double>(frames * FRAME_BYTES);
     }
   }
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
 }
 
 std::vector<std::int16_t> AudioRecorder::left_channel() const {
@@ -142,7 +148,8 @@ double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, st
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
   // The longest run of quiet samples between the last window of one tone and the first of the next.
   std::size_t run = 0, longest = 0;
-  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size(); ++i) {
+  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size();
+       ++i) {
     run = std::abs(static_cast<int>(samples[i])) < QUIET / 10 ? run + 1 : 0;
     longest = std::max(longest, run);
   }

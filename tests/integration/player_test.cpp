@@ -575,6 +575,31 @@ TEST_F(PlayerStation, WhileTheDeviceStallsHandOffsAreQueuedAndHeardWhenItComesBa
   EXPECT_EQ(frequencies(heard(default_, 2)), (std::vector<int>{440, 880}));
 }
 
+TEST_F(PlayerStation, WhileTheDevicesWritesFailNothingIsCountedAndTheSongsWait) {
+  add_song(7, 3, "long.wav", "-r 44100 -c 2", "synth 3 sine 440 vol 0.5");
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=3");
+  ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
+  std::this_thread::sleep_for(500ms);
+  default_.unplug(true);
+  ASSERT_TRUE(wait_for_player("Sound device default failed (it does not play out what it takes); trying again in 5 s\n"))
+      << player_->console();
+  std::this_thread::sleep_for(2s);  // writes fail; the player tries the device again after 5 s
+  EXPECT_EQ(player_->console().find("Play counted: "), std::string::npos) << player_->console();
+  EXPECT_NE(key_of("long.wav"), "") << "the song cut short waits again";
+  EXPECT_NE(key_of("c880.wav"), "");
+  const std::size_t plugged_in = default_.left_channel().size();
+  default_.unplug(false);
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  heard(default_, 3);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  EXPECT_EQ(frequencies(tones_heard({samples.begin() + static_cast<std::ptrdiff_t>(plugged_in), samples.end()})),
+            (std::vector<int>{440, 880}))
+      << "the song cut short, again from its start";
+  EXPECT_EQ(sql("select song_id, play_count from song where song_id in (3, 7);"), "3|1\n7|1\n");
+}
+
 TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
   std::ofstream(alsa_config_) << "";  // no default device at all, as on a machine without a sound card
   start_server();
