@@ -592,11 +592,16 @@ TEST_F(PlayerStation, WhileTheDevicesWritesFailNothingIsCountedAndTheSongsWait) 
   const std::size_t plugged_in = default_.left_channel().size();
   default_.unplug(false);
   ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
-  heard(default_, 3);  // the last song's end, on its way through the device
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
   const auto samples = default_.left_channel();
-  EXPECT_EQ(frequencies(tones_heard({samples.begin() + static_cast<std::ptrdiff_t>(plugged_in), samples.end()})),
-            (std::vector<int>{440, 880}))
-      << "the song cut short, again from its start";
+  const std::vector<std::int16_t> since(samples.begin() + static_cast<std::ptrdiff_t>(plugged_in), samples.end());
+  constexpr std::size_t WINDOW = RECORDING_RATE / 20;
+  int again = 0;
+  for (std::size_t at = 0; at + WINDOW <= since.size(); at += WINDOW) again += tone_level(since, at, at + WINDOW, 440) > 0.03;
+  EXPECT_GT(again * 0.05, 2.0) << "the song cut short is heard again";
+  const auto tones = frequencies(tones_heard(since));
+  ASSERT_FALSE(tones.empty());
+  EXPECT_EQ(tones.back(), 880) << "and the song after it";
   EXPECT_EQ(sql("select song_id, play_count from song where song_id in (3, 7);"), "3|1\n7|1\n");
 }
 
