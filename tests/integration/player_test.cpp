@@ -142,6 +142,32 @@ class PlayerStation : public ::testing::Test {
     return tones;
   }
 
+  // Debian's icecast2 for the station, on `port` of the loopback, as scripts/run starts it.
+  void start_icecast(const std::string& port) {
+    fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);  // Icecast runs as its own user
+    ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " +
+                           port + " >/dev/null").c_str()),
+              0);
+  }
+  void stop_icecast() {
+    std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
+  }
+  // A listener of the stream `url` for `seconds`, decoding what it hears into
+  // `heard_file` (mono 16-bit at the recording's rate), as GStreamer plays a stream.
+  static std::thread listen(const std::string& url, int seconds, const fs::path& heard_file) {
+    return std::thread([=] {
+      std::system(("timeout " + std::to_string(seconds) + " gst-launch-1.0 -q souphttpsrc location=" + url +
+                   " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,channels=1 "
+                   "! filesink location='" + heard_file.string() + "' >/dev/null 2>&1").c_str());
+    });
+  }
+  static std::vector<std::int16_t> samples_of(const fs::path& heard_file) {
+    const std::string raw = read_file(heard_file);
+    std::vector<std::int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+  }
+
   // Tones heard in a row of the same frequency count once.
   static std::vector<int> distinct(const std::vector<Tone>& tones) {
     std::vector<int> hz = frequencies(tones);
@@ -623,23 +649,13 @@ TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
 TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByItself) {
   const std::string port = "18000";
   set_sound("crossfade_s=0\n");
-  fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);  // Icecast runs as its own user
-  ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " + port +
-                         " >/dev/null").c_str()),
-            0);
-  const auto stop_icecast = [&] {
-    std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
-  };
+  start_icecast(port);
   start_server();
   start_player();
   ASSERT_TRUE(wait_for_player("Stream on air: icecast://127.0.0.1:" + port + "/stream.mp3\n"))
       << player_->console() << read_file(station_.server() / "icecast/log/error.log");
   const fs::path heard_file = station_.root.path() / "listener.raw";
-  std::thread listener([&] {
-    std::system(("timeout 12 gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port +
-                 "/stream.mp3 ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,channels=1 "
-                 "! filesink location='" + heard_file.string() + "' >/dev/null 2>&1").c_str());
-  });
+  std::thread listener = listen("http://127.0.0.1:" + port + "/stream.mp3", 12, heard_file);
   std::this_thread::sleep_for(1s);
   hand_off("item0=1&item1=2&item2=3");
   std::string titles;
@@ -655,10 +671,7 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_NE(front.find("Listen: <a href=\"http://127.0.0.1:" + port + "/stream.mp3\">"), std::string::npos) << front;
   EXPECT_NE(front.find("<span class=\"listeners\">1 listener</span>"), std::string::npos) << front;
   listener.join();
-  const std::string raw = read_file(heard_file);
-  std::vector<std::int16_t> samples(raw.size() / 2);
-  std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-  EXPECT_EQ(frequencies(tones_heard(samples)), (std::vector<int>{440, 660, 880}));
+  EXPECT_EQ(frequencies(tones_heard(samples_of(heard_file))), (std::vector<int>{440, 660, 880}));
   for (const char* title : {"\"title\":\"a440\"", "\"title\":\"b660\"", "\"title\":\"c880\""}) {
     EXPECT_NE(titles.find(title), std::string::npos) << title << " in " << titles;
   }
@@ -669,9 +682,7 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   hand_off("item0=1");
   ASSERT_TRUE(wait_for_player("Play counted: ", 4)) << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 4)), (std::vector<int>{440, 660, 880, 440}));
-  ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " + port +
-                         " >/dev/null").c_str()),
-            0);
+  start_icecast(port);
   EXPECT_TRUE(wait_for_player("Stream on air: ", 2)) << player_->console();
   // Down, the stream was a fault until it came back, and it is on record.
   const std::string down = "The stream icecast://127.0.0.1:" + port + "/stream.mp3 is down (";
@@ -680,6 +691,24 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_TRUE(wait_for_player("Fault on record: " + down, 2)) << player_->console();
   EXPECT_EQ(sql("select kind from fault_record where ended > 0;"), "stream\n");
   stop_icecast();
+}
+
+TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
+  const std::string port = "18000";
+  set_sound("crossfade_s=0\nstream_mp3=0\nstream_opus=1\n");
+  start_icecast(port);
+  start_server();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Stream on air: icecast://127.0.0.1:" + port + "/stream.opus\n"))
+      << player_->console() << read_file(station_.server() / "icecast/log/error.log");
+  const fs::path heard_file = station_.root.path() / "listener.raw";
+  std::thread listener = listen("http://127.0.0.1:" + port + "/stream.opus", 12, heard_file);
+  std::this_thread::sleep_for(1s);  // the listener connected
+  hand_off("item0=1&item1=2&item2=3");
+  EXPECT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  listener.join();
+  stop_icecast();
+  EXPECT_EQ(frequencies(tones_heard(samples_of(heard_file))), (std::vector<int>{440, 660, 880}));
 }
 
 }  // namespace
