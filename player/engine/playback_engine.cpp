@@ -183,7 +183,8 @@ struct PlaybackEngine::Program {
   // took faster than it can play and hold.
   std::int64_t heard() const {
     if (device) {
-      const std::int64_t beyond = std::max<std::int64_t>(0, device_taken() - device_played - frames_of(DEVICE_BUFFER_S));
+      const std::int64_t beyond =
+          std::max<std::int64_t>(0, device_taken() - device_played - frames_of(DEVICE_BUFFER_S));
       return std::max<std::int64_t>(0, frame - frames_of(device->queued_seconds()) - beyond);
     }
     return std::min(frame, clock_frames());
@@ -539,7 +540,9 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   if (alsa_name == NULL_DEVICE) return;
   p.device_pushed = p.device_played = 0;
   p.device_followed = Clock::now();
-  p.device = std::make_unique<ProgramOutput>("audioconvert ! audioresample ! alsasink name=sink sync=false latency-time=20000", 1.0);
+  // A period of one block: the device wakes when there is a block for it.
+  p.device = std::make_unique<ProgramOutput>(
+      "audioconvert ! audioresample ! alsasink name=sink sync=false latency-time=20000", 1.0);
   if (GstElement* sink = p.device->element("sink")) g_object_set(sink, "device", alsa_name.c_str(), nullptr);
   if (!p.device->start()) p.device_failed("audio output initialization failed");
   p.device_settling = frames_of(DEVICE_SETTLING_S);
