@@ -471,9 +471,7 @@ void PlaybackEngine::Program::run() {
       }
       release_due();
     }
-    // The outputs hold more than a block's time ahead: a block's time passes
-    // before they need the next, and every wake-up costs.
-    if (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1000 * BLOCK / PROGRAM_RATE));
+    if (!made) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
@@ -540,9 +538,7 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   if (alsa_name == NULL_DEVICE) return;
   p.device_pushed = p.device_played = 0;
   p.device_followed = Clock::now();
-  // A period of one block: the device wakes when there is a block for it.
-  p.device = std::make_unique<ProgramOutput>(
-      "audioconvert ! audioresample ! alsasink name=sink sync=false latency-time=20000", 1.0);
+  p.device = std::make_unique<ProgramOutput>("audioconvert ! audioresample ! alsasink name=sink sync=false", 1.0);
   if (GstElement* sink = p.device->element("sink")) g_object_set(sink, "device", alsa_name.c_str(), nullptr);
   if (!p.device->start()) p.device_failed("audio output initialization failed");
   p.device_settling = frames_of(DEVICE_SETTLING_S);
