@@ -148,8 +148,7 @@ double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, st
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
   // The longest run of quiet samples between the last window of one tone and the first of the next.
   std::size_t run = 0, longest = 0;
-  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size();
-       ++i) {
+  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size(); ++i) {
     run = std::abs(static_cast<int>(samples[i])) < QUIET / 10 ? run + 1 : 0;
     longest = std::max(longest, run);
   }

@@ -613,7 +613,7 @@ TEST_F(PlayerStation, WhileTheDeviceStallsHandOffsAreQueuedAndHeardWhenItComesBa
   EXPECT_EQ(frequencies(heard(default_, 2)), (std::vector<int>{440, 880}));
 }
 
-TEST_F(PlayerStation, WhileTheDevicesWritesFailNothingIsCountedAndTheSongsWait) {
+TEST_F(PlayerStation, WhileWritesToTheDeviceFailNothingIsCountedAndTheSongsWait) {
   add_long_song();
   start_server();
   start_player();
