@@ -29,6 +29,11 @@ constexpr std::int64_t BLOCK = PROGRAM_RATE / 50;  // the program is made 20 ms 
 constexpr double AHEAD_S = 0.1;
 constexpr double SKIP_FADE_S = 0.5;
 constexpr double DEVICE_SETTLING_S = 0.4;
+// A device plays at most in real time, plus what its buffers hold: one that
+// takes the program faster than that does not play it out (its writes fail).
+constexpr double DEVICE_RATE_SLACK = 1.02;
+constexpr double DEVICE_BUFFER_S = 1;
+constexpr double DEVICE_AHEAD_LIMIT_S = 2;
 constexpr float SILENCE_LEVEL = 0.00316f;  // -50 dBFS
 constexpr double DEAD_AIR_S = 10;
 constexpr auto STREAM_RETRY = std::chrono::seconds(5);
@@ -153,6 +158,11 @@ struct PlaybackEngine::Program {
   std::unique_ptr<ProgramOutput> device;
   bool device_broken = false;  // nothing is made until a device is chosen again
   std::int64_t device_settling = 0;  // frames of silence the device opens with
+  std::int64_t device_pushed = 0;    // frames given to the device, its opening silence too
+  // What the device can have played out by now at most, as it took the
+  // program: it grows no faster than real time.
+  std::int64_t device_played = 0;
+  Clock::time_point device_followed{};
   std::string device_error;
   bool device_error_told = false;
   Clock::time_point clock_start = Clock::now();
@@ -168,9 +178,15 @@ struct PlaybackEngine::Program {
   std::int64_t clock_frames() const {
     return clock_base + frames_of(std::chrono::duration<double>(Clock::now() - clock_start).count());
   }
-  // Program frames played out by now.
+  std::int64_t device_taken() const { return device_pushed - frames_of(device->queued_seconds()); }
+  // Program frames played out by now: what the device took, less what it
+  // took faster than it can play and hold.
   std::int64_t heard() const {
-    if (device) return std::max<std::int64_t>(0, frame - frames_of(device->queued_seconds()));
+    if (device) {
+      const std::int64_t beyond =
+          std::max<std::int64_t>(0, device_taken() - device_played - frames_of(DEVICE_BUFFER_S));
+      return std::max<std::int64_t>(0, frame - frames_of(device->queued_seconds()) - beyond);
+    }
     return std::min(frame, clock_frames());
   }
   bool room() const {
@@ -225,6 +241,11 @@ struct PlaybackEngine::Program {
     device_error = std::move(why);
     device_error_told = false;
   }
+  void push_to_device() {
+    device->push(mix.data(), BLOCK);
+    device_pushed += BLOCK;
+  }
+  void follow_device();
   void run();
   void make_block();
   void start_due(std::int64_t block_start);
@@ -331,7 +352,7 @@ void PlaybackEngine::Program::make_block() {
   // no song's sound is held up in it.
   if (device && device_settling > 0) {
     if (device->playing()) device_settling -= BLOCK;
-    device->push(mix.data(), BLOCK);
+    push_to_device();
     return;
   }
   start_due(block_start);
@@ -357,16 +378,26 @@ void PlaybackEngine::Program::make_block() {
     }
   }
   frame += BLOCK;
-  if (device) device->push(mix.data(), BLOCK);
+  if (device) push_to_device();
   for (Stream& stream : streams) {
     if (stream.output) stream.output->push(mix.data(), BLOCK);
   }
 }
 
+void PlaybackEngine::Program::follow_device() {
+  if (auto fault = device->poll()) return device_failed(*fault);
+  const auto now = Clock::now();
+  const double elapsed = std::chrono::duration<double>(now - device_followed).count();
+  device_followed = now;
+  const std::int64_t taken = device_taken();
+  device_played = std::min(taken, device_played + frames_of(elapsed * DEVICE_RATE_SLACK));
+  // Such a device takes whatever it is given at once: found before its
+  // songs go by unheard.
+  if (taken - device_played > frames_of(DEVICE_AHEAD_LIMIT_S)) device_failed("it does not play out what it takes");
+}
+
 void PlaybackEngine::Program::follow_outputs() {
-  if (device) {
-    if (auto fault = device->poll()) device_failed(*fault);
-  }
+  if (device) follow_device();
   // A device fault is the songs' own: it is told once there is a song to tell it for.
   if (device_broken && !device_error_told && !songs.empty()) {
     device_error_told = true;
@@ -505,6 +536,8 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   p.device.reset();
   p.device_broken = false;
   if (alsa_name == NULL_DEVICE) return;
+  p.device_pushed = p.device_played = 0;
+  p.device_followed = Clock::now();
   p.device = std::make_unique<ProgramOutput>("audioconvert ! audioresample ! alsasink name=sink sync=false", 1.0);
   if (GstElement* sink = p.device->element("sink")) g_object_set(sink, "device", alsa_name.c_str(), nullptr);
   if (!p.device->start()) p.device_failed("audio output initialization failed");

@@ -72,6 +72,10 @@ void ProgramOutput::push(const float* frames, std::size_t count) {
   const std::size_t bytes = count * PROGRAM_CHANNELS * sizeof(float);
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
   gst_buffer_fill(buffer, 0, frames, bytes);
+  // Timed by its place in the program: Ogg pages are made by time.
+  GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(pushed_, GST_SECOND, PROGRAM_RATE);
+  GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(count, GST_SECOND, PROGRAM_RATE);
+  pushed_ += count;
   gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
 }
 

@@ -4,6 +4,7 @@
 // cannot take is reported by its level, and its faults by poll().
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -36,6 +37,7 @@ class ProgramOutput {
  private:
   GstElement* pipeline_ = nullptr;
   GstElement* source_ = nullptr;
+  std::uint64_t pushed_ = 0;  // frames of program pushed
   std::string error_;
 };
 

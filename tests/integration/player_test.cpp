@@ -142,6 +142,44 @@ class PlayerStation : public ::testing::Test {
     return tones;
   }
 
+  // Debian's icecast2 for the station, on `port` of the loopback, as scripts/run starts it.
+  void start_icecast(const std::string& port) {
+    // Icecast runs as its own user.
+    fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);
+    ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " +
+                           port + " >/dev/null").c_str()),
+              0);
+  }
+  // Icecast, the server and the player, until the player's stream `mount` is on air.
+  void start_streaming(const std::string& port, const std::string& mount) {
+    start_icecast(port);
+    start_server();
+    start_player();
+    ASSERT_TRUE(wait_for_player("Stream on air: icecast://127.0.0.1:" + port + mount + "\n"))
+        << player_->console() << read_file(station_.server() / "icecast/log/error.log");
+  }
+  void stop_icecast() {
+    std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
+  }
+  // A listener of the stream `mount` for 12 s, connected once this returns,
+  // decoding what it hears as GStreamer plays a stream.
+  std::thread listen(const std::string& port, const std::string& mount) {
+    const std::string command = "timeout 12 gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
+                                " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
+                                "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
+                                "' >/dev/null 2>&1";
+    std::thread listener([command] { std::system(command.c_str()); });
+    std::this_thread::sleep_for(1s);
+    return listener;
+  }
+  // What the listener heard, at the recording's rate.
+  std::vector<std::int16_t> listened() const {
+    const std::string raw = read_file(station_.root.path() / "listener.raw");
+    std::vector<std::int16_t> samples(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+  }
+
   // Tones heard in a row of the same frequency count once.
   static std::vector<int> distinct(const std::vector<Tone>& tones) {
     std::vector<int> hz = frequencies(tones);
@@ -575,6 +613,39 @@ TEST_F(PlayerStation, WhileTheDeviceStallsHandOffsAreQueuedAndHeardWhenItComesBa
   EXPECT_EQ(frequencies(heard(default_, 2)), (std::vector<int>{440, 880}));
 }
 
+TEST_F(PlayerStation, WhileWritesToTheDeviceFailNothingIsCountedAndTheSongsWait) {
+  add_long_song();
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=3");
+  ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
+  std::this_thread::sleep_for(500ms);
+  default_.unplug(true);
+  ASSERT_TRUE(
+      wait_for_player("Sound device default failed (it does not play out what it takes); trying again in 5 s\n"))
+      << player_->console();
+  std::this_thread::sleep_for(2s);  // writes fail; the player tries the device again after 5 s
+  EXPECT_EQ(player_->console().find("Play counted: "), std::string::npos) << player_->console();
+  EXPECT_NE(key_of("long.wav"), "") << "the song cut short waits again";
+  EXPECT_NE(key_of("c880.wav"), "");
+  const std::size_t plugged_in = default_.left_channel().size();
+  default_.unplug(false);
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  const std::vector<std::int16_t> since(samples.begin() + static_cast<std::ptrdiff_t>(plugged_in), samples.end());
+  constexpr std::size_t WINDOW = RECORDING_RATE / 20;
+  int again = 0;
+  for (std::size_t at = 0; at + WINDOW <= since.size(); at += WINDOW) {
+    again += tone_level(since, at, at + WINDOW, 550) > 0.03;
+  }
+  EXPECT_GT(again * 0.05, 2.5) << "the song cut short is heard again";
+  const auto tones = frequencies(tones_heard(since));
+  ASSERT_FALSE(tones.empty());
+  EXPECT_EQ(tones.back(), 880) << "and the song after it";
+  EXPECT_EQ(sql("select song_id, play_count from song where song_id in (3, 7);"), "3|1\n7|1\n");
+}
+
 TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
   std::ofstream(alsa_config_) << "";  // no default device at all, as on a machine without a sound card
   start_server();
@@ -593,24 +664,8 @@ TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
 TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByItself) {
   const std::string port = "18000";
   set_sound("crossfade_s=0\n");
-  fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);  // Icecast runs as its own user
-  ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " + port +
-                         " >/dev/null").c_str()),
-            0);
-  const auto stop_icecast = [&] {
-    std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
-  };
-  start_server();
-  start_player();
-  ASSERT_TRUE(wait_for_player("Stream on air: icecast://127.0.0.1:" + port + "/stream.mp3\n"))
-      << player_->console() << read_file(station_.server() / "icecast/log/error.log");
-  const fs::path heard_file = station_.root.path() / "listener.raw";
-  std::thread listener([&] {
-    std::system(("timeout 12 gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port +
-                 "/stream.mp3 ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,channels=1 "
-                 "! filesink location='" + heard_file.string() + "' >/dev/null 2>&1").c_str());
-  });
-  std::this_thread::sleep_for(1s);
+  start_streaming(port, "/stream.mp3");
+  std::thread listener = listen(port, "/stream.mp3");
   hand_off("item0=1&item1=2&item2=3");
   std::string titles;
   for (int i = 0; i < 40 && titles.find("c880") == std::string::npos; ++i) {
@@ -625,10 +680,7 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_NE(front.find("Listen: <a href=\"http://127.0.0.1:" + port + "/stream.mp3\">"), std::string::npos) << front;
   EXPECT_NE(front.find("<span class=\"listeners\">1 listener</span>"), std::string::npos) << front;
   listener.join();
-  const std::string raw = read_file(heard_file);
-  std::vector<std::int16_t> samples(raw.size() / 2);
-  std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-  EXPECT_EQ(frequencies(tones_heard(samples)), (std::vector<int>{440, 660, 880}));
+  EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
   for (const char* title : {"\"title\":\"a440\"", "\"title\":\"b660\"", "\"title\":\"c880\""}) {
     EXPECT_NE(titles.find(title), std::string::npos) << title << " in " << titles;
   }
@@ -639,9 +691,7 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   hand_off("item0=1");
   ASSERT_TRUE(wait_for_player("Play counted: ", 4)) << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 4)), (std::vector<int>{440, 660, 880, 440}));
-  ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " + port +
-                         " >/dev/null").c_str()),
-            0);
+  start_icecast(port);
   EXPECT_TRUE(wait_for_player("Stream on air: ", 2)) << player_->console();
   // Down, the stream was a fault until it came back, and it is on record.
   const std::string down = "The stream icecast://127.0.0.1:" + port + "/stream.mp3 is down (";
@@ -650,6 +700,18 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_TRUE(wait_for_player("Fault on record: " + down, 2)) << player_->console();
   EXPECT_EQ(sql("select kind from fault_record where ended > 0;"), "stream\n");
   stop_icecast();
+}
+
+TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
+  const std::string port = "18000";
+  set_sound("crossfade_s=0\nstream_mp3=0\nstream_opus=1\n");
+  start_streaming(port, "/stream.opus");
+  std::thread listener = listen(port, "/stream.opus");
+  hand_off("item0=1&item1=2&item2=3");
+  EXPECT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  listener.join();
+  stop_icecast();
+  EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
 }
 
 }  // namespace

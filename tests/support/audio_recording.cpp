@@ -35,7 +35,7 @@ AudioRecorder::~AudioRecorder() {
 }
 
 void AudioRecorder::run() {
-  const int fd = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+  int fd = -1;
   auto last = Clock::now();
   double allowance = 0;  // bytes the card may take now
   std::vector<char> chunk;
@@ -43,7 +43,13 @@ void AudioRecorder::run() {
   while (!stop_) {
     ::usleep(5000);
     const auto now = Clock::now();
-    if (held_) {
+    if (unplugged_ && fd >= 0) {
+      ::close(fd);
+      fd = -1;
+      partial.clear();  // the next writer starts on a whole frame
+    }
+    if (!unplugged_ && fd < 0) fd = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (held_ || fd < 0) {
       last = now;
       continue;
     }
@@ -68,7 +74,7 @@ void AudioRecorder::run() {
       allowance -= static_cast<double>(frames * FRAME_BYTES);
     }
   }
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
 }
 
 std::vector<std::int16_t> AudioRecorder::left_channel() const {

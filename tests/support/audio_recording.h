@@ -26,6 +26,9 @@ class AudioRecorder {
   const std::filesystem::path& fifo() const { return fifo_; }
   // A device that stalls: nothing is taken from the FIFO (and nothing heard) while held.
   void hold(bool held) { held_ = held; }
+  // A device whose writes fail: the FIFO has no reader (the writer gets
+  // EPIPE) until it is plugged in again; nothing is heard meanwhile.
+  void unplug(bool unplugged) { unplugged_ = unplugged; }
   std::vector<std::int16_t> left_channel() const;  // everything heard so far
   std::vector<std::int16_t> right_channel() const;
 
@@ -36,6 +39,7 @@ class AudioRecorder {
   std::vector<std::int16_t> samples_;  // interleaved left, right
   std::atomic<bool> stop_{false};
   std::atomic<bool> held_{false};
+  std::atomic<bool> unplugged_{false};
   std::thread thread_;
 };
 
