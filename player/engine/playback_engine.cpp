@@ -158,7 +158,6 @@ struct PlaybackEngine::Program {
   std::unique_ptr<ProgramOutput> device;
   bool device_broken = false;  // nothing is made until a device is chosen again
   std::int64_t device_settling = 0;  // frames of silence the device opens with
-  std::int64_t device_pushed = 0;    // frames given to the device, its opening silence too
   // What the device can have played out by now at most, as it took the
   // program: it grows no faster than real time.
   std::int64_t device_played = 0;
@@ -178,7 +177,9 @@ struct PlaybackEngine::Program {
   std::int64_t clock_frames() const {
     return clock_base + frames_of(std::chrono::duration<double>(Clock::now() - clock_start).count());
   }
-  std::int64_t device_taken() const { return device_pushed - frames_of(device->queued_seconds()); }
+  std::int64_t device_taken() const {
+    return static_cast<std::int64_t>(device->pushed()) - frames_of(device->queued_seconds());
+  }
   // Program frames played out by now: what the device took, less what it
   // took faster than it can play and hold.
   std::int64_t heard() const {
@@ -240,10 +241,6 @@ struct PlaybackEngine::Program {
     device_broken = true;
     device_error = std::move(why);
     device_error_told = false;
-  }
-  void push_to_device() {
-    device->push(mix.data(), BLOCK);
-    device_pushed += BLOCK;
   }
   void follow_device();
   void run();
@@ -352,7 +349,7 @@ void PlaybackEngine::Program::make_block() {
   // no song's sound is held up in it.
   if (device && device_settling > 0) {
     if (device->playing()) device_settling -= BLOCK;
-    push_to_device();
+    device->push(mix.data(), BLOCK);
     return;
   }
   start_due(block_start);
@@ -378,7 +375,7 @@ void PlaybackEngine::Program::make_block() {
     }
   }
   frame += BLOCK;
-  if (device) push_to_device();
+  if (device) device->push(mix.data(), BLOCK);
   for (Stream& stream : streams) {
     if (stream.output) stream.output->push(mix.data(), BLOCK);
   }
@@ -536,7 +533,7 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   p.device.reset();
   p.device_broken = false;
   if (alsa_name == NULL_DEVICE) return;
-  p.device_pushed = p.device_played = 0;
+  p.device_played = 0;
   p.device_followed = Clock::now();
   p.device = std::make_unique<ProgramOutput>("audioconvert ! audioresample ! alsasink name=sink sync=false", 1.0);
   if (GstElement* sink = p.device->element("sink")) g_object_set(sink, "device", alsa_name.c_str(), nullptr);

@@ -30,6 +30,8 @@ class ProgramOutput {
   void push(const float* frames, std::size_t count);
   // Seconds of program pushed and not yet taken by the output.
   double queued_seconds() const;
+  // Frames pushed since the output was made, what it opened with too.
+  std::uint64_t pushed() const { return pushed_; }
   // A fault since the last call, if any.
   std::optional<std::string> poll();
   const std::string& error() const { return error_; }
