@@ -1,11 +1,14 @@
 #pragma once
 // A music library for tests, made the way a station makes it: the station's
-// own ODBC registration (station/library-setup) written into a folder of this
-// test process, never the machine's /etc/odbc*.ini, and base2.mdb created
-// from station/schema.sql. Header-only, so unit and integration tests share it.
+// own ODBC registration (station/library-setup) in a folder of this test
+// process, never the machine's /etc/odbc*.ini, and base2.mdb created from
+// station/schema.sql. The script runs once, at build time
+// (cmake/library_template.cmake); each test copies what it made.
+// Header-only, so unit and integration tests share it.
 
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <sqlite3.h>
 #endif
 #include <unistd.h>
 
@@ -90,29 +93,63 @@ inline std::vector<std::string> odbc_environment() {
   return {"ODBCSYSINI=" + folder.string(), "ODBCINI=" + (folder / "odbc.ini").string()};
 }
 
-// Registers the driver and data source and creates base2.mdb in
-// `server_folder` with the station's own script. False when that failed.
+// Registers the driver and data source and puts a new base2.mdb in
+// `server_folder`, leaving one that is there alone, as the station's script
+// does. False when that failed.
 inline bool make_library(const std::filesystem::path& server_folder) {
-  if (!LIBRARY_AVAILABLE) return false;
-  use_test_odbc_registration();
-  const std::string command = library_fixture_detail::shell_quote(std::string(ZV_SOURCE_DIR) + "/station/library-setup") +
-                              " " + library_fixture_detail::shell_quote(server_folder.string()) + " >/dev/null";
-  return std::system(command.c_str()) == 0;
+#ifdef _WIN32
+  (void)server_folder;
+  return false;
+#else
+  namespace fs = std::filesystem;
+  const fs::path made = ZV_LIBRARY_TEMPLATE;
+  const fs::path& registration = use_test_odbc_registration();
+  std::error_code error;
+  for (const char* name : {"odbcinst.ini", "odbc.ini"}) {
+    if (!fs::copy_file(made / "odbc" / name, registration / name, fs::copy_options::overwrite_existing, error))
+      return false;
+  }
+  fs::create_directories(server_folder, error);
+  const fs::path library = server_folder / "base2.mdb";
+  if (fs::exists(fs::symlink_status(library))) return true;
+  return fs::copy_file(made / "server" / "base2.mdb", library, error);
+#endif
 }
 
-// Runs `sql` on the library in `server_folder` with the sqlite3 tool and
-// returns what it printed: one line per row, columns separated by "|".
+// Runs `sql` on the library in `server_folder`, as the sqlite3 tool would
+// with -bail, and returns what it would print: one line per row, columns
+// separated by "|", NULL as nothing; a failed statement ends the run with an
+// "Error: " line.
 inline std::string library_sql(const std::filesystem::path& server_folder, const std::string& sql) {
-  const std::string command = "sqlite3 -bail " +
-                              library_fixture_detail::shell_quote((server_folder / "base2.mdb").string()) + " " +
-                              library_fixture_detail::shell_quote(sql) + " 2>&1";
+#ifdef _WIN32
+  (void)server_folder;
+  (void)sql;
+  return {};
+#else
   std::string output;
-  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-    ::pclose(pipe);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2((server_folder / "base2.mdb").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 10000);
+    const auto print_row = [](void* out, int columns, char** values, char**) {
+      auto& text = *static_cast<std::string*>(out);
+      for (int i = 0; i < columns; ++i) {
+        if (i > 0) text += '|';
+        if (values[i]) text += values[i];
+      }
+      text += '\n';
+      return 0;
+    };
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), print_row, &output, &message) != SQLITE_OK) {
+      output += std::string("Error: ") + (message ? message : sqlite3_errmsg(db)) + "\n";
+      sqlite3_free(message);
+    }
+  } else {
+    output = std::string("Error: unable to open database: ") + sqlite3_errmsg(db) + "\n";
   }
+  sqlite3_close(db);
   return output;
+#endif
 }
 
 // A fresh library folder that is this process's working directory while the
