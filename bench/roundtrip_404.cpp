@@ -3,7 +3,11 @@
 // connect, send the request line, read until the server closes. Sequential,
 // like a browser that waits for each page; the two servers take turns in
 // batches, so a busy machine disturbs both alike. Prints both medians and
-// their ratio, also with the server's 50 us quiet period taken out.
+// their ratio, also with the server's 50 us quiet period taken out; first
+// with the processes where the scheduler puts them, then with the client and
+// both servers on one processor. Spread, a figure depends on whether a
+// wake-up finds its processor asleep (lighttpd's median moves between about
+// 45 and 75 us from run to run here); on one processor it is the work done.
 //
 //   bench_roundtrip_404 [ROUNDS]     (default 2000 per server)
 //
@@ -14,6 +18,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -103,6 +108,7 @@ class Lighttpd {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
+  int pid() const { return pid_; }
   bool wait_until_listening() const {
     for (int i = 0; i < 500; ++i) {
       const int fd = connect_to(port_);
@@ -131,6 +137,17 @@ long server_switches(int pid) {
     }
   }
   return switches;
+}
+
+// Every thread of process `pid` (0: this one) on processor `cpu` only.
+void pin(int pid, int cpu) {
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  const std::string tasks = pid == 0 ? "/proc/self/task" : "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+    ::sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof one, &one);
+  }
 }
 
 // One timed round trip to `port`; false when the reply is not a 404.
@@ -165,40 +182,46 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<double> ours, theirs;
-  ours.reserve(static_cast<std::size_t>(rounds));
-  theirs.reserve(static_cast<std::size_t>(rounds));
-  long server_ticks = 0;
-  long switches = 0;
-  for (int done = 0; done < rounds; done += BATCH) {
-    const long ticks_before = server.cpu_ticks();
-    const long switches_before = server_switches(server.pid());
-    for (int i = 0; i < BATCH; ++i) {
-      if (!time_one(8080, ours)) {
-        std::fprintf(stderr, "the server gave an unexpected reply\n");
-        return 1;
+  for (const bool one_processor : {false, true}) {
+    if (one_processor) {
+      for (const int pid : {0, server.pid(), anchor.pid()}) pin(pid, 0);
+    }
+    std::vector<double> ours, theirs;
+    ours.reserve(static_cast<std::size_t>(rounds));
+    theirs.reserve(static_cast<std::size_t>(rounds));
+    long server_ticks = 0;
+    long switches = 0;
+    for (int done = 0; done < rounds; done += BATCH) {
+      const long ticks_before = server.cpu_ticks();
+      const long switches_before = server_switches(server.pid());
+      for (int i = 0; i < BATCH; ++i) {
+        if (!time_one(8080, ours)) {
+          std::fprintf(stderr, "the server gave an unexpected reply\n");
+          return 1;
+        }
+      }
+      server_ticks += server.cpu_ticks() - ticks_before;
+      switches += server_switches(server.pid()) - switches_before;
+      for (int i = 0; i < BATCH; ++i) {
+        if (!time_one(anchor_port, theirs)) {
+          std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
+          return 1;
+        }
       }
     }
-    server_ticks += server.cpu_ticks() - ticks_before;
-    switches += server_switches(server.pid()) - switches_before;
-    for (int i = 0; i < BATCH; ++i) {
-      if (!time_one(anchor_port, theirs)) {
-        std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
-        return 1;
-      }
-    }
-  }
 
-  const double our_median = percentile(ours, 0.5);
-  const double their_median = percentile(theirs, 0.5);
-  std::printf("404 round trips over loopback: %zu sequential requests each, in turns of %d\n", ours.size(), BATCH);
-  std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(ours, 0.99));
-  std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(theirs, 0.99));
-  const double requests = static_cast<double>(ours.size());
-  std::printf("  server per request: %.1f us of processor time, %.1f context switches of its threads\n",
-              1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / requests,
-              static_cast<double>(switches) / requests);
-  std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
-              QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
+    const double our_median = percentile(ours, 0.5);
+    const double their_median = percentile(theirs, 0.5);
+    std::printf("404 round trips over loopback, %s: %zu sequential requests each, in turns of %d\n",
+                one_processor ? "all on one processor" : "spread by the scheduler", ours.size(), BATCH);
+    std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(ours, 0.99));
+    std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(theirs, 0.99));
+    const double requests = static_cast<double>(ours.size());
+    std::printf("  server per request: %.1f us of processor time, %.1f context switches of its threads\n",
+                1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / requests,
+                static_cast<double>(switches) / requests);
+    std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
+                QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
+  }
   return 0;
 }

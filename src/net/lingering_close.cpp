@@ -3,25 +3,15 @@
 #include "net/tcp_socket.h"
 #include "platform/thread.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <vector>
 
 namespace zv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // How often the discarding thread looks for newly handed-over sockets while
 // it waits on others.
 constexpr long POLL_SLICE_MILLISECONDS = 20;
-
-struct Lingering {
-  SocketHandle socket;
-  Clock::time_point deadline;
-  int discarded = 0;
-};
 
 // Shared with the discarding thread, which runs until the process ends: never
 // destroyed, as destroying a condition variable that thread still waits on
@@ -29,54 +19,78 @@ struct Lingering {
 struct Handover {
   std::mutex lock;
   std::condition_variable handed_over;
-  std::vector<Lingering> arrivals;
+  std::vector<SocketHandle> arrivals;
   bool started = false;
 };
 Handover& handover = *new Handover;
 
-// A client that has closed its side leaves nothing to shut down.
-void finish(const Lingering& l, bool client_closed) {
-  if (!client_closed) socket_shutdown_both(l.socket);
-  socket_close(l.socket);
-}
-
 void discard_mt(void*) {
-  std::vector<Lingering> lingering;
+  LingeringSockets lingering;
   std::vector<SocketHandle> sockets;
-  std::vector<unsigned char> ready;
-  char discarded[16384];
+  std::vector<unsigned char> readable;
   for (;;) {
     {
       std::unique_lock guard(handover.lock);
       if (lingering.empty()) handover.handed_over.wait(guard, [] { return !handover.arrivals.empty(); });
-      lingering.insert(lingering.end(), handover.arrivals.begin(), handover.arrivals.end());
+      for (SocketHandle s : handover.arrivals) lingering.keep(s);
       handover.arrivals.clear();
     }
     sockets.clear();
-    for (const Lingering& l : lingering) sockets.push_back(l.socket);
-    ready.assign(sockets.size(), 0);
-    socket_poll_readable(sockets.data(), static_cast<int>(sockets.size()), POLL_SLICE_MILLISECONDS, ready.data());
-    const auto now = Clock::now();
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < lingering.size(); ++i) {
-      Lingering& l = lingering[i];
-      bool done = now >= l.deadline;
-      bool client_closed = false;
-      if (!done && ready[i]) {
-        const int received = socket_recv(l.socket, discarded, static_cast<int>(sizeof discarded));
-        client_closed = received <= 0;  // or the connection is gone
-        done = client_closed || (l.discarded += received) >= LINGER_BYTES;
-      }
-      if (done)
-        finish(l, client_closed);
-      else
-        lingering[kept++] = l;
-    }
-    lingering.resize(kept);
+    const long due = lingering.watch(sockets, LingeringSockets::Clock::now());
+    readable.assign(sockets.size(), 0);
+    socket_poll_readable(sockets.data(), static_cast<int>(sockets.size()),
+                         due < 0 || due > POLL_SLICE_MILLISECONDS ? POLL_SLICE_MILLISECONDS : due, readable.data());
+    lingering.look(readable.data(), LingeringSockets::Clock::now());
   }
 }
 
 }  // namespace
+
+void LingeringSockets::add(SocketHandle s) {
+  if (socket_shutdown_send(s) != 0) {
+    socket_close(s);
+    return;
+  }
+  keep(s);
+}
+
+void LingeringSockets::keep(SocketHandle s) {
+  lingering_.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
+}
+
+long LingeringSockets::watch(std::vector<SocketHandle>& watched, Clock::time_point now) const {
+  long due = -1;
+  for (const Lingering& l : lingering_) {
+    watched.push_back(l.socket);
+    const long left =
+        l.deadline <= now ? 0 : static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(l.deadline - now).count());
+    if (due < 0 || left < due) due = left;
+  }
+  return due;
+}
+
+void LingeringSockets::look(const unsigned char* readable, Clock::time_point now) {
+  char discarded[16384];
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < lingering_.size(); ++i) {
+    Lingering& l = lingering_[i];
+    bool done = now >= l.deadline;
+    bool client_closed = false;
+    if (!done && readable[i]) {
+      const int received = socket_recv(l.socket, discarded, static_cast<int>(sizeof discarded));
+      client_closed = received <= 0;  // or the connection is gone
+      done = client_closed || (l.discarded += received) >= LINGER_BYTES;
+    }
+    if (!done) {
+      lingering_[kept++] = l;
+      continue;
+    }
+    // A client that has closed its side leaves nothing to shut down.
+    if (!client_closed) socket_shutdown_both(l.socket);
+    socket_close(l.socket);
+  }
+  lingering_.resize(kept);
+}
 
 void close_lingering(SocketHandle s) {
   if (s == 0) return;
@@ -93,7 +107,7 @@ void close_lingering(SocketHandle s) {
         return;
       }
     }
-    handover.arrivals.push_back({s, Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS)});
+    handover.arrivals.push_back(s);
   }
   // Woken outside the lock, the discarding thread does not block on it at once.
   handover.handed_over.notify_one();

@@ -6,7 +6,6 @@
 #include "hostinfo/gather_bound.h"
 #include "hostinfo/sound_devices.h"
 #include "library/folder_import.h"
-#include "net/lingering_close.h"
 #include "net/tcp_socket.h"
 #include "platform/console.h"
 #include "platform/named_mutex.h"
@@ -172,7 +171,7 @@ void serve(TcpSocket& connection, char* buffer, const TakingLong& taking_long) {
 
 }  // namespace
 
-void serve_connection(ReadyConnection ready, const TakingLong& taking_long) {
+void serve_connection(ReadyConnection ready, const TakingLong& taking_long, const Ending& ending) {
   const MutexHandle mutex = create_named_mutex(CONNECTION_MUTEX_NAME);
   // Any outcome but a timeout counts as acquired. A connection that has
   // waited its 30 s behind others is given up without a word.
@@ -199,7 +198,7 @@ void serve_connection(ReadyConnection ready, const TakingLong& taking_long) {
     narrate("\n---> End of connection %d\n", handle_number(s));
     // The client sees the reply end now; what it still sends is discarded
     // after the lock has gone to the next connection.
-    close_lingering(connection.release());
+    ending(connection.release());
   }
   narrate("\n---> Exit socket_accept_mt\n");
   release_mutex(mutex);

@@ -1,3 +1,4 @@
+#include "net/lingering_close.h"
 #include "net/tcp_socket.h"
 #include "platform/console.h"
 #include "platform/thread.h"
@@ -41,6 +42,9 @@ struct Watch {
   TcpSocket& listener;
   Clock::duration first_wait;
   std::vector<Silent> silent;
+  // Connections whose quick reply has ended: the serving thread that kept
+  // the watch leaves them here, with no other thread to wake.
+  LingeringSockets lingering;
   Clock::time_point accept_again{};
   std::vector<SocketHandle> watched;  // scratch of each round, kept for its capacity
   std::vector<unsigned char> readable;
@@ -76,6 +80,9 @@ void watch_once(Watch& w) {
     const long left = milliseconds_until(s.deadline, now);
     if (wait < 0 || left < wait) wait = left;
   }
+  const std::size_t first_lingering = w.watched.size();
+  const long lingering_due = w.lingering.watch(w.watched, now);
+  if (lingering_due >= 0 && (wait < 0 || lingering_due < wait)) wait = lingering_due;
   w.readable.assign(w.watched.size(), 0);
   if (socket_poll_readable(w.watched.data(), static_cast<int>(w.watched.size()), wait, w.readable.data()) ==
       SOCKET_FAILURE) {
@@ -84,6 +91,7 @@ void watch_once(Watch& w) {
   }
 
   now = Clock::now();
+  w.lingering.look(w.readable.data() + first_lingering, now);
   const std::size_t first_silent = accepting ? 1 : 0;
   std::size_t kept = 0;
   for (std::size_t i = 0; i < w.silent.size(); ++i) {
@@ -113,13 +121,25 @@ void watch_once(Watch& w) {
 
 void take_turns(Serving& s) {
   ReadyConnection connection;
+  bool keeping_watch = false;
+  const auto taking_long = [&] {
+    keeping_watch = false;
+    s.turns.let_watch_go();
+  };
+  const auto ending = [&](SocketHandle done) {
+    if (keeping_watch)
+      s.watch.lingering.add(done);
+    else
+      close_lingering(done);
+  };
   auto turn = s.turns.next(connection);
   for (;;) {
     if (turn == ServingTurns::Turn::watch) {
       do watch_once(s.watch);
       while (s.watch.ready.empty() || !s.turns.found(s.watch.ready, connection));
+      keeping_watch = true;
     }
-    serve_connection(connection, [&s] { s.turns.let_watch_go(); });
+    serve_connection(connection, taking_long, ending);
     turn = s.turns.served(connection);
   }
 }

@@ -304,6 +304,30 @@ TEST_F(ServerCoreTest, HostileRequestsNeverStopTheServer) {
   }
 }
 
+// What a client still sends after a quick reply is read and thrown away, so
+// the reply arrives whole; a client that then keeps the connection open,
+// silent, has it closed by the server once the linger time is up.
+TEST_F(ServerCoreTest, AfterAQuickReplyWhatTheClientSendsIsDiscardedAndTheConnectionEnds) {
+  const auto server_descriptors = [this] {
+    const auto folder = std::filesystem::path("/proc") / std::to_string(server_.pid()) / "fd";
+    return std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+  };
+  const auto before = server_descriptors();
+  const int fd = connect_to_server();
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(send_all(fd, "GET /missing HTTP/1.0\r\n"));
+  ASSERT_TRUE(server_.wait_for_console("\nSend 51 bytes\n")) << server_.console();
+  ASSERT_TRUE(send_all(fd, "Accept: */*\r\n" + std::string(65536, 'x')));
+  EXPECT_EQ(read_until_closed(fd, 10s), HEADER_404);
+  bool closed = false;
+  for (int i = 0; i < 100 && !closed; ++i) {
+    std::this_thread::sleep_for(100ms);
+    closed = server_descriptors() == before;
+  }
+  ::close(fd);
+  EXPECT_TRUE(closed) << "the server still holds the connection";
+}
+
 TEST_F(ServerCoreTest, RequestsOfTheBufferSizeAndMore) {
   for (const std::size_t size : {131072u, 131073u, 400000u}) {
     std::string request = "GET /big.php?dir=" + std::string(size, 'x');

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace zv {
@@ -63,15 +65,32 @@ int fail() {
 
 int fd(SocketHandle s) { return static_cast<int>(s); }
 
-int wait_ready(SocketHandle s, long seconds, long microseconds, bool for_write) {
-  pollfd entry{fd(s), static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
-  const timespec timeout{seconds + microseconds / 1000000, (microseconds % 1000000) * 1000};
+// Waking from a sleep comes some 20 us late on a virtual machine, which
+// would stretch the 50 us quiet period to 70. A wait shorter than a
+// millisecond therefore sleeps all but its last 30 us and looks at the
+// socket without sleeping for those.
+constexpr auto LOOK_WITHOUT_SLEEPING = std::chrono::microseconds(30);
+constexpr auto SHORT_WAIT = std::chrono::milliseconds(1);
+
+int poll_for(pollfd& entry, std::chrono::nanoseconds wait) {
+  const timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
   const int result = ::ppoll(&entry, 1, &timeout, nullptr);
   if (result < 0) return fail();
   if (entry.revents & POLLNVAL) {
     last_error = WSA_NOT_SOCKET;
     return SOCKET_FAILURE;
   }
+  return result;
+}
+
+int wait_ready(SocketHandle s, long seconds, long microseconds, bool for_write) {
+  using Clock = std::chrono::steady_clock;
+  pollfd entry{fd(s), static_cast<short>(for_write ? POLLOUT : POLLIN), 0};
+  const std::chrono::nanoseconds wait = std::chrono::seconds(seconds) + std::chrono::microseconds(microseconds);
+  if (wait >= SHORT_WAIT) return poll_for(entry, wait);
+  const auto deadline = Clock::now() + wait;
+  int result = poll_for(entry, std::max(wait - LOOK_WITHOUT_SLEEPING, std::chrono::nanoseconds(0)));
+  while (result == 0 && Clock::now() < deadline) result = poll_for(entry, std::chrono::nanoseconds(0));
   return result;
 }
 
