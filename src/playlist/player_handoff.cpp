@@ -7,6 +7,7 @@
 #include "library/query.h"
 #include "library/statements.h"
 #include "platform/console.h"
+#include "platform/time_limits.h"
 #include "platform/window_messages.h"
 #include "playlist/song_row.h"
 #include "text/encoding.h"
@@ -53,9 +54,10 @@ int hand_off_items(const char* prefix, const char* query) {
   // A player that leaves one message unanswered gets no more of this
   // hand-off, so however many items there are it holds the server once.
   bool answering = true;
+  const auto answer_wait =
+      static_cast<std::uint32_t>(time_limit(std::chrono::milliseconds(PLAYER_ANSWER_TIMEOUT_MS)).count());
   const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
-    answering = send_copy_data(player, console, dw_data, cb_data, data, PLAYER_ANSWER_TIMEOUT_MS) ==
-                SendResult::answered;
+    answering = send_copy_data(player, console, dw_data, cb_data, data, answer_wait) == SendResult::answered;
     if (!answering) narrate("\n---> The player did not answer: nothing more is sent to it\n");
   };
   for (int i = 0; i < MAX_HANDOFF_ITEMS && answering; ++i) {

@@ -91,8 +91,13 @@ class PlaylistThroughServer : public ::testing::Test {
     EXPECT_TRUE(server_->wait_for_console("\n---> Exit socket_accept_mt\n", 10s, ++requests_)) << server_->console();
     return reply;
   }
-  void start_server() {
-    server_.emplace(station_.server());  // the test's environment names the windows and the library
+  // The test's environment names the windows and the library; with short
+  // limits, the server's waits are shortened tenfold.
+  void start_server(bool short_limits = false) {
+    if (short_limits)
+      server_.emplace(station_.server(), short_limits_environment());
+    else
+      server_.emplace(station_.server());
     ASSERT_TRUE(server_->wait_until_listening()) << server_->console();
   }
 
@@ -220,7 +225,7 @@ TEST_F(PlaylistThroughServer, OnlyTheStationsOwnPagesDriveTheServer) {
 TEST_F(PlaylistThroughServer, AHungPlayerGetsNothingAfterItsFirstUnansweredMessage) {
   PlayerWindowTool player(station_.root.path() / "player.txt");
   ASSERT_TRUE(player.wait_until_open()) << player.output();
-  start_server();
+  start_server(true);
   ASSERT_EQ(::kill(player.pid(), SIGSTOP), 0);
 
   std::string target = "/playlist.php?item0=1";
