@@ -122,11 +122,11 @@ void watch_once(Watch& w) {
 void take_turns(Serving& s) {
   ReadyConnection connection;
   bool keeping_watch = false;
-  const auto taking_long = [&] {
+  const TakingLong taking_long = [&] {
     keeping_watch = false;
     s.turns.let_watch_go();
   };
-  const auto ending = [&](SocketHandle done) {
+  const Ending ending = [&](SocketHandle done) {
     if (keeping_watch)
       s.watch.lingering.add(done);
     else
