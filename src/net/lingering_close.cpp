@@ -2,6 +2,7 @@
 
 #include "net/tcp_socket.h"
 #include "platform/thread.h"
+#include "platform/time_limits.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -62,8 +63,7 @@ long LingeringSockets::watch(std::vector<SocketHandle>& watched, Clock::time_poi
   long due = -1;
   for (const Lingering& l : lingering_) {
     watched.push_back(l.socket);
-    const long left =
-        l.deadline <= now ? 0 : static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(l.deadline - now).count());
+    const long left = milliseconds_until(l.deadline, now);
     if (due < 0 || left < due) due = left;
   }
   return due;

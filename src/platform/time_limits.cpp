@@ -18,4 +18,8 @@ long divisor() {
 
 std::chrono::milliseconds time_limit(std::chrono::milliseconds as_written) { return as_written / divisor(); }
 
+long milliseconds_until(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
+  return when <= now ? 0 : static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
+}
+
 }  // namespace zv

@@ -10,4 +10,8 @@ namespace zv {
 
 std::chrono::milliseconds time_limit(std::chrono::milliseconds as_written);
 
+// The whole milliseconds from `now` until `when`, rounded up so that a poll
+// for that long does not wake before it; 0 once it has passed.
+long milliseconds_until(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now);
+
 }  // namespace zv

@@ -61,10 +61,6 @@ void close_silent(SocketHandle s) {
   TcpSocket closed(s);
 }
 
-long milliseconds_until(Clock::time_point when, Clock::time_point now) {
-  return when <= now ? 0 : static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
-}
-
 // One round of the watch: waits until the listening socket or a silent
 // connection stirs or a deadline passes, accepts, and moves the connections
 // whose first bytes arrived to `w.ready`.
