@@ -5,9 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zv::testing {
 namespace {
@@ -79,6 +84,37 @@ TEST(StationKit, ServicesAreRatedAnExposureOf4_5OrLower) {
                                 "' >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << unit;
   }
+}
+
+// The server and the player meet in a window folder only the station's user
+// can make: never one under /tmp, where another user could make it first.
+TEST(StationKit, TheWindowFolderOfTheRunScriptAndTheUnitsIsNotUnderTmp) {
+  const std::string files =
+      "'" ZV_SOURCE_DIR "/scripts/run' '" ZV_SOURCE_DIR "/station/systemd/zentavio-server.service' '" ZV_SOURCE_DIR
+      "/station/systemd/zentavio-player.service'";
+  EXPECT_EQ(std::system(("test \"$(grep -c 'ZV_WINDOW_DIR=' " + files + " | grep -c ':[1-9]')\" = 3").c_str()), 0)
+      << "each names its window folder";
+  EXPECT_NE(std::system(("grep -E '(ZV_WINDOW_DIR|^ *windows)=.*/tmp' " + files + " >&2").c_str()), 0);
+}
+
+// Icecast's pid file is the station user's to write: a pid of another
+// program there is never ended by the set-up run as root.
+TEST(StationKit, APidFileNamingAnotherProcessNeverGetsItEnded) {
+  TempDir root;
+  fs::create_directories(root.path() / "server" / "icecast");
+  const pid_t unrelated = ::fork();
+  if (unrelated == 0) {
+    ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::ofstream(root.path() / "server" / "icecast" / "icecast.pid") << unrelated << "\n";
+  EXPECT_EQ(
+      std::system(
+          ("'" ZV_SOURCE_DIR "/station/demo-icecast' --stop '" + (root.path() / "server").string() + "'").c_str()),
+      0);
+  EXPECT_EQ(::waitpid(unrelated, nullptr, WNOHANG), 0) << "the unrelated process still runs";
+  ::kill(unrelated, SIGKILL);
+  ::waitpid(unrelated, nullptr, 0);
 }
 
 }  // namespace

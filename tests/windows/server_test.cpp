@@ -74,6 +74,8 @@ TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
   EXPECT_NE(reply.substr(body_at + 6, length).find("sub"), std::string::npos) << reply;
   EXPECT_EQ(reply.substr(body_at + 6 + length), "\nstderr: stand-in\n");
   EXPECT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+  // The client runs as the server's own user: asked who it is, and served.
+  EXPECT_EQ(server.console().find("cannot tell which user"), std::string::npos) << server.console();
 }
 
 TEST(WindowsServer, WritesABodyLargerThanThePipeWhole) {

@@ -1,0 +1,98 @@
+// Only the station's people are served: a program run by another user of
+// the machine gets the 404 text, and nothing is gathered or run for it; an
+// operator (a member of the station's group) and root are served.
+
+#include "support/server_harness.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+
+namespace zv::testing {
+namespace {
+
+const std::string HEADER_404 = "HTTP/1.0 404 Not Found\nServer: ZentavioInternetTV\n\n";
+
+// Makes the system user when missing, with a group of its own, and in
+// `group` when one is named; its uid and primary group, uid 0 when it fails.
+std::pair<uid_t, gid_t> test_user(const std::string& name, const std::string& group = "") {
+  std::string command = "getent passwd " + name +
+                        " || useradd --system --user-group --no-create-home --shell "
+                        "/usr/sbin/nologin " +
+                        name;
+  if (!group.empty()) command += " && usermod -a -G " + group + " " + name;
+  if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) return {0, 0};
+  const passwd* user = ::getpwnam(name.c_str());
+  return user ? std::make_pair(user->pw_uid, user->pw_gid) : std::make_pair(uid_t{0}, gid_t{0});
+}
+
+// Sends `request` from a process of the given user; the whole reply.
+std::string exchange_as(std::pair<uid_t, gid_t> user, const std::string& request) {
+  int pipe_ends[2];
+  if (::pipe(pipe_ends) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_ends[0]);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(user.second) != 0 || ::setuid(user.first) != 0) ::_exit(1);
+    const std::string reply = http_exchange(request, 20s);
+    const bool written = ::write(pipe_ends[1], reply.data(), reply.size()) == static_cast<ssize_t>(reply.size());
+    ::_exit(written ? 0 : 1);
+  }
+  ::close(pipe_ends[1]);
+  std::string reply;
+  char piece[4096];
+  for (ssize_t n; (n = ::read(pipe_ends[0], piece, sizeof piece)) > 0;) reply.append(piece, static_cast<size_t>(n));
+  ::close(pipe_ends[0]);
+  ::waitpid(child, nullptr, 0);
+  return reply;
+}
+
+TEST(PeerUser, AnotherUserGetsTheNotFoundTextWhileOperatorsAndRootAreServed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run the server and its clients as other users";
+  const auto station_user = test_user("zv-test-station");
+  const auto operator_ = test_user("zv-test-operator", "zv-test-station");
+  const auto stranger = test_user("zv-test-stranger");
+  if (!station_user.first || !operator_.first || !stranger.first) GTEST_SKIP() << "useradd could not make the users";
+  Station station;
+  station.link_php_cgi();
+  station.write_script("page.php", "<?php echo 'ran';");
+  const auto music = station.root.path() / "music";
+  std::filesystem::create_directories(music);
+  std::ofstream(music / "song.wav") << "RIFF";
+  const std::string as_station = "setpriv --reuid=" + std::to_string(station_user.first) +
+                                 " --regid=" + std::to_string(station_user.second) + " --clear-groups ";
+  const auto server_program = station.root.path() / "server-as-station";
+  std::ofstream(server_program) << "#!/bin/sh\nexec " << as_station << ZV_SERVER_BINARY << "\n";
+  ASSERT_EQ(
+      std::system(("chmod -R a+rX '" + station.root.path().string() + "' && chmod a+x '" + server_program.string() +
+                   "' && chown " + std::to_string(station_user.first) + " '" + station.server().string() + "'")
+                      .c_str()),
+      0);
+  ServerProcess server(station.server(), std::nullopt, server_program.c_str());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+
+  const std::string import = "page.php?add_dir=" + music.string() + "/&is_ads=0&is_jingle=0";
+  for (const std::string& query : {std::string("page.php"), import, std::string("playlist.php?item0=1")}) {
+    SCOPED_TRACE(query);
+    EXPECT_EQ(exchange_as(stranger, "GET /" + query + " HTTP/1.0\r\n\r\n"), HEADER_404);
+  }
+  const std::string refused = "runs as user " + std::to_string(stranger.first) +
+                              " (zv-test-stranger), not as the station's user, root or an operator";
+  EXPECT_EQ(count_of(server.console(), refused), 3) << server.console();
+  EXPECT_EQ(server.console().find("ODBC"), std::string::npos) << "nothing imported or looked up";
+  EXPECT_FALSE(std::filesystem::exists(station.server() / "out.txt"));
+
+  EXPECT_NE(exchange_as(operator_, "GET /page.php HTTP/1.0\r\n\r\n").find("ran"), std::string::npos);
+  EXPECT_NE(http_exchange("GET /page.php HTTP/1.0\r\n\r\n").find("ran"), std::string::npos) << "root";
+}
+
+}  // namespace
+}  // namespace zv::testing
