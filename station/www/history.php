@@ -6,6 +6,7 @@
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/export.inc';
 
 function day_param($name, $default)
 {
@@ -49,9 +50,9 @@ if (param('format') === 'csv' && $plays !== false) {
     header('Content-Type: text/csv; charset=utf-8');
     header('Content-Disposition: attachment; filename="plays-' . $from . ($to !== $from ? '-to-' . $to : '') . '.csv"');
     $out = fopen('php://output', 'w');
-    fputcsv($out, array('started', 'ended', 'song', 'folder', 'source', 'outcome'));
+    csv_row($out, array('started', 'ended', 'song', 'folder', 'source', 'outcome'));
     foreach ($plays as $play) {
-        fputcsv($out, array(time_text($play['started']), time_text($play['ended']), $play['song_name'], $play['dir_name'],
+        csv_row($out, array(time_text($play['started']), time_text($play['ended']), $play['song_name'], $play['dir_name'],
             $play['source'], $play['outcome']));
     }
     fclose($out);
