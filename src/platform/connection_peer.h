@@ -20,7 +20,7 @@ enum class PeerUser {
 
 struct PeerCheck {
   PeerUser user = PeerUser::unchecked;
-  std::string who;  // for the console: the user's number and name
+  std::string who;  // for the console: the user (other), or why it cannot be told (unknown)
 };
 
 // Whether the users at the other end of the listening socket's connections

@@ -141,7 +141,7 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   wait_for_cgi(process, CGI_WAIT_MILLISECONDS);  // the deadline the body write keeps too
 }
 
-// Why a connection from this peer must be refused; null when it is one of
+// Why a connection from this peer must be refused; none when it is one of
 // the station's people, or when this machine cannot tell.
 std::optional<std::string> peer_reason(const PeerCheck& peer) {
   if (peer.user == PeerUser::other)

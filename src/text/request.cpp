@@ -160,12 +160,12 @@ std::string with_secrets_hidden(std::string_view text) {
   std::size_t copied = 0;
   for (auto at = std::search(text.begin(), text.end(), SECRET.begin(), SECRET.end(), same); at != text.end();
        at = std::search(at + 1, text.end(), SECRET.begin(), SECRET.end(), same)) {
-    const std::size_t name_end = static_cast<std::size_t>(at - text.begin());
-    if (name_end < copied) continue;  // inside a value already hidden
+    const std::size_t tail = static_cast<std::size_t>(at - text.begin());  // where "password=" begins
+    if (tail < copied) continue;                                           // inside a value already hidden
     // Only a field of a query: its name begins after "?" or "&".
-    const auto name_start = text.find_last_of("?&= \r\n", name_end);
+    const auto name_start = text.find_last_of("?&= \r\n", tail);
     if (name_start == std::string_view::npos || (text[name_start] != '?' && text[name_start] != '&')) continue;
-    std::size_t value = name_end + SECRET.size();
+    const std::size_t value = tail + SECRET.size();
     std::size_t end = value;
     while (end < text.size() && !ends_value(text[end])) ++end;
     if (end == value) continue;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace zv::testing {
@@ -92,6 +93,27 @@ TEST(PeerUser, AnotherUserGetsTheNotFoundTextWhileOperatorsAndRootAreServed) {
 
   EXPECT_NE(exchange_as(operator_, "GET /page.php HTTP/1.0\r\n\r\n").find("ran"), std::string::npos);
   EXPECT_NE(http_exchange("GET /page.php HTTP/1.0\r\n\r\n").find("ran"), std::string::npos) << "root";
+}
+
+// A socket whose program has closed it reports no user of its own (the
+// kernel shows root for it): such a connection is refused, not served.
+TEST(PeerUser, AConnectionWhoseProgramClosedItsEndIsRefused) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("slow.php", "<?php sleep(1); echo 'slow';");
+  station.write_script("page.php", "<?php echo 'ran';");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  // The first connection holds the server while the second one is closed.
+  std::thread slow([] { http_exchange("GET /slow.php HTTP/1.0\r\n\r\n"); });
+  ASSERT_TRUE(server.wait_for_console("GET /slow.php")) << server.console();
+  const int fd = connect_to_server();
+  ASSERT_TRUE(send_all(fd, "GET /page.php?add_dir=/srv HTTP/1.0\r\n\r\n"));
+  ::close(fd);
+  slow.join();
+  EXPECT_TRUE(server.wait_for_console("the user at its other end cannot be told: its program has closed it"))
+      << server.console();
+  EXPECT_EQ(server.console().find("ODBC"), std::string::npos) << server.console();
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 // The kernel's socket diagnostics tell the user that opened the other end of
@@ -146,7 +146,7 @@ bool peer_check_available(SocketHandle listening, std::string& why) {
   sockaddr_in own{};
   socklen_t length = sizeof own;
   if (::getsockname(static_cast<int>(listening), reinterpret_cast<sockaddr*>(&own), &length) != 0) {
-    why = std::strerror(errno);
+    why = std::generic_category().message(errno);
     return false;
   }
   // The listening socket itself, found from the side of a connection to it.
@@ -154,7 +154,8 @@ bool peer_check_available(SocketHandle listening, std::string& why) {
   const auto answer = diag_lookup(own, sockaddr_in{}, error);
   if (!answer || answer->uid != ::geteuid()) {
     why = answer ? "the kernel's socket diagnostics name another user for the listener"
-                 : std::string("the kernel's socket diagnostics cannot be asked: ") + std::strerror(error);
+                 : std::string("the kernel's socket diagnostics cannot be asked: ") +
+                       std::generic_category().message(error);
     return false;
   }
   available = true;
@@ -167,7 +168,7 @@ PeerCheck check_connection_peer(SocketHandle connection) {
   if (!ends_of(static_cast<int>(connection), ends)) return {PeerUser::unknown, "its address cannot be read"};
   int error = 0;
   const auto answer = diag_lookup(ends.peer, ends.own, error);
-  if (!answer) return {PeerUser::unknown, std::string("its user cannot be told: ") + std::strerror(error)};
+  if (!answer) return {PeerUser::unknown, std::generic_category().message(error)};
   // A socket its program has closed reports no user of its own.
   if (answer->inode == 0) return {PeerUser::unknown, "its program has closed it"};
   const uid_t uid = answer->uid;

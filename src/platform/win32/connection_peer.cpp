@@ -124,7 +124,7 @@ PeerCheck check_connection_peer(SocketHandle connection) {
   const bool opened = process && OpenProcessToken(process, TOKEN_QUERY, &token);
   if (process) CloseHandle(process);
   // Another user's process may not be looked into: that is itself the answer.
-  if (!opened) return {PeerUser::unknown, "its user cannot be told (process " + std::to_string(pid) + ")"};
+  if (!opened) return {PeerUser::unknown, "process " + std::to_string(pid) + " may not be looked into"};
   const auto user = token_information(token, TokenUser);
   const auto own = own_user();
   PeerCheck check{PeerUser::other, "process " + std::to_string(pid)};
