@@ -8,6 +8,8 @@
 // both servers on one processor. Spread, a figure depends on whether a
 // wake-up finds its processor asleep (lighttpd's median moves between about
 // 45 and 75 us from run to run here); on one processor it is the work done.
+// Last, the share of each round trip that goes to asking who is at the other
+// end of the connection, timed alone.
 //
 //   bench_roundtrip_404 [ROUNDS]     (default 2000 per server)
 //

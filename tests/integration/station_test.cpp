@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <sys/wait.h>
@@ -84,6 +85,26 @@ TEST(StationKit, ServicesAreRatedAnExposureOf4_5OrLower) {
                                 "' >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << unit;
   }
+}
+
+// The station runs as a user of its own, whose home holds no sound set-up:
+// the operator's ~/.asoundrc becomes the station's (read through
+// XDG_CONFIG_HOME), once, so later edits there are kept.
+TEST(StationKit, SetupGivesTheStationTheOperatorsSoundSetUp) {
+  TempDir odbc;
+  TempDir root;
+  fs::create_directories(root.path() / "home");
+  std::ofstream(root.path() / "home" / ".asoundrc") << "pcm.!default { type null }\n";
+  const fs::path kept = root.path() / "station" / "config" / "alsa" / "asoundrc";
+  const std::string setup = "env -u SUDO_USER HOME='" + (root.path() / "home").string() + "' ODBCSYSINI='" +
+                            odbc.path().string() + "' '" ZV_SOURCE_DIR "/station/setup-station' '" +
+                            (root.path() / "station").string() + "' >/dev/null";
+  ASSERT_EQ(std::system(setup.c_str()), 0);
+  std::ofstream(kept, std::ios::app) << "# the operator's edit\n";
+  ASSERT_EQ(std::system(setup.c_str()), 0);
+  std::ifstream in(kept);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "pcm.!default { type null }\n# the operator's edit\n");
 }
 
 // The server and the player meet in a window folder only the station's user
