@@ -88,3 +88,10 @@ class SoundSettingsTest(StationTest):
         self.open(change + token)
         self.assertEqual(self.text("h1"), "Confirm the change")
         self.assertFalse(os.path.exists(os.path.join(self.station.server_folder, "sound_settings.txt")))
+
+    def test_a_value_with_a_trailing_line_break_is_refused(self):
+        self.open("settings.php?save=Save&target_lufs=-23&crossfade_s=1&stream_host=127.0.0.1%0A&stream_port=8000"
+                  "&stream_mount=/stream%0A&token=" + self.station.token("settings.php"))
+        self.assertEqual([p.text for p in self.find_all("p.error")],
+                         ["The server must be a host name or address.",
+                          'The mount must begin with "/" and hold only letters, digits, ".", "_", "-" and "/".'])
