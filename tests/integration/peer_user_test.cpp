@@ -4,15 +4,25 @@
 
 #include "support/server_harness.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <utility>
@@ -114,6 +124,49 @@ TEST(PeerUser, AConnectionWhoseProgramClosedItsEndIsRefused) {
   EXPECT_TRUE(server.wait_for_console("the user at its other end cannot be told: its program has closed it"))
       << server.console();
   EXPECT_EQ(server.console().find("ODBC"), std::string::npos) << server.console();
+}
+
+// Where the kernel cannot be asked (as without socket diagnostics: here no
+// netlink socket may be made), the server says so at start and serves every
+// local program, as before.
+TEST(PeerUser, WithoutSocketDiagnosticsTheServerSaysSoAndServesAsBefore) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("page.php", "<?php echo 'ran';");
+  const std::string console = (station.root.path() / "console.txt").string();
+  const std::string folder = station.server().string();
+  const pid_t server = ::fork();
+  if (server == 0) {
+    sock_filter no_netlink[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_socket, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_NETLINK, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAFNOSUPPORT),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog filter{sizeof no_netlink / sizeof no_netlink[0], no_netlink};
+    const int out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || ::dup2(out, 1) < 0 || ::chdir(folder.c_str()) != 0 ||
+        ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+      ::_exit(126);
+    ::execl(ZV_SERVER_BINARY, ZV_SERVER_BINARY, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto read_console = [&] {
+    std::ifstream in(console);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  for (int i = 0; i < 200 && read_console().find("Waiting for client") == std::string::npos; ++i)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_NE(http_exchange("GET /page.php HTTP/1.0\r\n\r\n").find("ran"), std::string::npos);
+  ::kill(server, SIGKILL);
+  ::waitpid(server, nullptr, 0);
+  EXPECT_NE(read_console().find("The server cannot tell which user runs the program at the other end of a "
+                                "connection (the kernel's socket diagnostics cannot be asked: Address family not "
+                                "supported by protocol): it serves every program of this machine\n"),
+            std::string::npos)
+      << read_console();
 }
 
 }  // namespace
