@@ -37,22 +37,22 @@ struct Answer {
   unsigned inode = 0;  // 0 when no program holds the socket any more
 };
 
-// One netlink socket per serving thread, opened on first use.
-int diag_socket() {
-  thread_local int fd = -1;
-  if (fd < 0) fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-  return fd;
-}
+// One netlink socket for the process, opened with the listener and kept, so
+// a connection adds no descriptor of its own; one question at a time.
+std::mutex diag_lock;
+int diag_fd = -1;
 
 // Asks for the TCP socket whose own end is `source` and whose other end is
 // `destination`. The kernel answers within the send; nothing waits here.
 std::optional<Answer> diag_lookup(const sockaddr_in& source, const sockaddr_in& destination, int& error) {
-  const int fd = diag_socket();
+  const std::lock_guard<std::mutex> held(diag_lock);
+  if (diag_fd < 0) diag_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  const int fd = diag_fd;
   if (fd < 0) {
     error = errno;
     return std::nullopt;
   }
-  thread_local std::uint32_t sequence = 0;
+  static std::uint32_t sequence = 0;
   struct {
     nlmsghdr header;
     inet_diag_req_v2 request;
