@@ -32,6 +32,13 @@ icecast=$!
   done
 ) &
 player=$!
-trap 'kill "$player" "$icecast" 2>/dev/null; wait 2>/dev/null' EXIT INT TERM
+as_station "$programs/zv-php-server" &
+server=$!
+# The shell runs its traps while it waits, so Ctrl-C or TERM stops all three.
+trap 'kill "$server" "$player" "$icecast" 2>/dev/null; wait; exit 0' INT TERM
 echo "zentavio-station: open http://127.0.0.1:8080/index.php (the stream: http://127.0.0.1:8010/stream.mp3)"
-as_station "$programs/zv-php-server"
+status=0
+wait "$server" || status=$?
+kill "$player" "$icecast" 2>/dev/null
+wait
+exit "$status"
