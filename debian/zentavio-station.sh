@@ -14,7 +14,7 @@ install -d -m 0700 -o "$user" -g "$user" /run/zentavio /run/zentavio/windows
 install -d -m 0750 -o "$user" -g "$user" /var/log/zentavio
 as_station() {
   setpriv --reuid="$user" --regid="$user" --init-groups --reset-env -- \
-    env ZV_WINDOW_DIR=/run/zentavio/windows "$@"
+    env ZV_WINDOW_DIR=/run/zentavio/windows XDG_CONFIG_HOME="$station/config" "$@"
 }
 cd "$station/server"
 umask 077
