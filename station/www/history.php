@@ -62,8 +62,8 @@ if (param('format') === 'csv' && $plays !== false) {
 page_top('History');
 ?>
 <form method="get" action="history.php" id="range">
-<p>From <input type="date" name="from" value="<?php echo h($from); ?>"> to
-<input type="date" name="to" value="<?php echo h($to); ?>"> <input type="submit" value="Show">
+<p><label>From <input type="date" name="from" value="<?php echo h($from); ?>"></label>
+<label>to <input type="date" name="to" value="<?php echo h($to); ?>"></label> <input type="submit" value="Show">
 <a id="csv" href="history.php?<?php echo h(query_of(array('from' => $from, 'to' => $to, 'format' => 'csv'))); ?>">Export as CSV</a></p>
 </form>
 <?php if ($error !== ''): ?>

@@ -1,7 +1,7 @@
 <?php
 // What is on air, as the player publishes it in onair.json, with the buttons
-// that steer it, and the last plays from the play record; the page reloads
-// itself every 5 s.
+// that steer it, and the last plays from the play record; what is on air
+// follows every 5 s without the page reloading (a Refresh link without script).
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/onair.inc';
@@ -25,12 +25,13 @@ $played = $db === false ? false : library_rows($db, 'select started, ended, song
     . 'from play_record order by started desc, play_id desc limit ' . PLAYED_SHOWN);
 
 $state = onair_state();
-page_top('On air', '<meta http-equiv="refresh" content="5">' . "\n");
+page_top('On air');
 if (isset($control_texts[$control])): ?>
 <p class="<?php echo $control_texts[$control][1] ? 'error' : 'done'; ?>" id="control-outcome"><?php
     echo h($control_texts[$control][0]); ?></p>
-<?php endif;
-if ($state === null): ?>
+<?php endif; ?>
+<div id="live">
+<?php if ($state === null): ?>
 <p class="note" id="player-state">The player has not published what it plays yet.</p>
 <?php else:
     echo onair_html($state, true), "\n";
@@ -51,5 +52,8 @@ endif; ?>
 <?php endforeach; ?>
 </table>
 <p><a href="history.php">The whole history</a></p>
-<?php endif;
+<?php endif; ?>
+</div>
+<p><a href="onair.php" id="refresh">Refresh</a></p>
+<?php echo live_parts_script('live', 5);
 page_bottom();

@@ -102,18 +102,18 @@ if (!$problems && param('renewed') === '1') {
 <form method="get" action="settings.php" id="sound">
 <?php echo token_input('settings.php'); ?>
 <table>
-<tr><td>Target loudness (LUFS)</td><td><input name="target_lufs" value="<?php echo h($settings['target_lufs']); ?>" size="6">
+<tr><td><label for="target_lufs">Target loudness (LUFS)</label></td><td><input id="target_lufs" name="target_lufs" value="<?php echo h($settings['target_lufs']); ?>" size="6">
 <span class="note">−23 is EBU R128; −16 is common for streams. No song's true peak goes above −1 dBTP.</span></td></tr>
-<tr><td>Crossfade (seconds)</td><td><input name="crossfade_s" value="<?php echo h($settings['crossfade_s']); ?>" size="6">
+<tr><td><label for="crossfade_s">Crossfade (seconds)</label></td><td><input id="crossfade_s" name="crossfade_s" value="<?php echo h($settings['crossfade_s']); ?>" size="6">
 <span class="note">0 for none; advertising and jingles are never faded.</span></td></tr>
 <tr><td>Stream</td><td><label><input type="checkbox" name="stream_on" value="1"<?php echo checked($settings['stream_on'] === '1'); ?>> on</label></td></tr>
-<tr><td>Icecast server</td><td><input name="stream_host" value="<?php echo h($settings['stream_host']); ?>">
-port <input name="stream_port" value="<?php echo h($settings['stream_port']); ?>" size="6"></td></tr>
-<tr><td>Mount</td><td><input name="stream_mount" value="<?php echo h($settings['stream_mount']); ?>">
+<tr><td><label for="stream_host">Icecast server</label></td><td><input id="stream_host" name="stream_host" value="<?php echo h($settings['stream_host']); ?>">
+<label>port <input name="stream_port" value="<?php echo h($settings['stream_port']); ?>" size="6"></label></td></tr>
+<tr><td><label for="stream_mount">Mount</label></td><td><input id="stream_mount" name="stream_mount" value="<?php echo h($settings['stream_mount']); ?>">
 <span class="note">MP3 at this mount with ".mp3", Ogg Opus with ".opus"</span></td></tr>
 <tr><td>Formats</td><td><label><input type="checkbox" name="stream_mp3" value="1"<?php echo checked($settings['stream_mp3'] === '1'); ?>> MP3</label>
 <label><input type="checkbox" name="stream_opus" value="1"<?php echo checked($settings['stream_opus'] === '1'); ?>> Ogg Opus</label></td></tr>
-<tr><td>Source password</td><td><input type="password" name="stream_password" value="" autocomplete="new-password">
+<tr><td><label for="stream_password">Source password</label></td><td><input type="password" id="stream_password" name="stream_password" value="" autocomplete="new-password">
 <span class="note">Left empty, the stored one stays.</span>
 <label><input type="checkbox" name="stream_password_clear" value="1"> Clear the password</label></td></tr>
 </table>
