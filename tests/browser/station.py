@@ -120,7 +120,7 @@ class Station:
         return os.path.join(self.music, folder)
 
     def token(self, page, ends=None):
-        """A change token for `page`, made as the README tells a program to: the
+        """A change token for `page`, made as docs/pages-api.md tells a program to: the
         time it ends, and the HMAC of the page's name and that time."""
         with open(os.path.join(self.server_folder, "station-secret.txt"), "rb") as secret:
             key = secret.read().strip()
