@@ -36,9 +36,9 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   std::vector<std::int32_t> offered;
   for (int round = 0; round < 8; ++round) {
     offered.push_back(first_offered());
-    player::Play play;
+    player::PlayRecord play;
     play.song_id = offered.back();
-    play.played = 1700000000 + round;
+    play.ended = 1700000000 + round;
     ASSERT_EQ(player::count_play(play), player::CountResult::counted);
   }
   for (const std::size_t start : {0u, 4u}) {
@@ -63,7 +63,7 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
                         "insert into song (song_id, song_dir_id, song_name, play_time) values "
                         "(1, 1, '/music/1.mp3', 1699999900), (2, 1, '/music/2.mp3', 1699997000);"),
             "");
-  const auto songs = player::hour_songs({{2, now}}, now, current_hour(get_local_time()));
+  const auto songs = player::hour_songs({{"/music/2.mp3", now}}, now, current_hour(get_local_time()));
   ASSERT_FALSE(songs.empty());
   EXPECT_EQ(songs.front().id.value_or(0), 1);
 }

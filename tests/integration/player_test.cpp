@@ -99,6 +99,16 @@ class PlayerStation : public ::testing::Test {
     return player_->wait_for_console(text, timeout, times);
   }
   std::string song(const std::string& name) const { return (music_ / name).string(); }
+  // onair.json once it holds `text`; what it holds at the end of the wait otherwise.
+  std::string wait_for_onair(const std::string& text, std::chrono::milliseconds timeout = 20s) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    std::string onair = read_file(station_.server() / "onair.json");
+    while (onair.find(text) == std::string::npos && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(20ms);
+      onair = read_file(station_.server() / "onair.json");
+    }
+    return onair;
+  }
   // A control message to the player's window, as the pages send it.
   void control(player::ControlMessage message, const std::string& data = "") {
     const WindowHandle window = find_window(PLAYER_WINDOW_CAPTION);
@@ -234,10 +244,10 @@ TEST_F(PlayerStation, HandedOffSongsAreHeardInOrderWithoutAGapAndCounted) {
   EXPECT_EQ(sql("select song_dir_id, play_count from song_dir order by song_dir_id;"), "1|1\n2|0\n")
       << "the last song of the round begins the next";
 
-  const std::string onair = read_file(station_.server() / "onair.json");
-  EXPECT_NE(onair.find("\"history\":[{\"id\":null,\"path\":\"" + song("a440.wav") + "\",\"name\":\"a440.wav\""),
-            std::string::npos)
-      << onair;
+  const std::string played_last =
+      "\"history\":[{\"id\":null,\"path\":\"" + song("a440.wav") + "\",\"name\":\"a440.wav\"";
+  const std::string onair = wait_for_onair(played_last);
+  EXPECT_NE(onair.find(played_last), std::string::npos) << onair;
   EXPECT_NE(onair.find("\"device\":\"default\""), std::string::npos) << onair;
 }
 
