@@ -47,31 +47,38 @@ void PlayQueue::give_back(QueuedSong song) {
 }
 
 std::optional<QueuedSong> PlayQueue::act(std::int64_t key, KeyAction action) {
-  std::vector<QueuedSong> all(sent_.begin(), sent_.end());
-  all.insert(all.end(), schedule_.begin(), schedule_.end());
-  std::size_t sent = sent_.size();
-  const auto found = std::find_if(all.begin(), all.end(), [key](const QueuedSong& song) { return song.key == key; });
+  struct Waiting {
+    QueuedSong song;
+    bool sent;
+  };
+  std::vector<Waiting> all;
+  for (const QueuedSong& song : sent_) all.push_back({song, true});
+  for (const QueuedSong& song : schedule_) all.push_back({song, false});
+  const auto found = std::find_if(all.begin(), all.end(), [key](const Waiting& w) { return w.song.key == key; });
   if (found == all.end()) return std::nullopt;
-  QueuedSong acted = *found;
+  const QueuedSong acted = found->song;
   std::size_t at = static_cast<std::size_t>(found - all.begin());
   if (action == KeyAction::remove) {
     all.erase(found);
-    if (at < sent) --sent;
-  } else {
-    if (action == KeyAction::move_up && at > 0) {
-      std::swap(all[at], all[at - 1]);
-      --at;
-    } else if (action == KeyAction::move_down && at + 1 < all.size()) {
-      std::swap(all[at], all[at + 1]);
-      ++at;
-    } else if (action == KeyAction::move_next) {
-      std::rotate(all.begin(), found, found + 1);
-      at = 0;
-    }
-    sent = std::max(sent, at + 1);
+  } else if (action == KeyAction::move_up && at > 0) {
+    std::swap(all[at], all[at - 1]);
+    --at;
+  } else if (action == KeyAction::move_down && at + 1 < all.size()) {
+    std::swap(all[at], all[at + 1]);
+    ++at;
+  } else if (action == KeyAction::move_next) {
+    std::rotate(all.begin(), found, found + 1);
+    at = 0;
   }
-  sent_.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(sent));
-  schedule_.assign(all.begin() + static_cast<std::ptrdiff_t>(sent), all.end());
+  // Sent songs stay sent; a scheduled song the operator moved waits among
+  // them, and so does every song now ahead of one of them.
+  std::size_t sent = action == KeyAction::remove ? 0 : at + 1;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i].sent) sent = std::max(sent, i + 1);
+  }
+  sent_.clear();
+  schedule_.clear();
+  for (std::size_t i = 0; i < all.size(); ++i) (i < sent ? sent_ : schedule_).push_back(std::move(all[i].song));
   return acted;
 }
 
