@@ -27,6 +27,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zv::testing {
@@ -171,14 +172,19 @@ class PlayerStation : public ::testing::Test {
   void stop_icecast() {
     std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
   }
-  // A listener of the stream `mount` for 12 s, connected once this returns,
-  // decoding what it hears as GStreamer plays a stream.
-  std::thread listen(const std::string& port, const std::string& mount) {
-    const std::string command = "timeout 12 gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
+  // A listener of the stream `mount` for `seconds`, connected once this
+  // returns, decoding what it hears as GStreamer plays a stream; `status`
+  // gets its exit status (124: still connected when its time was up).
+  std::thread listen(const std::string& port, const std::string& mount, int seconds = 12, int* status = nullptr) {
+    const std::string command = "timeout " + std::to_string(seconds) +
+                                " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
                                 "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
                                 "' >/dev/null 2>&1";
-    std::thread listener([command] { std::system(command.c_str()); });
+    std::thread listener([command, status] {
+      const int ended = std::system(command.c_str());
+      if (status) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
+    });
     std::this_thread::sleep_for(1s);
     return listener;
   }
@@ -710,6 +716,26 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_TRUE(wait_for_player("Fault on record: " + down, 2)) << player_->console();
   EXPECT_EQ(sql("select kind from fault_record where ended > 0;"), "stream\n");
   stop_icecast();
+}
+
+// Icecast's own fallback holds the listeners while the player is away; the
+// player, started again, takes them back.
+TEST_F(PlayerStation, AListenerStaysConnectedWhileThePlayerIsKilledAndStartedAgain) {
+  const std::string port = "18000";
+  start_streaming(port, "/stream.mp3");
+  int status = -1;
+  std::thread listener = listen(port, "/stream.mp3", 20, &status);
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  std::this_thread::sleep_for(2s);
+  start_player();
+  ASSERT_TRUE(wait_for_player("Stream on air: ")) << player_->console();
+  hand_off("item0=1&item1=2&item2=3");
+  EXPECT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  listener.join();
+  stop_icecast();
+  EXPECT_EQ(status, 124) << "the listener was still connected when its time was up";
+  EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
 }
 
 TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
