@@ -552,6 +552,94 @@ TEST_F(PlayerStation, MusicIsCrossfadedAtTheStationsLoudnessAndAdvertisingIsNot)
   EXPECT_NEAR(db(loudest_b), db(TARGET_SINE), 1.0);
 }
 
+// The level of each tone heard, in dB of the station's target, over its
+// middle half (clear of fades), at the one of `played` nearest its pitch (a
+// tone cut by a kill may be heard a little off).
+std::vector<double> levels_to_target(const std::vector<std::int16_t>& samples, const std::vector<Tone>& tones,
+                                     const std::vector<int>& played) {
+  std::vector<double> levels;
+  for (const Tone& tone : tones) {
+    const int hz = *std::min_element(played.begin(), played.end(),
+                                     [&](int a, int b) { return std::abs(a - tone.hz) < std::abs(b - tone.hz); });
+    const std::size_t quarter = (tone.end - tone.start) / 4;
+    levels.push_back(db(tone_level(samples, tone.start + quarter, tone.end - quarter, hz)) - db(TARGET_SINE));
+  }
+  return levels;
+}
+
+// Songs imported while the player runs and sent at once are measured before
+// they go on air, at -6 dBFS as at any level; killed and started again, the
+// player knows every song's sound before its first one starts, and never
+// fades the advertising into the music.
+TEST_F(PlayerStation, SongsSentAtOnceAfterTheirImportAreHeardAtTheStationsLoudnessAlsoAfterAKill) {
+  set_sound("crossfade_s=2\n");
+  start_server();
+  start_player();
+  add_song(7, 3, "loud.wav", "-r 44100 -c 2", "synth 5 sine 440 vol 0.5");
+  add_song(8, 4, "ad.wav", "-r 44100 -c 2", "synth 2 sine 660 vol 0.5");
+  add_song(9, 3, "after.wav", "-r 44100 -c 2", "synth 2 sine 880 vol 0.5");
+  hand_off("item0=7&item1=8&item2=9");
+  const std::string loud_on_air = "\"now\":{\"id\":null,\"path\":\"" + song("loud.wav") + "\"";
+  ASSERT_NE(wait_for_onair(loud_on_air).find(loud_on_air), std::string::npos) << player_->console();
+  std::this_thread::sleep_for(1500ms);
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3, 30s)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  const auto tones = tones_heard(samples);
+  // The song cut by the kill and taken up again is heard first; the cut
+  // leaves its pitch a little off.
+  const auto hz = frequencies(tones);
+  ASSERT_GE(hz.size(), 3u) << player_->console();
+  EXPECT_EQ(std::vector<int>(hz.end() - 2, hz.end()), (std::vector<int>{660, 880})) << player_->console();
+  for (auto first = hz.begin(); first != hz.end() - 2; ++first) EXPECT_NEAR(*first, 440, 60);
+  for (const double level : levels_to_target(samples, tones, {440, 660, 880})) EXPECT_NEAR(level, 0.0, 1.0);
+  constexpr std::size_t WINDOW = RECORDING_RATE / 20;
+  int music_and_ad = 0;
+  double loudest = 0;
+  for (std::size_t at = 0; at + WINDOW <= samples.size(); at += WINDOW) {
+    const double ad = tone_level(samples, at, at + WINDOW, 660);
+    const double music = std::max(tone_level(samples, at, at + WINDOW, 440), tone_level(samples, at, at + WINDOW, 880));
+    music_and_ad += ad > 0.005 && music > 0.005;
+    loudest = std::max({loudest, ad, music});
+  }
+  EXPECT_LE(music_and_ad, 2) << "the advertising is not faded into the music";
+  EXPECT_LT(db(loudest), db(TARGET_SINE) + 1.0) << "no moment above the station's loudness, before the kill or after";
+}
+
+// A file replaced under the same name after it was measured is measured
+// again: its new length is heard, not the old cue points.
+TEST_F(PlayerStation, AFileReplacedByALongerOneIsHeardWhole) {
+  add_song(7, 3, "swap.wav", "-r 44100 -c 2", "synth 1 sine 440 vol 0.5");
+  start_server();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Song 7 measured: ")) << player_->console();
+  const std::string longer = "sox -n -r 44100 -c 2 '" + song("swap.wav") + "' synth 3 sine 440 vol 0.5";
+  ASSERT_EQ(std::system(longer.c_str()), 0);
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 1)) << player_->console();
+  std::this_thread::sleep_for(1s);  // its end, on its way through the device
+  const auto tones = heard(default_, 1);
+  ASSERT_EQ(frequencies(tones), (std::vector<int>{440}));
+  EXPECT_GT(static_cast<double>(tones[0].end - tones[0].start) / RECORDING_RATE, 2.8) << player_->console();
+}
+
+// A hand-off the player answered is on its disk: killed at once, the player
+// plays every song of it when it starts again.
+TEST_F(PlayerStation, EverySongOfAnAnsweredHandOffIsHeardAfterAKill) {
+  start_server();
+  start_player();
+  hand_off("item0=1&item1=2&item2=3");
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  EXPECT_EQ(distinct(heard(default_, 3)), (std::vector<int>{440, 660, 880}));
+  EXPECT_EQ(record(), "a440.wav|sent|played\nb660.mp3|sent|played\nc880.wav|sent|played\n");
+}
+
 // In a crossfade the song on air is the incoming one: its position is shown
 // (and saved), and a skip ends it, not the song fading out under it.
 TEST_F(PlayerStation, InACrossfadeTheIncomingSongIsOnAir) {
