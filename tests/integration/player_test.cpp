@@ -377,6 +377,27 @@ TEST_F(PlayerStation, TheScheduleOfTheHourItIsNowPlays) {
   EXPECT_EQ(player_->console().find("On air: " + song("z.wav")), std::string::npos) << player_->console();
 }
 
+// A schedule whose files are gone is one fault for each song, and drawn again
+// every 5 s, not in a loop.
+TEST_F(PlayerStation, AScheduleOfMissingFilesIsOneFaultPerSongAndDrawnAgainAfterAPause) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (1, 2, 3, 5);");
+  start_player();
+  ASSERT_TRUE(wait_for_player("Fault: Skipped " + song("gone.wav") + ": the file is missing\n")) << player_->console();
+  ASSERT_TRUE(wait_for_player("This hour: 1 songs from the schedule\n", 2, 10s)) << player_->console();
+  std::this_thread::sleep_for(1s);
+  const std::string console = player_->console();
+  const auto times = [&](const std::string& text) {
+    std::size_t count = 0;
+    for (auto at = console.find(text); at != std::string::npos; at = console.find(text, at + 1)) ++count;
+    return count;
+  };
+  EXPECT_EQ(times("Fault: Skipped " + song("gone.wav")), 1u) << console;
+  EXPECT_EQ(times("\nSkipped " + song("gone.wav")), 1u) << console;
+  EXPECT_LE(times("This hour: "), 3u) << console;
+}
+
 TEST_F(PlayerStation, ASentSongGoesOnAirBeforeTheScheduledSongLoadedAhead) {
   sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
       "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
@@ -607,6 +628,26 @@ TEST_F(PlayerStation, SongsSentAtOnceAfterTheirImportAreHeardAtTheStationsLoudne
   }
   EXPECT_LE(music_and_ad, 2) << "the advertising is not faded into the music";
   EXPECT_LT(db(loudest), db(TARGET_SINE) + 1.0) << "no moment above the station's loudness, before the kill or after";
+}
+
+// Settings saved while a song plays hold for the next song, though it was
+// given to the engine before the Save.
+TEST_F(PlayerStation, SavedSettingsHoldForTheNextSongAlreadyPrepared) {
+  add_song(7, 3, "first.wav", "-r 44100 -c 2", "synth 3 sine 440 vol 0.5");
+  add_song(8, 3, "second.wav", "-r 44100 -c 2", "synth 2 sine 880 vol 0.5");
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=8");
+  ASSERT_TRUE(wait_for_player("Song 8 measured: ")) << player_->console();
+  const std::string first_on_air = "\"now\":{\"id\":null,\"path\":\"" + song("first.wav") + "\"";
+  ASSERT_NE(wait_for_onair(first_on_air).find(first_on_air), std::string::npos) << player_->console();
+  set_sound("crossfade_s=0\ntarget_lufs=-30\n");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  const auto tones = heard(default_, 2);
+  ASSERT_EQ(frequencies(tones), (std::vector<int>{440, 880}));
+  EXPECT_NEAR(levels_to_target(samples, {tones[1]}, {880})[0], -7.0, 1.0) << "at the loudness saved, 7 dB lower";
 }
 
 // A file replaced under the same name after it was measured is measured
