@@ -19,6 +19,17 @@ bool acceptable_path(std::string_view path) {
   return !path.empty() && path.find_first_of("\r\n") == std::string_view::npos;
 }
 
+std::vector<std::string> message_paths(const std::string& text) {
+  std::vector<std::string> paths;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const auto end = std::min(text.find('\n', at), text.size());
+    if (end > at) paths.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return paths;
+}
+
 namespace {
 
 QueuedSong sent_song(std::string path, std::int64_t key) {

@@ -21,6 +21,9 @@ std::optional<std::int64_t> parse_key(std::string_view text);
 // and the put messages are one path a line).
 bool acceptable_path(std::string_view path);
 
+// The paths of a put message, one a line; empty lines are passed over.
+std::vector<std::string> message_paths(const std::string& text);
+
 enum class KeyAction { remove, move_up, move_down, move_next };
 
 class PlayQueue {
@@ -49,7 +52,6 @@ class PlayQueue {
   std::optional<QueuedSong> take_next();
   // A song drawn before, again with a new key, in turn; none when none was drawn.
   std::optional<QueuedSong> take_fallback();
-  bool has_fallback() const { return !fallback_.empty(); }
 
   bool empty() const { return sent_.empty() && schedule_.empty(); }
   const std::deque<QueuedSong>& sent() const { return sent_; }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
 #include <vector>
 
 #include "loudness_analysis.h"
@@ -164,11 +163,7 @@ void StationPlayer::control(const WindowMessage& message) {
       return;
     case CONTROL_PUT_NEXT:
     case CONTROL_PUT_END: {
-      std::vector<std::string> paths;
-      std::istringstream lines(message.text);
-      for (std::string path; std::getline(lines, path);) {
-        if (!path.empty()) paths.push_back(path);
-      }
+      const std::vector<std::string> paths = message_paths(message.text);
       take_back();
       if (!queue_.put(paths, message.dw_data == CONTROL_PUT_NEXT)) {
         std::printf("Refused: a song's path with a line break\n");
@@ -343,10 +338,14 @@ std::optional<QueuedSong> StationPlayer::next_song() {
       std::printf("This hour: %zu songs from the schedule\n", songs->size());
       schedule_empty_said_ = false;
       queue_.set_schedule(std::move(*songs), hour);
+      changed_ = true;
     }
   }
   // The schedule's songs are for the hour they were drawn for.
-  if (hour != queue_.schedule_hour()) queue_.drop_schedule();
+  if (hour != queue_.schedule_hour() && !queue_.schedule().empty()) {
+    queue_.drop_schedule();
+    changed_ = true;
+  }
   // Asked for while the last sent song still plays, so they are there in time.
   if (queue_.empty() && !schedule_asked_ && time >= schedule_retry_at_) {
     library_.request_songs(recent_songs(now), now, current_hour(get_local_time()));
@@ -392,8 +391,10 @@ void StationPlayer::supply() {
   while (loaded_.size() < SONGS_AHEAD) {
     auto song = next_song();
     if (!song) break;
-    changed_ = true;
-    if (skip_missing(*song)) continue;
+    if (skip_missing(*song)) {
+      changed_ = true;
+      continue;
+    }
     // No song goes on air before its sound is known: one not measured, or
     // whose file changed since, is measured first.
     const auto facts = song_facts_.facts(song->path);
@@ -406,9 +407,11 @@ void StationPlayer::supply() {
     const auto entry = engine_.append(song->path, sound_of(*song, *facts));
     if (!entry) {
       std::printf("Skipped %s: the player cannot take it\n", song->path.c_str());
+      changed_ = true;
       continue;
     }
     loaded_.push_back({*entry, std::move(*song)});
+    changed_ = true;
   }
   if (!changed_) return;
   // The songs due next are measured while this one plays.
