@@ -4,9 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "library/statements.h"
 #include "loudness_analysis.h"
+#include "platform/file_access.h"
+#include "play_queue.h"
+#include "tab_fields.h"
 
 namespace zv::player {
 
@@ -37,8 +42,33 @@ FileStamp stamp_of(const std::string& path) {
           std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count()};
 }
 
-SongFactsWorker::SongFactsWorker() {
+SongFactsWorker::SongFactsWorker(std::filesystem::path stamps_file) : stamps_file_(std::move(stamps_file)) {
+  read_stamps();
   worker_.start([this](std::unique_lock<std::mutex>& hold) { return work(hold); });
+}
+
+// One "<size>\t<modified>\t<path>" a line, appended at each measure; the last
+// line of a path holds. Written anew, once, when it holds many old lines.
+void SongFactsWorker::read_stamps() {
+  std::ifstream in(stamps_file_, std::ios::binary);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(in, line); ++lines) {
+    const auto part = tab_fields(line, 3);
+    if (part.empty() || !acceptable_path(part[2])) continue;
+    stamps_[part[2]] = {integer_field(part[0]), integer_field(part[1])};
+  }
+  if (lines <= 2 * stamps_.size() + 100) return;
+  std::ostringstream text;
+  for (const auto& [path, stamp] : stamps_) text << stamp.size << '\t' << stamp.modified << '\t' << path << '\n';
+  write_file_whole(stamps_file_, text.str());
+}
+
+void SongFactsWorker::keep_stamp(const std::string& path, const FileStamp& stamp) {
+  if (!acceptable_path(path)) return;
+  stamps_[path] = stamp;
+  // A stamp lost to a crash only means the size alone is compared.
+  std::ofstream(stamps_file_, std::ios::binary | std::ios::app)
+      << stamp.size << '\t' << stamp.modified << '\t' << path << '\n';
 }
 
 bool SongFactsWorker::fades(const std::string& path) const {
@@ -61,6 +91,7 @@ std::optional<SongFacts> SongFactsWorker::known(const std::string& path, const F
   if (found == library_.end() || found->second.size == 0 || found->second.size != stored_size(stamp.size)) {
     return std::nullopt;
   }
+  if (const auto kept = stamps_.find(path); kept != stamps_.end() && !(kept->second == stamp)) return std::nullopt;
   return found->second.facts;
 }
 
@@ -151,6 +182,7 @@ void SongFactsWorker::measure(const std::string& path) {
                      : " (not in the library)");
   std::lock_guard hold(worker_.lock());
   measured_[path] = {stamp, facts};
+  if (stored) keep_stamp(path, stamp);
   if (auto known = library_.find(path); known != library_.end() && stored) {
     known->second.facts = {facts.replay_gain, facts.fade_in_ms, facts.fade_out_ms, known->second.facts.fades};
     known->second.size = stored_size(stamp.size);

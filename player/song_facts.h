@@ -5,10 +5,13 @@
 // soon first, then every song not yet measured, and stores the results in
 // the song's columns (replay_gain, sec_count, sm_fade_in, sm_fade_out,
 // file_size), so neither playback nor the server ever waits for it. A file
-// whose size or modification time is not the one measured is measured again.
+// whose size or modification time is not the one measured is measured again;
+// the times measured are kept in a file of the player's own (song_stamps.txt),
+// so a file replaced while the player was not running is found too.
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -35,9 +38,12 @@ struct FileStamp {
 };
 FileStamp stamp_of(const std::string& path);
 
+inline constexpr const char* SONG_STAMPS_FILE = "song_stamps.txt";
+
 class SongFactsWorker {
  public:
-  SongFactsWorker();
+  // `stamps_file` keeps what each file was when it was measured.
+  explicit SongFactsWorker(std::filesystem::path stamps_file);
 
   // The facts of the file at `path` as it is now; none while they are not
   // known yet (it is then measured before anything else).
@@ -62,13 +68,17 @@ class SongFactsWorker {
   // Under the lock: the facts, when they hold for `stamp`.
   std::optional<SongFacts> known(const std::string& path, const FileStamp& stamp) const;
   bool fades(const std::string& path) const;
+  void read_stamps();
+  void keep_stamp(const std::string& path, const FileStamp& stamp);
 
   bool refresh_ = true;
   bool library_tried_ = false, library_read_ = false;
   BackgroundWorker::Clock::time_point read_at_{};
   std::map<std::string, LibrarySong> library_;
   std::map<std::string, Measured> measured_;  // this run's
-  std::deque<std::string> wanted_;            // due soon, the first soonest
+  std::filesystem::path stamps_file_;
+  std::map<std::string, FileStamp> stamps_;  // when the library's facts were measured
+  std::deque<std::string> wanted_;           // due soon, the first soonest
   std::string measuring_;
   LibraryConnection connection_;  // used from the worker's thread only
   BackgroundWorker worker_;       // last: its thread ends before what it works on

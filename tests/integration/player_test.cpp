@@ -651,20 +651,41 @@ TEST_F(PlayerStation, SavedSettingsHoldForTheNextSongAlreadyPrepared) {
 }
 
 // A file replaced under the same name after it was measured is measured
-// again: its new length is heard, not the old cue points.
-TEST_F(PlayerStation, AFileReplacedByALongerOneIsHeardWhole) {
+// again, by its size or its time, also when it was replaced while the player
+// was not running: its sound is heard whole, not between the old cue points.
+TEST_F(PlayerStation, AFileReplacedAfterItWasMeasuredIsHeardWhole) {
   add_song(7, 3, "swap.wav", "-r 44100 -c 2", "synth 1 sine 440 vol 0.5");
   start_server();
   start_player();
   ASSERT_TRUE(wait_for_player("Song 7 measured: ")) << player_->console();
-  const std::string longer = "sox -n -r 44100 -c 2 '" + song("swap.wav") + "' synth 3 sine 440 vol 0.5";
-  ASSERT_EQ(std::system(longer.c_str()), 0);
+  const auto replace = [&](const std::string& effects) {
+    const std::string command = "sox -n -r 44100 -c 2 '" + song("swap.wav") + "' " + effects;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  };
+  const auto heard_last = [&](std::size_t count) {
+    std::this_thread::sleep_for(1s);  // its end, on its way through the device
+    const auto tones = heard(default_, count);
+    return tones.size() >= count ? static_cast<double>(tones[count - 1].end - tones[count - 1].start) / RECORDING_RATE
+                                 : 0.0;
+  };
+  replace("synth 3 sine 440 vol 0.5");  // longer
   hand_off("item0=7");
   ASSERT_TRUE(wait_for_player("Play counted: ", 1)) << player_->console();
-  std::this_thread::sleep_for(1s);  // its end, on its way through the device
-  const auto tones = heard(default_, 1);
-  ASSERT_EQ(frequencies(tones), (std::vector<int>{440}));
-  EXPECT_GT(static_cast<double>(tones[0].end - tones[0].start) / RECORDING_RATE, 2.8) << player_->console();
+  EXPECT_GT(heard_last(1), 2.8) << player_->console();
+
+  // The same size, its sound in its first half: measured again by its time.
+  replace("synth 1.5 sine 660 vol 0.5 pad 0 1.5");
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  EXPECT_GT(heard_last(2), 1.3) << player_->console();
+  // Its sound moved to its second half while the player was away.
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  replace("synth 1.5 sine 880 vol 0.5 pad 1.5 0");
+  start_player();
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 1)) << player_->console();
+  EXPECT_GT(heard_last(3), 1.3) << player_->console();
 }
 
 // A hand-off the player answered is on its disk: killed at once, the player
