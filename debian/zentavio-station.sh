@@ -12,8 +12,10 @@ if [ "$(id -u)" != 0 ]; then
 fi
 install -d -m 0700 -o "$user" -g "$user" /run/zentavio /run/zentavio/windows
 install -d -m 0750 -o "$user" -g "$user" /var/log/zentavio
+# Always started in the background: the subshell becomes the program, so
+# the pid held is the program's own.
 as_station() {
-  setpriv --reuid="$user" --regid="$user" --init-groups --reset-env -- \
+  exec setpriv --reuid="$user" --regid="$user" --init-groups --reset-env -- \
     env ZV_WINDOW_DIR=/run/zentavio/windows XDG_CONFIG_HOME="$station/config" "$@"
 }
 cd "$station/server"
