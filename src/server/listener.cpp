@@ -2,6 +2,7 @@
 #include "net/tcp_socket.h"
 #include "platform/connection_peer.h"
 #include "platform/console.h"
+#include "platform/narration_batch.h"
 #include "platform/thread.h"
 #include "platform/time_limits.h"
 #include "server/connection_handler.h"
@@ -89,6 +90,7 @@ void watch_once(Watch& w) {
   }
 
   now = Clock::now();
+  const NarrationBatch batch;  // what this round says, in one write before the next wait
   w.lingering.look(w.readable.data() + first_lingering, now);
   const std::size_t first_silent = accepting ? 1 : 0;
   std::size_t kept = 0;
