@@ -3,14 +3,18 @@
 #include "playlist/playlist_builder.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/local_time.h"
 #include "platform/path_style.h"
+#include "playlist/playlist_fields.h"
+#include "playlist/playlist_plan.h"
 #include "support/form_fields.h"
 #include "support/library_fixture.h"
 
@@ -34,9 +38,9 @@ struct Playlist {
   std::string body;
   std::string console;
   int written = 0;
-  std::vector<Song> songs;                        // in order of writing
-  std::map<int, std::string> color, bgcolor;      // by position
-  std::vector<int> colour_positions;              // in order of writing
+  std::vector<Song> songs;                    // in order of writing
+  std::map<int, std::string> color, bgcolor;  // by position
+  std::vector<int> colour_positions;          // in order of writing
 
   std::vector<int> ids_at(int position) const {
     std::vector<int> ids;
@@ -303,7 +307,7 @@ TEST_F(PlaylistBuilderTest, GreaterListIsOpenedASecondTimeThenTheFullList) {
   songs(1, 200, 2, -1);
   Playlist playlist = build(10, 3);
   EXPECT_EQ(playlist.ids_at(0), range(100, 10));
-  EXPECT_EQ(playlist.ids_at(1), range(100, 10));  // the position's end reopens the greater list
+  EXPECT_EQ(playlist.ids_at(1), range(100, 10));                        // the position's end reopens the greater list
   EXPECT_EQ(playlist.ids_at(2), joined(range(200, 2), range(100, 8)));  // then the full list
 }
 
@@ -433,6 +437,94 @@ TEST_F(PlaylistBuilderTest, PrintsOnlyTheLibrarysNarrationInStatementOrder) {
     start = end + 1;
   }
 }
+
+// --- The songs against a reference
+
+#ifndef _WIN32  // SQLite's own interface is there on Linux only
+
+// Reads a folder's lists with SQLite directly, running the builder's
+// statements step by step: the plan it gives is the reference the builder's
+// own reading through the driver must match.
+class DirectReader {
+ public:
+  explicit DirectReader(const std::filesystem::path& library) {
+    sqlite3_open_v2((library / "base2.mdb").c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+  }
+  ~DirectReader() {
+    release();
+    sqlite3_close(db_);
+  }
+  std::optional<std::int32_t> open_list(const PlaylistFolder& folder, SongList list) {
+    const std::string where = "from song where song_dir_id=" + std::to_string(folder.song_dir_id) +
+                              (list == SongList::full    ? std::string()
+                               : list == SongList::equal ? " and play_count=" + std::to_string(folder.play_count)
+                                                         : " and play_count>" + std::to_string(folder.play_count));
+    run("select count(*) " + where);
+    const std::int32_t count = sqlite3_column_int(statement_, 0);
+    run("select song_id, song_name, play_count " + where + " order by play_count");
+    return count;
+  }
+  void advance(std::uint64_t rows) {
+    while (on_row() && rows-- > 0) code_ = sqlite3_step(statement_);
+  }
+  void release() {
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+    code_ = SQLITE_DONE;
+  }
+  bool on_row() const { return code_ == SQLITE_ROW; }
+  bool ended() const { return code_ == SQLITE_DONE; }
+  PlannedSong song() const {
+    return {sqlite3_column_int(statement_, 0), reinterpret_cast<const char*>(sqlite3_column_text(statement_, 1)),
+            play_count()};
+  }
+  std::int32_t play_count() const { return sqlite3_column_int(statement_, 2); }
+
+ private:
+  void run(const std::string& sql) {
+    release();
+    sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement_, nullptr);
+    code_ = sqlite3_step(statement_);
+  }
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* statement_ = nullptr;
+  int code_ = SQLITE_DONE;
+};
+
+// Random libraries whose play counts are spread over 0-6 give, field for
+// field, the playlist the reference reader gives.
+TEST_F(PlaylistBuilderTest, RandomLibrariesGiveTheReferencePlaylist) {
+  std::mt19937 random(27);
+  const auto any = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  int next_song = 1;
+  for (int entry_id = 1; entry_id <= 6; ++entry_id) {
+    entry(entry_id, entry_id + 1, 0x80);
+    for (int f = 0, folders = any(1, 20); f < folders; ++f) {
+      const int id = entry_id * 100 + f;
+      folder(entry_id, id, any(0, 6));
+      std::string values;
+      for (int n = any(0, 150); n > 0; --n, ++next_song) {
+        values += (values.empty() ? "(" : ", (") + std::to_string(next_song) + ", " + std::to_string(id) + ", 's" +
+                  std::to_string(any(0, 99999)) + ".mp3', " + std::to_string(any(0, 6)) + ")";
+      }
+      if (!values.empty()) sql("insert into song (song_id, song_dir_id, song_name, play_count) values " + values);
+    }
+  }
+  for (int entry_id = 1; entry_id <= 6; ++entry_id) {
+    at(MONDAY, static_cast<std::uint16_t>(entry_id));
+    const std::uint32_t per_position = entry_id == 1 ? 10 : static_cast<std::uint32_t>(any(1, 12));
+    const std::uint32_t positions = entry_id == 1 ? 16 : static_cast<std::uint32_t>(any(1, 20));
+    const Playlist built = build(per_position, positions);
+    DirectReader reader(library_.path());
+    const PlaylistPlan reference = plan_positions(reader, read_entry_folders(entry_id), per_position, positions);
+    FormBody body;
+    write_playlist_fields(body, reference);
+    EXPECT_GT(reference.song_count(), 0) << "entry " << entry_id;
+    EXPECT_EQ(built.body, std::string(body.data(), body.length())) << "entry " << entry_id;
+  }
+}
+
+#endif
 
 }  // namespace
 }  // namespace zv
