@@ -91,7 +91,7 @@ std::u16string base_name(const std::u16string& path) { return path.substr(path.f
 
 }  // namespace
 
-std::vector<LibraryFolder> library_folders() {
+std::optional<std::vector<LibraryFolder>> library_folders() {
   std::vector<LibraryFolder> folders;
   LibraryFolder folder;
   std::int32_t ads = 0, jingle = 0;
@@ -107,6 +107,7 @@ std::vector<LibraryFolder> library_folders() {
     folder.is_jingle = jingle != 0;
     folders.push_back(folder);
   }
+  if (query.failed()) return std::nullopt;
   return folders;
 }
 

@@ -4,6 +4,7 @@
 // file returns), a moved or renamed file's song renamed, with its counts.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,8 @@ struct LookResult {
   int changed = 0;   // files rewritten since the last look
 };
 
-// The library's folders; empty when the library cannot be read.
-std::vector<LibraryFolder> library_folders();
+// The library's folders; none when the library cannot be read.
+std::optional<std::vector<LibraryFolder>> library_folders();
 
 // The folders of `all` that hold any of `changed` (native folder paths).
 std::vector<LibraryFolder> folders_holding(const std::vector<LibraryFolder>& all,

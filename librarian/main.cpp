@@ -6,6 +6,7 @@
 // Run in the server's folder (where base2.mdb is), as the server is.
 
 #include <chrono>
+#include <vector>
 
 #include "library_follower.h"
 #include "platform/console.h"
@@ -37,8 +38,18 @@ int main() {
     zv::narrate("Librarian: this system offers no folder watch; only the hourly look finds changes\n");
   zv::narrate("Librarian: following the library's folders\n");
   auto next_full = Clock::now();
+  bool readable = true;
   for (;;) {
-    const auto folders = lib::library_folders();
+    const auto found = lib::library_folders();
+    if (!found) {
+      // Said once, not every few seconds while it lasts.
+      if (readable) zv::narrate("Librarian: the library cannot be read; it is asked again every 5 s\n");
+      readable = false;
+      watch.wait(FOLDERS_EVERY);
+      continue;
+    }
+    readable = true;
+    const std::vector<lib::LibraryFolder>& folders = *found;
     for (const lib::LibraryFolder& folder : folders) watch.follow(folder.name);
     if (Clock::now() >= next_full) {
       report(lib::look(folders), true);

@@ -43,8 +43,9 @@ class LibrarianTest : public ::testing::Test {
                   (music_ / "a.mp3").string() + "', 0), (2, 1, '" + (music_ / "b.mp3").string() + "', 5);"),
               "");
     librarian_.emplace(station_.server(), test::odbc_environment(), ZV_LIBRARIAN_BINARY);
-    ASSERT_TRUE(librarian_->wait_for_console("Librarian: full look: 0 files added, 0 back, 0 moved, 0 missing"))
-        << librarian_->console();
+    for (const char* text : {"Librarian: following the library's folders\n",
+                             "Librarian: full look: 0 files added, 0 back, 0 moved, 0 missing, 0 written again\n"})
+      ASSERT_TRUE(librarian_->wait_for_console(text)) << librarian_->console();
     server_.emplace(station_.server(), test::odbc_environment());
     ASSERT_TRUE(server_->wait_until_listening()) << server_->console();
   }
@@ -124,6 +125,22 @@ TEST_F(LibrarianTest, FileRenamedOrMovedKeepsItsSongAndPlayCount) {
       << librarian_->console();
   EXPECT_EQ(sql("select count(*) from song"), "2\n");
   EXPECT_TRUE(librarian_->wait_for_console("Librarian: " + (music_ / "b.mp3").string() + " is now " + b2 + "\n"));
+
+  // A file written anew keeps its song; its new size is noted.
+  write(music_ / "a.mp3", "first, mastered again");
+  EXPECT_TRUE(librarian_->wait_for_console("Librarian: " + (music_ / "a.mp3").string() + " was written again\n"))
+      << librarian_->console();
+  EXPECT_EQ(sql("select song_id from song where song_name='" + (music_ / "a.mp3").string() + "'"), "1\n");
+}
+
+// Without its library the librarian says so, once, and keeps asking.
+TEST(LibrarianStart, SaysSoWhenTheLibraryCannotBeRead) {
+  Station station;
+  ASSERT_TRUE(test::make_library(station.server()));
+  fs::remove(station.server() / "base2.mdb");
+  ServerProcess librarian(station.server(), test::odbc_environment(), ZV_LIBRARIAN_BINARY);
+  EXPECT_TRUE(librarian.wait_for_console("Librarian: the library cannot be read; it is asked again every 5 s\n"))
+      << librarian.console();
 }
 
 }  // namespace
