@@ -3,9 +3,11 @@
 // 10 songs x 16 positions, play counts spread over 0-6 as after a few days on
 // air (folder f played f mod 7 times). At each size two libraries: the
 // folders' songs stored together (as an import stores them) and spread (song
-// i in folder i mod 20, so every folder is on every page). Beside the builder, in the same run, the anchor: the same
-// songs taken by SQLite itself (its C interface, one count and one list
-// stepped through per folder, columns read only where a song is taken).
+// i in folder i mod 20, so every folder is on every page). Beside the
+// builder, in the same run, the anchor: the same songs taken by SQLite itself
+// (its C interface, the builder's plan over the same lists, each statement
+// prepared once, columns read only where a song is taken; whether its songs
+// are the builder's is printed).
 // Beside them the player's fill of the hour (its own statements, the songs
 // it takes), from a fresh connection as the player makes it each hour and on
 // the connection left open. Builds alternate in turns; processor times of
@@ -32,9 +34,12 @@
 #include <unistd.h>
 
 #include "library/query.h"
+#include "platform/narration_batch.h"
 #include "playlist/playlist_builder.h"
+#include "playlist/playlist_plan.h"
 #include "playlist/schedule.h"
 #include "schedule_fill.h"
+#include "support/direct_song_lists.h"
 #include "support/library_fixture.h"
 
 namespace {
@@ -90,44 +95,35 @@ std::string library_setup(int songs, const std::string& folder_of, const std::st
 }
 
 // The builder's songs taken by SQLite directly: the folders of the hour's
-// entry, and for each of the first POSITIONS a count of the songs played as
-// often as the folder, then that list stepped through. Returns the songs taken.
-int anchor_build(sqlite3* db, int hour) {
-  int taken = 0;
+// entry, then the builder's own plan over its lists, each list's statements
+// prepared once and stepped through, a row's columns read only where a song
+// is taken. The plan it gives.
+zv::PlaylistPlan anchor_build(zv::test::DirectSongLists& lists, sqlite3* db, int hour) {
   sqlite3_stmt* folders = nullptr;
   sqlite3_prepare_v2(db,
                      "select song_dir.song_dir_id, song_dir.play_count from playlist join song_dir on "
                      "playlist.song_dir_id=song_dir.song_dir_id where playlist.playinfo_id=(select playinfo_id "
                      "from playlist_info where play_time=?1 and is_enable=1) and playlist.is_enable=1 order by "
-                     "playlist.dir_order limit ?2",
+                     "playlist.dir_order",
                      -1, &folders, nullptr);
   sqlite3_bind_int(folders, 1, hour);
-  sqlite3_bind_int(folders, 2, POSITIONS);
-  sqlite3_stmt* count = nullptr;
-  sqlite3_prepare_v2(db, "select count(*) from song where song_dir_id=?1 and play_count=?2", -1, &count, nullptr);
-  sqlite3_stmt* list = nullptr;
-  sqlite3_prepare_v2(db, "select song_id, song_name, play_count from song where song_dir_id=?1 and play_count=?2", -1,
-                     &list, nullptr);
+  std::vector<zv::PlaylistFolder> entry;
   while (sqlite3_step(folders) == SQLITE_ROW) {
-    for (sqlite3_stmt* statement : {count, list}) {
-      sqlite3_reset(statement);
-      sqlite3_bind_int(statement, 1, sqlite3_column_int(folders, 0));
-      sqlite3_bind_int(statement, 2, sqlite3_column_int(folders, 1));
-    }
-    if (sqlite3_step(count) != SQLITE_ROW) continue;
-    const int step = std::max(1, sqlite3_column_int(count, 0) / SONGS_PER_POSITION);
-    for (int row = 0, want = 0; want < SONGS_PER_POSITION && sqlite3_step(list) == SQLITE_ROW; ++row) {
-      if (row % step != 0) continue;
-      volatile int id = sqlite3_column_int(list, 0);
-      volatile const unsigned char* name = sqlite3_column_text(list, 1);
-      (void)id;
-      (void)name;
-      ++want;
-      ++taken;
-    }
+    zv::PlaylistFolder folder;
+    folder.song_dir_id = sqlite3_column_int(folders, 0);
+    folder.play_count = sqlite3_column_int(folders, 1);
+    entry.push_back(folder);
   }
-  for (sqlite3_stmt* statement : {folders, count, list}) sqlite3_finalize(statement);
-  return taken;
+  sqlite3_finalize(folders);
+  return zv::plan_positions(lists, std::move(entry), SONGS_PER_POSITION, POSITIONS);
+}
+
+// The songs of a plan, by id, in order.
+std::vector<std::int32_t> song_ids(const zv::PlaylistPlan& plan) {
+  std::vector<std::int32_t> ids;
+  for (const zv::PlannedPosition& position : plan.positions)
+    for (const zv::PlannedSong& song : position.songs) ids.push_back(song.id);
+  return ids;
 }
 
 struct Library {
@@ -136,6 +132,7 @@ struct Library {
   fs::path folder;
   std::vector<double> builder, anchor, fill_fresh, fill_open;
   int statements = 0, songs = 0, anchor_songs = 0, fill_songs = 0;
+  bool same_songs = false;
   unsigned bytes = 0;
 };
 
@@ -187,7 +184,10 @@ int main(int argc, char** argv) {
       }
       zv::FormBody body;
       auto start = cpu_millis();
-      zv::build_playlist(body, SONGS_PER_POSITION, POSITIONS);
+      {
+        const zv::NarrationBatch batch;  // as the server's connection narrates it
+        zv::build_playlist(body, SONGS_PER_POSITION, POSITIONS);
+      }
       library.builder.push_back(millis_since(start));
       zv::close_library();
 
@@ -205,11 +205,20 @@ int main(int argc, char** argv) {
 
       sqlite3* db = nullptr;
       sqlite3_open_v2((library.folder / "base2.mdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-      sqlite3_exec(db, "pragma cache_size=-32768", nullptr, nullptr, nullptr);  // as the server's connection
-      anchor_build(db, hour);  // warms the cache, as the builder's first build does
-      start = cpu_millis();
-      library.anchor_songs = anchor_build(db, hour);
-      library.anchor.push_back(millis_since(start));
+      {
+        zv::test::DirectSongLists lists(library.folder);
+        const zv::PlaylistPlan first_plan =
+            anchor_build(lists, db, hour);  // warms the cache, as the builder's first build does
+        if (run == 0) {
+          library.same_songs =
+              song_ids(first_plan) ==
+              song_ids(zv::plan_playlist(SONGS_PER_POSITION, POSITIONS, zv::coming_hour(zv::get_local_time())));
+          zv::close_library();
+        }
+        start = cpu_millis();
+        library.anchor_songs = anchor_build(lists, db, hour).song_count();
+        library.anchor.push_back(millis_since(start));
+      }
       sqlite3_close(db);
     }
   }
@@ -222,10 +231,10 @@ int main(int argc, char** argv) {
     const double ours = median(library.builder);
     const double anchor = median(library.anchor);
     std::fprintf(stderr,
-                 "  %-30s builder %6.1f ms (%d statements, %d songs, %u bytes)   SQLite directly %5.1f ms (%d songs)"
-                 "   ratio %.1f\n",
+                 "  %-30s builder %6.1f ms (%d statements, %d songs, %u bytes)   SQLite directly %5.1f ms (%d songs, "
+                 "%s)   ratio %.1f\n",
                  library.name.c_str(), ours, library.statements, library.songs, library.bytes, anchor,
-                 library.anchor_songs, ours / anchor);
+                 library.anchor_songs, library.same_songs ? "the same" : "OTHER SONGS", ours / anchor);
     const double fresh = median(library.fill_fresh);
     const double open = median(library.fill_open);
     std::fprintf(stderr,

@@ -3,7 +3,6 @@
 #include "playlist/playlist_builder.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdio>
 #include <map>
@@ -16,6 +15,9 @@
 #include "playlist/playlist_fields.h"
 #include "playlist/playlist_plan.h"
 #include "support/form_fields.h"
+#ifndef _WIN32
+#include "support/direct_song_lists.h"
+#endif
 #include "support/library_fixture.h"
 
 namespace zv {
@@ -442,55 +444,6 @@ TEST_F(PlaylistBuilderTest, PrintsOnlyTheLibrarysNarrationInStatementOrder) {
 
 #ifndef _WIN32  // SQLite's own interface is there on Linux only
 
-// Reads a folder's lists with SQLite directly, running the builder's
-// statements step by step: the plan it gives is the reference the builder's
-// own reading through the driver must match.
-class DirectReader {
- public:
-  explicit DirectReader(const std::filesystem::path& library) {
-    sqlite3_open_v2((library / "base2.mdb").c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
-  }
-  ~DirectReader() {
-    release();
-    sqlite3_close(db_);
-  }
-  std::optional<std::int32_t> open_list(const PlaylistFolder& folder, SongList list) {
-    const std::string where = "from song where song_dir_id=" + std::to_string(folder.song_dir_id) +
-                              (list == SongList::full    ? std::string()
-                               : list == SongList::equal ? " and play_count=" + std::to_string(folder.play_count)
-                                                         : " and play_count>" + std::to_string(folder.play_count));
-    run("select count(*) " + where);
-    const std::int32_t count = sqlite3_column_int(statement_, 0);
-    run("select song_id, song_name, play_count " + where + " order by play_count");
-    return count;
-  }
-  void advance(std::uint64_t rows) {
-    while (on_row() && rows-- > 0) code_ = sqlite3_step(statement_);
-  }
-  void release() {
-    sqlite3_finalize(statement_);
-    statement_ = nullptr;
-    code_ = SQLITE_DONE;
-  }
-  bool on_row() const { return code_ == SQLITE_ROW; }
-  bool ended() const { return code_ == SQLITE_DONE; }
-  PlannedSong song() const {
-    return {sqlite3_column_int(statement_, 0), reinterpret_cast<const char*>(sqlite3_column_text(statement_, 1)),
-            play_count()};
-  }
-  std::int32_t play_count() const { return sqlite3_column_int(statement_, 2); }
-
- private:
-  void run(const std::string& sql) {
-    release();
-    sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement_, nullptr);
-    code_ = sqlite3_step(statement_);
-  }
-  sqlite3* db_ = nullptr;
-  sqlite3_stmt* statement_ = nullptr;
-  int code_ = SQLITE_DONE;
-};
-
 // Random libraries whose play counts are spread over 0-6 give, field for
 // field, the playlist the reference reader gives.
 TEST_F(PlaylistBuilderTest, RandomLibrariesGiveTheReferencePlaylist) {
@@ -515,7 +468,7 @@ TEST_F(PlaylistBuilderTest, RandomLibrariesGiveTheReferencePlaylist) {
     const std::uint32_t per_position = entry_id == 1 ? 10 : static_cast<std::uint32_t>(any(1, 12));
     const std::uint32_t positions = entry_id == 1 ? 16 : static_cast<std::uint32_t>(any(1, 20));
     const Playlist built = build(per_position, positions);
-    DirectReader reader(library_.path());
+    test::DirectSongLists reader(library_.path());
     const PlaylistPlan reference = plan_positions(reader, read_entry_folders(entry_id), per_position, positions);
     FormBody body;
     write_playlist_fields(body, reference);
