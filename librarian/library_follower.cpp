@@ -10,6 +10,7 @@
 #include "library/query.h"
 #include "library/transaction.h"
 #include "platform/console.h"
+#include "platform/folder_walk.h"
 #include "platform/folder_watch.h"
 #include "text/encoding.h"
 #include "text/text_buffer.h"
@@ -48,6 +49,7 @@ void read_files(const LibraryFolder& folder, std::map<std::u16string, File>& fil
       if (end == start) continue;
       std::u16string name(text.substr(start, end - start));
       File& file = files[name];
+      if (file.folder != 0) continue;  // in a folder of the library below this one, looked at first
       file.folder = folder.id;
       file.facts = file_facts(name.c_str());
     }
@@ -122,8 +124,23 @@ std::vector<LibraryFolder> folders_holding(const std::vector<LibraryFolder>& all
   return holding;
 }
 
-LookResult look(const std::vector<LibraryFolder>& folders) {
+LookResult look(const std::vector<LibraryFolder>& given) {
   LookResult result;
+  // A folder inside another is looked at (and imported) first, so its files
+  // stay its own.
+  std::vector<LibraryFolder> folders;
+  for (const LibraryFolder& folder : given) {
+    FolderId reached;
+    if (folder_identity(folder.name.c_str(), reached)) {
+      folders.push_back(folder);
+    } else {
+      // An unmounted share is not the loss of its songs.
+      narrate("Librarian: the folder %s cannot be reached; its songs stay as they are\n",
+              wide_to_utf8(folder.name.c_str(), -1).value_or("").c_str());
+    }
+  }
+  std::sort(folders.begin(), folders.end(),
+            [](const LibraryFolder& a, const LibraryFolder& b) { return a.name.size() > b.name.size(); });
   std::map<std::u16string, File> files;
   std::map<std::u16string, std::int32_t> known, missing;
   std::map<std::int32_t, FileFacts> recorded;
@@ -169,6 +186,8 @@ LookResult look(const std::vector<LibraryFolder>& folders) {
         continue;
       }
     }
+    // A file the walk passes by (in a hidden folder, say) is still there.
+    if (file_facts(name.c_str())) continue;
     if (move_song(id, true)) {
       ++result.missing;
       narrate("Librarian: %s is missing; its song leaves rotation and keeps its counts\n",

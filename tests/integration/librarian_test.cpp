@@ -143,5 +143,22 @@ TEST(LibrarianStart, SaysSoWhenTheLibraryCannotBeRead) {
       << librarian.console();
 }
 
+// A folder that cannot be reached (a share not mounted) keeps its songs in
+// rotation.
+TEST(LibrarianStart, FolderThatCannotBeReachedKeepsItsSongs) {
+  Station station;
+  ASSERT_TRUE(test::make_library(station.server()));
+  const std::string away = (station.root.path() / "share/").string();
+  test::library_sql(station.server(), "insert into song_dir (song_dir_id, dir_name) values (1, '" + away +
+                                          "'); insert into song (song_id, song_dir_id, song_name) values (1, 1, '" +
+                                          away + "a.mp3');");
+  ServerProcess librarian(station.server(), test::odbc_environment(), ZV_LIBRARIAN_BINARY);
+  EXPECT_TRUE(
+      librarian.wait_for_console("Librarian: the folder " + away + " cannot be reached; its songs stay as they are\n"))
+      << librarian.console();
+  EXPECT_TRUE(librarian.wait_for_console("Librarian: full look: 0 files added, 0 back, 0 moved, 0 missing"));
+  EXPECT_EQ(test::library_sql(station.server(), "select song_id from song"), "1\n");
+}
+
 }  // namespace
 }  // namespace zv::testing
