@@ -207,14 +207,18 @@ void serve_connection(ReadyConnection ready, const TakingLong& taking_long, cons
   // waited its 30 s behind others is given up without a word.
   const auto waited = std::chrono::steady_clock::now() - ready.arrived;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(time_limit(MUTEX_WAIT) - waited);
-  if (left.count() <= 0 || wait_for_mutex(mutex, static_cast<std::uint32_t>(left.count())) == MutexWait::timed_out) {
+  // The lock is mostly free: what was said is flushed only when it must be waited for.
+  MutexWait got = left.count() <= 0 ? MutexWait::timed_out : wait_for_mutex(mutex, 0);
+  if (got == MutexWait::timed_out && left.count() > 0) {
+    flush_narration();
+    got = wait_for_mutex(mutex, static_cast<std::uint32_t>(left.count()));
+  }
+  if (got == MutexWait::timed_out) {
     close_mutex(mutex);
     TcpSocket dropped(ready.socket);  // nobody else will close it
     return;
   }
   const SocketHandle s = ready.socket;
-  // What the connection says between its waits goes out in one write.
-  const NarrationBatch batch;
   {
     TcpSocket connection(s);
     // One receive buffer per serving thread, kept from one connection to the
