@@ -8,8 +8,10 @@
 // both servers on one processor. Spread, a figure depends on whether a
 // wake-up finds its processor asleep (lighttpd's median moves between about
 // 45 and 75 us from run to run here); on one processor it is the work done.
-// Last, the share of each round trip that goes to asking who is at the other
-// end of the connection, timed alone.
+// All of it twice: with the server's console in a file, then on a pipe whose
+// reader drains it (as the journal does under the server's unit). Last, the
+// share of each round trip that goes to asking who is at the other end of the
+// connection, timed alone.
 //
 //   bench_roundtrip_404 [ROUNDS]     (default 2000 per server)
 //
@@ -20,6 +22,7 @@
 #include "support/server_harness.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
@@ -28,12 +31,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -129,6 +135,56 @@ class Lighttpd {
   pid_t pid_ = -1;
 };
 
+// The server with its console on a pipe that a thread of this process
+// drains, as the journal reads a unit's output; stopped with the object.
+class PipedServer {
+ public:
+  explicit PipedServer(const std::filesystem::path& working_dir) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return;
+    const std::string dir = working_dir.string();
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(ends[1], 1);
+      ::dup2(ends[1], 2);
+      ::dup2(::open("/dev/null", O_RDONLY), 0);
+      if (::chdir(dir.c_str()) != 0) ::_exit(126);
+      ::execl(ZV_SERVER_BINARY, ZV_SERVER_BINARY, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(ends[1]);
+    drain_ = std::thread([fd = ends[0], this] {
+      char chunk[65536];
+      for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
+        ++reads_;
+        if (!listening_ &&
+            std::string_view(chunk, static_cast<std::size_t>(got)).find("Waiting for client") != std::string_view::npos)
+          listening_ = true;
+      }
+      ::close(fd);
+    });
+  }
+  ~PipedServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (drain_.joinable()) drain_.join();
+  }
+  int pid() const { return pid_; }
+  long reads() const { return reads_; }
+  bool wait_until_listening() const {
+    for (int i = 0; i < 1000 && !listening_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return listening_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::thread drain_;
+  std::atomic<bool> listening_{false};
+  std::atomic<long> reads_{0};
+};
+
 // How often the server's threads have been switched out so far (each one a
 // wake-up to come), from their status.
 long server_switches(int pid) {
@@ -142,11 +198,16 @@ long server_switches(int pid) {
   return switches;
 }
 
-// Every thread of process `pid` (0: this one) on processor `cpu` only.
+// Every thread of process `pid` (0: this one) on processor `cpu` only, or
+// on every processor when `cpu` is negative.
 void pin(int pid, int cpu) {
   cpu_set_t one;
   CPU_ZERO(&one);
-  CPU_SET(cpu, &one);
+  if (cpu >= 0) {
+    CPU_SET(cpu, &one);
+  } else {
+    for (int i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &one);
+  }
   const std::string tasks = pid == 0 ? "/proc/self/task" : "/proc/" + std::to_string(pid) + "/task";
   for (const auto& task : std::filesystem::directory_iterator(tasks)) {
     ::sched_setaffinity(std::atoi(task.path().filename().c_str()), sizeof one, &one);
@@ -159,6 +220,51 @@ bool time_one(int port, std::vector<double>& micros) {
   const std::string reply = exchange(port);
   micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   return reply.rfind("HTTP/1.", 0) == 0 && reply.find(" 404 ") != std::string::npos;
+}
+
+struct Rounds {
+  std::vector<double> ours, theirs;
+  long server_ticks = 0;
+  long switches = 0;
+};
+
+// `rounds` round trips to the server (pid `pid`) and as many to the anchor,
+// in turns of BATCH.
+bool measure(int pid, int anchor_port, int rounds, Rounds& r) {
+  r.ours.reserve(static_cast<std::size_t>(rounds));
+  r.theirs.reserve(static_cast<std::size_t>(rounds));
+  for (int done = 0; done < rounds; done += BATCH) {
+    const long ticks_before = zt::process_cpu_ticks(pid);
+    const long switches_before = server_switches(pid);
+    for (int i = 0; i < BATCH; ++i) {
+      if (!time_one(8080, r.ours)) {
+        std::fprintf(stderr, "the server gave an unexpected reply\n");
+        return false;
+      }
+    }
+    r.server_ticks += zt::process_cpu_ticks(pid) - ticks_before;
+    r.switches += server_switches(pid) - switches_before;
+    for (int i = 0; i < BATCH; ++i) {
+      if (!time_one(anchor_port, r.theirs)) {
+        std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void report(const Rounds& r) {
+  const double our_median = percentile(r.ours, 0.5);
+  const double their_median = percentile(r.theirs, 0.5);
+  std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(r.ours, 0.99));
+  std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(r.theirs, 0.99));
+  const double requests = static_cast<double>(r.ours.size());
+  std::printf("  server per request: %.1f us of processor time, %.1f context switches of its threads\n",
+              1e6 * static_cast<double>(r.server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / requests,
+              static_cast<double>(r.switches) / requests);
+  std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
+              QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
 }
 
 // The peer check's own share of a connection (the lookup of the user at the
@@ -201,62 +307,49 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no private network namespace (needs root): using the machine's 127.0.0.1:8080\n");
   }
   zt::TempDir dir;
-  zt::ServerProcess server(dir.path());
-  if (!server.wait_until_listening()) {
-    std::fprintf(stderr, "the server did not start:\n%s", server.console().c_str());
-    return 1;
-  }
   const int anchor_port = free_port();
   Lighttpd anchor(dir.path() / "lighttpd", anchor_port);
   if (!anchor.wait_until_listening()) {
     std::fprintf(stderr, "lighttpd did not start (package lighttpd)\n");
     return 1;
   }
-  if (zt::http_exchange(REQUEST) != HEADER_404 || exchange(anchor_port).find(" 404 ") == std::string::npos) {
-    std::fprintf(stderr, "unexpected reply\n");  // warm-up, and a check of what is measured
-    return 1;
-  }
-
-  for (const bool one_processor : {false, true}) {
-    if (one_processor) {
-      for (const int pid : {0, server.pid(), anchor.pid()}) pin(pid, 0);
-    }
-    std::vector<double> ours, theirs;
-    ours.reserve(static_cast<std::size_t>(rounds));
-    theirs.reserve(static_cast<std::size_t>(rounds));
-    long server_ticks = 0;
-    long switches = 0;
-    for (int done = 0; done < rounds; done += BATCH) {
-      const long ticks_before = server.cpu_ticks();
-      const long switches_before = server_switches(server.pid());
-      for (int i = 0; i < BATCH; ++i) {
-        if (!time_one(8080, ours)) {
-          std::fprintf(stderr, "the server gave an unexpected reply\n");
-          return 1;
-        }
+  for (const bool on_pipe : {false, true}) {
+    std::optional<zt::ServerProcess> in_file;
+    std::optional<PipedServer> piped;
+    int pid = 0;
+    if (on_pipe) {
+      piped.emplace(dir.path());
+      pid = piped->pid();
+      if (!piped->wait_until_listening()) {
+        std::fprintf(stderr, "the server did not start with its console on a pipe\n");
+        return 1;
       }
-      server_ticks += server.cpu_ticks() - ticks_before;
-      switches += server_switches(server.pid()) - switches_before;
-      for (int i = 0; i < BATCH; ++i) {
-        if (!time_one(anchor_port, theirs)) {
-          std::fprintf(stderr, "lighttpd gave an unexpected reply\n");
-          return 1;
-        }
+    } else {
+      in_file.emplace(dir.path());
+      pid = in_file->pid();
+      if (!in_file->wait_until_listening()) {
+        std::fprintf(stderr, "the server did not start:\n%s", in_file->console().c_str());
+        return 1;
       }
     }
-
-    const double our_median = percentile(ours, 0.5);
-    const double their_median = percentile(theirs, 0.5);
-    std::printf("404 round trips over loopback, %s: %zu sequential requests each, in turns of %d\n",
-                one_processor ? "all on one processor" : "spread by the scheduler", ours.size(), BATCH);
-    std::printf("  server            median %7.1f us   p99 %7.1f us\n", our_median, percentile(ours, 0.99));
-    std::printf("  lighttpd+mod_cgi  median %7.1f us   p99 %7.1f us\n", their_median, percentile(theirs, 0.99));
-    const double requests = static_cast<double>(ours.size());
-    std::printf("  server per request: %.1f us of processor time, %.1f context switches of its threads\n",
-                1e6 * static_cast<double>(server_ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / requests,
-                static_cast<double>(switches) / requests);
-    std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
-                QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
+    if (zt::http_exchange(REQUEST) != HEADER_404 || exchange(anchor_port).find(" 404 ") == std::string::npos) {
+      std::fprintf(stderr, "unexpected reply\n");  // warm-up, and a check of what is measured
+      return 1;
+    }
+    for (const bool one_processor : {false, true}) {
+      for (const int each : {0, pid, anchor.pid()}) pin(each, one_processor ? 0 : -1);
+      const long reads_before = piped ? piped->reads() : 0;
+      Rounds measured;
+      if (!measure(pid, anchor_port, rounds, measured)) return 1;
+      std::printf("404 round trips over loopback, console %s, %s: %zu sequential requests each, in turns of %d\n",
+                  on_pipe ? "on a pipe" : "in a file",
+                  one_processor ? "all on one processor" : "spread by the scheduler", measured.ours.size(), BATCH);
+      report(measured);
+      if (piped) {
+        std::printf("  console pipe: %.1f reads of its reader per request\n",
+                    static_cast<double>(piped->reads() - reads_before) / static_cast<double>(measured.ours.size()));
+      }
+    }
   }
   report_peer_check();
   return 0;

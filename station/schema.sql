@@ -84,3 +84,38 @@ create table if not exists fault_record (
 
 create index if not exists play_record_by_start on play_record (started);
 create index if not exists fault_record_by_start on fault_record (started);
+
+-- The librarian's own tables. song_missing: the songs whose file has gone
+-- from a followed folder, with every fact and count they had, out of
+-- rotation until the file returns, when they go back to song with the same
+-- id. song_file: the size and time of each song's file when last seen, to
+-- tell a moved file from a new one. library_scan: one row, what the
+-- librarian did, for library.php. Times in seconds since 1970, UTC.
+create table if not exists song_missing (
+  song_id       integer primary key,
+  song_dir_id   integer not null default 0,
+  song_name     text    not null,
+  replay_gain   real    not null default 0,
+  sm_count      integer not null default 0,
+  sm_fade_in    integer not null default 0,
+  sm_fade_out   integer not null default 0,
+  file_size     integer not null default 0,
+  sec_count     integer not null default 0,
+  play_count    integer not null default 0,
+  play_time     integer not null default 0,
+  missing_since integer not null
+);
+create table if not exists song_file (
+  song_id     integer primary key,
+  file_size   integer not null,
+  modified    integer not null
+);
+create table if not exists library_scan (
+  scan_id        integer primary key,
+  last_look      integer not null default 0,
+  last_full_look integer not null default 0,
+  files_added    integer not null default 0,
+  songs_returned integer not null default 0,
+  songs_renamed  integer not null default 0,
+  songs_missing  integer not null default 0
+);

@@ -10,8 +10,9 @@ void console_setup();
 void set_console_title(const char16_t* title);  // SetConsoleTitleW
 
 // printf of one message, written to the console in one piece and flushed at
-// once, so that nothing is lost or late on a terminal and a message that
-// begins with "\n" is not split in two writes.
+// once (or with its thread's batch, platform/narration_batch.h), so that
+// nothing is lost or late on a terminal and a message that begins with "\n"
+// is not split in two writes.
 #if defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif

@@ -1,11 +1,39 @@
-#include "platform/console.h"
 #include "platform/block_narration.h"
+#include "platform/console.h"
+#include "platform/narration_batch.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 namespace zv {
+namespace {
+
+// A batch larger than this goes out at once, so a long gathering neither
+// holds much memory nor keeps the console waiting long.
+constexpr std::size_t BATCH_LIMIT = 1 << 16;
+
+thread_local int t_batches = 0;
+thread_local std::string t_batch;
+
+void write_out(const char* text, std::size_t length) {
+  std::fwrite(text, 1, length, stdout);
+  if (!narration_is_blocked()) std::fflush(stdout);  // an import's lines go out in blocks
+}
+
+}  // namespace
+
+NarrationBatch::NarrationBatch() { ++t_batches; }
+
+NarrationBatch::~NarrationBatch() {
+  if (--t_batches == 0) flush_narration();
+}
+
+void flush_narration() {
+  if (t_batch.empty()) return;
+  write_out(t_batch.data(), t_batch.size());
+  t_batch.clear();
+}
 
 void narrate(const char* format, ...) {
   thread_local std::string message;
@@ -22,8 +50,15 @@ void narrate(const char* format, ...) {
   }
   va_end(again);
   if (length <= 0) return;
-  std::fwrite(message.data(), 1, static_cast<std::size_t>(length), stdout);
-  if (!narration_is_blocked()) std::fflush(stdout);  // an import's lines go out in blocks
+  // A block buffer already gathers an import's lines: the batch goes first,
+  // so the order holds.
+  if (t_batches > 0 && !narration_is_blocked()) {
+    t_batch.append(message.data(), static_cast<std::size_t>(length));
+    if (t_batch.size() >= BATCH_LIMIT) flush_narration();
+    return;
+  }
+  flush_narration();
+  write_out(message.data(), static_cast<std::size_t>(length));
 }
 
 }  // namespace zv

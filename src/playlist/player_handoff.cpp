@@ -7,6 +7,7 @@
 #include "library/query.h"
 #include "library/statements.h"
 #include "platform/console.h"
+#include "platform/narration_batch.h"
 #include "platform/time_limits.h"
 #include "platform/window_messages.h"
 #include "playlist/song_row.h"
@@ -57,6 +58,7 @@ int hand_off_items(const char* prefix, const char* query) {
   const auto answer_wait =
       static_cast<std::uint32_t>(time_limit(std::chrono::milliseconds(PLAYER_ANSWER_TIMEOUT_MS)).count());
   const auto send = [&](std::uint64_t dw_data, std::uint32_t cb_data, const void* data) {
+    flush_narration();  // the player may take its time to answer
     answering = send_copy_data(player, console, dw_data, cb_data, data, answer_wait) == SendResult::answered;
     if (!answering) narrate("\n---> The player did not answer: nothing more is sent to it\n");
   };

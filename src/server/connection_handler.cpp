@@ -10,6 +10,7 @@
 #include "platform/connection_peer.h"
 #include "platform/console.h"
 #include "platform/named_mutex.h"
+#include "platform/narration_batch.h"
 #include "platform/time_limits.h"
 #include "playlist/player_handoff.h"
 #include "playlist/playlist_builder.h"
@@ -52,7 +53,10 @@ int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bo
   narrate("\n---> Wait for connection %d\n", handle_number(connection.handle()));
   for (bool readable = true; readable;
        readable = socket_wait_readable(connection.handle(), 0, QUIET_PERIOD_MICROSECONDS) > 0) {
-    if (data_arrived && taking_long) taking_long();  // a request in pieces may go on for a while
+    if (data_arrived) {  // a request in pieces may go on for a while
+      flush_narration();
+      if (taking_long) taking_long();
+    }
     const int received = connection.receive(buffer, RECEIVE_SIZE);
     if (received <= 0) break;  // the peer has closed, or the receive failed
     data_arrived = true;
@@ -119,6 +123,7 @@ void gather_form_data(FormBody& body, const std::u16string& path, const std::opt
 void run_script(TcpSocket& connection, const std::u16string& path, const std::optional<std::string>& query) {
   FormBody body(0);
   const auto wide_query = query ? ansi_to_wide(query->c_str(), -1) : std::nullopt;
+  flush_narration();  // gathering may wait on the library or the player
   {
     // Gathering shares the request's deadline: what was found by then goes
     // to the script.
@@ -138,6 +143,7 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   job.body = body.data();
   job.body_length = static_cast<int>(body.length());
   run_cgi(job);
+  flush_narration();
   wait_for_cgi(process, CGI_WAIT_MILLISECONDS);  // the deadline the body write keeps too
 }
 
@@ -201,7 +207,13 @@ void serve_connection(ReadyConnection ready, const TakingLong& taking_long, cons
   // waited its 30 s behind others is given up without a word.
   const auto waited = std::chrono::steady_clock::now() - ready.arrived;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(time_limit(MUTEX_WAIT) - waited);
-  if (left.count() <= 0 || wait_for_mutex(mutex, static_cast<std::uint32_t>(left.count())) == MutexWait::timed_out) {
+  // The lock is mostly free: what was said is flushed only when it must be waited for.
+  MutexWait got = left.count() <= 0 ? MutexWait::timed_out : wait_for_mutex(mutex, 0);
+  if (got == MutexWait::timed_out && left.count() > 0) {
+    flush_narration();
+    got = wait_for_mutex(mutex, static_cast<std::uint32_t>(left.count()));
+  }
+  if (got == MutexWait::timed_out) {
     close_mutex(mutex);
     TcpSocket dropped(ready.socket);  // nobody else will close it
     return;

@@ -2,6 +2,7 @@
 #include "net/tcp_socket.h"
 #include "platform/connection_peer.h"
 #include "platform/console.h"
+#include "platform/narration_batch.h"
 #include "platform/thread.h"
 #include "platform/time_limits.h"
 #include "server/connection_handler.h"
@@ -82,8 +83,15 @@ void watch_once(Watch& w) {
   const long lingering_due = w.lingering.watch(w.watched, now);
   if (lingering_due >= 0 && (wait < 0 || lingering_due < wait)) wait = lingering_due;
   w.readable.assign(w.watched.size(), 0);
-  if (socket_poll_readable(w.watched.data(), static_cast<int>(w.watched.size()), wait, w.readable.data()) ==
-      SOCKET_FAILURE) {
+  // What this thread said goes out before it waits, and only then: a
+  // connection whose request is already there is narrated in one write with
+  // its acceptance.
+  int stirred = socket_poll_readable(w.watched.data(), static_cast<int>(w.watched.size()), 0, w.readable.data());
+  if (stirred == 0 && wait != 0) {
+    flush_narration();
+    stirred = socket_poll_readable(w.watched.data(), static_cast<int>(w.watched.size()), wait, w.readable.data());
+  }
+  if (stirred == SOCKET_FAILURE) {
     std::this_thread::sleep_for(ACCEPT_BACK_OFF);  // not expected; never spin on it
     return;
   }
@@ -130,6 +138,8 @@ void take_turns(Serving& s) {
     else
       close_lingering(done);
   };
+  // What the thread says between its waits goes out in one write.
+  const NarrationBatch batch;
   auto turn = s.turns.next(connection);
   for (;;) {
     if (turn == ServingTurns::Turn::watch) {
@@ -138,6 +148,7 @@ void take_turns(Serving& s) {
       keeping_watch = true;
     }
     serve_connection(connection, taking_long, ending);
+    flush_narration();  // before waiting for the next turn
     turn = s.turns.served(connection);
   }
 }

@@ -14,6 +14,7 @@
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/import.inc';
+require __DIR__ . '/include/librarian.inc';
 require __DIR__ . '/include/token.inc';
 
 const CONFIRM_ABOVE_FILES = 1000;
@@ -147,6 +148,7 @@ $songs_title = '';
 $search = trim((string)param('search'));
 $show = int_param('show', 1, 2147483647);
 $removing = $action === 'remove' && $id !== null ? $id : null;
+$librarian = null;
 if ($db !== false) {
     $rows = library_rows($db,
         'select d.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
@@ -175,6 +177,7 @@ if ($db !== false) {
             . $show . ' order by song_name') ?: array();
         $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
     }
+    $librarian = librarian_status($db);
     odbc_close($db);
 }
 
@@ -239,6 +242,7 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <?php endforeach; ?>
 </table>
 <?php endif; ?>
+<?php librarian_show($librarian); ?>
 <?php if ($songs !== null): ?>
 <h2 id="songs-title"><?php echo h($songs_title); ?></h2>
 <?php if (!$songs): ?>

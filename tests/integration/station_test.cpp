@@ -54,7 +54,8 @@ TEST(StationKit, SetupAsRootLeavesTheTargetsOfPlantedLinksAlone) {
   const auto shell = [&](const std::string& command) {
     return std::system(("set -e; cd '" + root.path().string() + "'; " + command).c_str());
   };
-  const std::string setup = "ODBCSYSINI='" + odbc.path().string() + "' '" ZV_SOURCE_DIR "/station/setup-station' station >/dev/null";
+  const std::string setup =
+      "ODBCSYSINI='" + odbc.path().string() + "' '" ZV_SOURCE_DIR "/station/setup-station' station >/dev/null";
   ASSERT_EQ(shell(setup), 0);
   ASSERT_EQ(shell("chmod 755 . && chown -R nobody: station/server station/log && "
                   "printf 'root only\\n' >precious && chmod 600 precious && "
@@ -76,10 +77,11 @@ TEST(StationKit, SetupAsRootLeavesTheTargetsOfPlantedLinksAlone) {
 TEST(StationKit, ServicesAreRatedAnExposureOf4_5OrLower) {
   if (std::system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "systemd-analyze is missing";
   TempDir units;
-  for (const char* unit : {"zentavio-server.service", "zentavio-player.service"}) {
+  for (const char* unit : {"zentavio-server.service", "zentavio-player.service", "zentavio-librarian.service"}) {
     const std::string filled = (units.path() / unit).string();
-    const std::string command = std::string("sed -e 's|@USER@|zentavio|g' -e 's|@STATION@|/srv/station|g' "
-                                            "-e 's|@REPOSITORY@|/opt/zentavio|g' -e 's|@PLAYER_OPTIONS@||g' '") +
+    const std::string command = std::string(
+                                    "sed -e 's|@USER@|zentavio|g' -e 's|@STATION@|/srv/station|g' "
+                                    "-e 's|@REPOSITORY@|/opt/zentavio|g' -e 's|@PLAYER_OPTIONS@||g' '") +
                                 ZV_SOURCE_DIR "/station/systemd/" + unit + "' >'" + filled +
                                 "' && systemd-analyze security --offline=true --threshold=45 '" + filled +
                                 "' >/dev/null 2>&1";

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ inline constexpr bool LIBRARY_AVAILABLE = false;
 #else
 inline constexpr bool LIBRARY_AVAILABLE = true;
 #endif
-#define SKIP_WITHOUT_LIBRARY()         \
+#define SKIP_WITHOUT_LIBRARY()        \
   if (!::zv::test::LIBRARY_AVAILABLE) \
   GTEST_SKIP() << "no station tools here, and Wine's ODBC does not follow a change of folder"
 
@@ -47,8 +48,8 @@ namespace library_fixture_detail {
 
 inline std::filesystem::path fresh_temp_folder(const std::string& prefix) {
   std::random_device seed;
-  auto folder = std::filesystem::temp_directory_path() /
-                (prefix + std::to_string(::getpid()) + "-" + std::to_string(seed()));
+  auto folder =
+      std::filesystem::temp_directory_path() / (prefix + std::to_string(::getpid()) + "-" + std::to_string(seed()));
   std::filesystem::create_directories(folder);
   return folder;
 }
@@ -114,6 +115,22 @@ inline bool make_library(const std::filesystem::path& server_folder) {
   if (fs::exists(fs::symlink_status(library))) return true;
   return fs::copy_file(made / "server" / "base2.mdb", library, error);
 #endif
+}
+
+// Sets `name` to `value` in the data source of this process's registration
+// (after make_library, which copies it afresh), before the process's first
+// connection: unixODBC keeps what it read of the file.
+inline void set_data_source_option(const std::string& name, const std::string& value) {
+  const std::filesystem::path ini = use_test_odbc_registration() / "odbc.ini";
+  std::ifstream in(ini);
+  std::string lines;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(name + "=", 0) == 0) continue;
+    lines += line + "\n";
+    if (line.rfind("Driver=", 0) == 0) lines += name + "=" + value + "\n";
+  }
+  in.close();
+  std::ofstream(ini, std::ios::trunc) << lines;
 }
 
 // Runs `sql` on the library in `server_folder`, as the sqlite3 tool would

@@ -72,6 +72,9 @@ class ServerProcess {
   bool exited_ = false;
 };
 
+// CPU time (user + system) process `pid` has used so far, in clock ticks (Linux).
+long process_cpu_ticks(int pid);
+
 // The test's own environment with the server's fixed limits divided by ten:
 // the 30 s ones last 3 s, the first wait for a connection's bytes 1 s.
 std::vector<std::string> short_limits_environment();
@@ -83,8 +86,7 @@ int connect_to_server(std::chrono::milliseconds timeout = 5s);
 bool send_all(int fd, const std::string& data);
 // Reads until the server closes the connection or `timeout` passes, resting
 // `pause` after each piece as a slow client does.
-std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s,
-                              std::chrono::milliseconds pause = 0ms);
+std::string read_until_closed(int fd, std::chrono::milliseconds timeout = 60s, std::chrono::milliseconds pause = 0ms);
 // Connects, sends `request`, reads the whole reply, closes.
 std::string http_exchange(const std::string& request, std::chrono::milliseconds timeout = 60s);
 

@@ -1,23 +1,23 @@
 #include "support/server_harness.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <cstring>
-#include <fstream>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -98,8 +98,10 @@ std::optional<int> ServerProcess::wait_exit(std::chrono::milliseconds timeout) {
   }
 }
 
-long ServerProcess::cpu_ticks() const {
-  std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+long ServerProcess::cpu_ticks() const { return process_cpu_ticks(pid_); }
+
+long process_cpu_ticks(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto close = text.rfind(')');
   if (close == std::string::npos) return -1;

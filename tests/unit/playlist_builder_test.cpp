@@ -6,12 +6,18 @@
 
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/local_time.h"
 #include "platform/path_style.h"
+#include "playlist/playlist_fields.h"
+#include "playlist/playlist_plan.h"
 #include "support/form_fields.h"
+#ifndef _WIN32
+#include "support/direct_song_lists.h"
+#endif
 #include "support/library_fixture.h"
 
 namespace zv {
@@ -34,9 +40,9 @@ struct Playlist {
   std::string body;
   std::string console;
   int written = 0;
-  std::vector<Song> songs;                        // in order of writing
-  std::map<int, std::string> color, bgcolor;      // by position
-  std::vector<int> colour_positions;              // in order of writing
+  std::vector<Song> songs;                    // in order of writing
+  std::map<int, std::string> color, bgcolor;  // by position
+  std::vector<int> colour_positions;          // in order of writing
 
   std::vector<int> ids_at(int position) const {
     std::vector<int> ids;
@@ -303,7 +309,7 @@ TEST_F(PlaylistBuilderTest, GreaterListIsOpenedASecondTimeThenTheFullList) {
   songs(1, 200, 2, -1);
   Playlist playlist = build(10, 3);
   EXPECT_EQ(playlist.ids_at(0), range(100, 10));
-  EXPECT_EQ(playlist.ids_at(1), range(100, 10));  // the position's end reopens the greater list
+  EXPECT_EQ(playlist.ids_at(1), range(100, 10));                        // the position's end reopens the greater list
   EXPECT_EQ(playlist.ids_at(2), joined(range(200, 2), range(100, 8)));  // then the full list
 }
 
@@ -433,6 +439,45 @@ TEST_F(PlaylistBuilderTest, PrintsOnlyTheLibrarysNarrationInStatementOrder) {
     start = end + 1;
   }
 }
+
+// --- The songs against a reference
+
+#ifndef _WIN32  // SQLite's own interface is there on Linux only
+
+// Random libraries whose play counts are spread over 0-6 give, field for
+// field, the playlist the reference reader gives.
+TEST_F(PlaylistBuilderTest, RandomLibrariesGiveTheReferencePlaylist) {
+  std::mt19937 random(27);
+  const auto any = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  int next_song = 1;
+  for (int entry_id = 1; entry_id <= 6; ++entry_id) {
+    entry(entry_id, entry_id + 1, 0x80);
+    for (int f = 0, folders = any(1, 20); f < folders; ++f) {
+      const int id = entry_id * 100 + f;
+      folder(entry_id, id, any(0, 6));
+      std::string values;
+      for (int n = any(0, 150); n > 0; --n, ++next_song) {
+        values += (values.empty() ? "(" : ", (") + std::to_string(next_song) + ", " + std::to_string(id) + ", 's" +
+                  std::to_string(any(0, 99999)) + ".mp3', " + std::to_string(any(0, 6)) + ")";
+      }
+      if (!values.empty()) sql("insert into song (song_id, song_dir_id, song_name, play_count) values " + values);
+    }
+  }
+  for (int entry_id = 1; entry_id <= 6; ++entry_id) {
+    at(MONDAY, static_cast<std::uint16_t>(entry_id));
+    const std::uint32_t per_position = entry_id == 1 ? 10 : static_cast<std::uint32_t>(any(1, 12));
+    const std::uint32_t positions = entry_id == 1 ? 16 : static_cast<std::uint32_t>(any(1, 20));
+    const Playlist built = build(per_position, positions);
+    test::DirectSongLists reader(library_.path());
+    const PlaylistPlan reference = plan_positions(reader, read_entry_folders(entry_id), per_position, positions);
+    FormBody body;
+    write_playlist_fields(body, reference);
+    EXPECT_GT(reference.song_count(), 0) << "entry " << entry_id;
+    EXPECT_EQ(built.body, std::string(body.data(), body.length())) << "entry " << entry_id;
+  }
+}
+
+#endif
 
 }  // namespace
 }  // namespace zv

@@ -1,0 +1,238 @@
+#include "library_follower.h"
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <optional>
+
+#include "hostinfo/folder_listing.h"
+#include "library/folder_import.h"
+#include "library/query.h"
+#include "library/transaction.h"
+#include "platform/console.h"
+#include "platform/folder_walk.h"
+#include "platform/folder_watch.h"
+#include "text/encoding.h"
+#include "text/text_buffer.h"
+
+namespace zv::librarian {
+namespace {
+
+constexpr std::size_t NAME_BYTES = 4096;
+constexpr unsigned FILE_FLAGS = LIST_FILES | LIST_RECURSE | LIST_FULL_PATH;
+constexpr const char16_t* SONG_COLUMNS =
+    u"song_id, song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out, file_size, sec_count, "
+    u"play_count, play_time";
+
+struct File {
+  std::int32_t folder = 0;  // song_dir_id of the library folder it is in
+  std::optional<FileFacts> facts;
+};
+
+// Songs of `table` in `folder`, by name.
+void read_songs(const char16_t* format, std::int32_t folder, std::map<std::u16string, std::int32_t>& songs) {
+  std::int32_t id = 0;
+  char name[NAME_BYTES];
+  Query query;
+  for (query.run(format, {folder}, {Column(id), Column(name, sizeof name)}); query.on_row(); query.next()) {
+    if (const auto wide = utf8_to_wide(name, -1)) songs[*wide] = id;
+  }
+}
+
+// The audio files under `folder`, by the rules of an import.
+void read_files(const LibraryFolder& folder, std::map<std::u16string, File>& files) {
+  for (const char16_t* extension : {u".mp3", u".wav"}) {
+    WideTextBuffer list;
+    scan_folder_files(&list, folder.name.c_str(), u"", u"", u"*.*", FILE_FLAGS, extension);
+    const std::u16string_view text(list.data(), list.length());
+    for (std::size_t start = 0, end; (end = text.find(u'\n', start)) != std::u16string_view::npos; start = end + 1) {
+      if (end == start) continue;
+      std::u16string name(text.substr(start, end - start));
+      File& file = files[name];
+      if (file.folder != 0) continue;  // in a folder of the library below this one, looked at first
+      file.folder = folder.id;
+      file.facts = file_facts(name.c_str());
+    }
+  }
+}
+
+// The recorded facts of the files of a folder's songs, by song.
+void read_facts(std::int32_t folder, std::map<std::int32_t, FileFacts>& facts) {
+  std::int32_t id = 0, size = 0, modified = 0;
+  Query query;
+  for (query.run(u"select song_file.song_id, song_file.file_size, song_file.modified from song_file join song on "
+                 u"song.song_id=song_file.song_id where song.song_dir_id=%d",
+                 {folder}, {Column(id), Column(size), Column(modified)});
+       query.on_row(); query.next()) {
+    facts[id] = FileFacts{size, modified};
+  }
+}
+
+void record_facts(std::int32_t song_id, const FileFacts& facts) {
+  execute(u"insert or replace into song_file (song_id, file_size, modified) values (%d, %d, %d)",
+          {song_id, static_cast<std::int32_t>(facts.size), static_cast<std::int32_t>(facts.modified)});
+}
+
+// Moves a song between song and song_missing, with its id and every fact.
+bool move_song(std::int32_t song_id, bool to_missing) {
+  LibraryTransaction transaction;
+  const std::u16string columns = SONG_COLUMNS;
+  const bool moved = to_missing
+                         ? execute(
+                               u"insert or replace into song_missing (%s, missing_since) select %s, %d from song where "
+                               u"song_id=%d",
+                               {columns, columns, static_cast<std::int32_t>(std::time(nullptr)), song_id}) &&
+                               execute(u"delete from song where song_id=%d", {song_id})
+                         : execute(u"insert into song (%s) select %s from song_missing where song_id=%d",
+                                   {columns, columns, song_id}) &&
+                               execute(u"delete from song_missing where song_id=%d", {song_id});
+  return moved && transaction.commit();
+}
+
+std::u16string base_name(const std::u16string& path) { return path.substr(path.find_last_of(u"/\\") + 1); }
+
+}  // namespace
+
+std::optional<std::vector<LibraryFolder>> library_folders() {
+  std::vector<LibraryFolder> folders;
+  LibraryFolder folder;
+  std::int32_t ads = 0, jingle = 0;
+  char name[NAME_BYTES];
+  Query query;
+  for (query.run(u"select song_dir_id, dir_name, is_ads, is_jingle from song_dir", {},
+                 {Column(folder.id), Column(name, sizeof name), Column(ads), Column(jingle)});
+       query.on_row(); query.next()) {
+    const auto wide = utf8_to_wide(name, -1);
+    if (!wide || wide->empty()) continue;
+    folder.name = *wide;
+    folder.is_ads = ads != 0;
+    folder.is_jingle = jingle != 0;
+    folders.push_back(folder);
+  }
+  if (query.failed()) return std::nullopt;
+  return folders;
+}
+
+std::vector<LibraryFolder> folders_holding(const std::vector<LibraryFolder>& all,
+                                           const std::vector<std::u16string>& changed) {
+  std::vector<LibraryFolder> holding;
+  for (const LibraryFolder& folder : all) {
+    const bool holds = std::any_of(changed.begin(), changed.end(),
+                                   [&](const std::u16string& path) { return path.rfind(folder.name, 0) == 0; });
+    if (holds) holding.push_back(folder);
+  }
+  return holding;
+}
+
+LookResult look(const std::vector<LibraryFolder>& given) {
+  LookResult result;
+  // A folder inside another is looked at (and imported) first, so its files
+  // stay its own.
+  std::vector<LibraryFolder> folders;
+  for (const LibraryFolder& folder : given) {
+    FolderId reached;
+    if (folder_identity(folder.name.c_str(), reached)) {
+      folders.push_back(folder);
+    } else {
+      // An unmounted share is not the loss of its songs.
+      narrate("Librarian: the folder %s cannot be reached; its songs stay as they are\n",
+              wide_to_utf8(folder.name.c_str(), -1).value_or("").c_str());
+    }
+  }
+  std::sort(folders.begin(), folders.end(),
+            [](const LibraryFolder& a, const LibraryFolder& b) { return a.name.size() > b.name.size(); });
+  std::map<std::u16string, File> files;
+  std::map<std::u16string, std::int32_t> known, missing;
+  std::map<std::int32_t, FileFacts> recorded;
+  for (const LibraryFolder& folder : folders) {
+    read_files(folder, files);
+    read_facts(folder.id, recorded);
+    read_songs(u"select song_id, song_name from song where song_dir_id=%d", folder.id, known);
+    read_songs(u"select song_id, song_name from song_missing where song_dir_id=%d", folder.id, missing);
+  }
+
+  // Songs whose file is back take their place again, before anything is
+  // imported under their names.
+  for (const auto& [name, id] : missing) {
+    if (files.count(name) && !known.count(name) && move_song(id, false)) {
+      known[name] = id;
+      ++result.returned;
+      narrate("Librarian: %s is back\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str());
+    }
+  }
+  std::vector<std::u16string> arrived;
+  for (const auto& [name, file] : files) {
+    if (!known.count(name)) arrived.push_back(name);
+  }
+  // A song whose file went is the file that arrived with the same size and
+  // time (one of the same name first), or it is missing.
+  for (const auto& [name, id] : known) {
+    if (files.count(name)) continue;
+    const auto facts = recorded.find(id);
+    auto match = arrived.end();
+    for (auto candidate = arrived.begin(); facts != recorded.end() && candidate != arrived.end(); ++candidate) {
+      if (files[*candidate].facts != facts->second) continue;
+      if (match == arrived.end() || base_name(*candidate) == base_name(name)) match = candidate;
+    }
+    if (match != arrived.end()) {
+      std::u16string escape;
+      if (execute(u"update song set song_name='%s', song_dir_id=%d where song_id=%d",
+                  {sql_escape_quotes(match->c_str(), escape), files[*match].folder, id})) {
+        narrate("Librarian: %s is now %s\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str(),
+                wide_to_utf8(match->c_str(), -1).value_or("").c_str());
+        known[*match] = id;
+        arrived.erase(match);
+        ++result.renamed;
+        continue;
+      }
+    }
+    // A file the walk passes by (in a hidden folder, say) is still there.
+    if (file_facts(name.c_str())) continue;
+    if (move_song(id, true)) {
+      ++result.missing;
+      narrate("Librarian: %s is missing; its song leaves rotation and keeps its counts\n",
+              wide_to_utf8(name.c_str(), -1).value_or("").c_str());
+    }
+  }
+
+  // What is left is new: each folder that has some is imported as a page's
+  // import would, with the marks it has.
+  for (const LibraryFolder& folder : folders) {
+    const bool has_new = std::any_of(arrived.begin(), arrived.end(),
+                                     [&](const std::u16string& name) { return files[name].folder == folder.id; });
+    if (!has_new) continue;
+    import_music_folder(folder.name.c_str(), folder.is_ads ? u"1" : u"0", folder.is_jingle ? u"1" : u"0");
+    read_songs(u"select song_id, song_name from song where song_dir_id=%d", folder.id, known);
+  }
+  for (const std::u16string& name : arrived) {
+    if (known.count(name)) ++result.added;
+  }
+
+  // The facts of every file, so the next look tells a move or a rewrite.
+  LibraryTransaction transaction;
+  for (const auto& [name, file] : files) {
+    const auto song = known.find(name);
+    if (song == known.end() || !file.facts) continue;
+    const auto facts = recorded.find(song->second);
+    if (facts != recorded.end() && facts->second == *file.facts) continue;
+    if (facts != recorded.end()) {
+      ++result.changed;
+      narrate("Librarian: %s was written again\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str());
+    }
+    record_facts(song->second, *file.facts);
+  }
+  transaction.commit();
+  return result;
+}
+
+void record_look(const LookResult& result, bool full) {
+  const auto now = static_cast<std::int32_t>(std::time(nullptr));
+  execute(u"insert or ignore into library_scan (scan_id) values (1)");
+  execute(
+      u"update library_scan set last_look=%d, last_full_look=case when %d then %d else last_full_look end, "
+      u"files_added=files_added+%d, songs_returned=songs_returned+%d, songs_renamed=songs_renamed+%d, "
+      u"songs_missing=(select count(*) from song_missing) where scan_id=1",
+      {now, full ? 1 : 0, now, result.added, result.returned, result.renamed});
+}
+
+}  // namespace zv::librarian
