@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs the station in the foreground where systemd does not (a container):
-# Icecast, the player and the web server, each as the station's user. Ctrl-C
+# Icecast, the player, the librarian and the web server, each as the station's user. Ctrl-C
 # stops them all.
 set -eu
 station=/var/lib/zentavio
@@ -34,13 +34,16 @@ icecast=$!
   done
 ) &
 player=$!
+# The librarian below what plays, as its unit runs it.
+as_station nice -n 10 ionice -c 3 "$programs/station-librarian" >>librarian.log 2>&1 &
+librarian=$!
 as_station "$programs/zv-php-server" &
 server=$!
 # The shell runs its traps while it waits, so Ctrl-C or TERM stops all three.
-trap 'kill "$server" "$player" "$icecast" 2>/dev/null; wait; exit 0' INT TERM
+trap 'kill "$server" "$player" "$librarian" "$icecast" 2>/dev/null; wait; exit 0' INT TERM
 echo "zentavio-station: open http://127.0.0.1:8080/index.php (the stream: http://127.0.0.1:8010/stream.mp3)"
 status=0
 wait "$server" || status=$?
-kill "$player" "$icecast" 2>/dev/null
+kill "$player" "$librarian" "$icecast" 2>/dev/null
 wait
 exit "$status"
