@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <sstream>
 
+#include "loudness_analysis.h"
 #include "platform/local_time.h"
-#include "playlist/schedule.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
+#include "playlist/schedule.h"
 #include "schedule_fill.h"
-#include "loudness_analysis.h"
-#include "sound_settings.h"
 #include "sound_device_choice.h"
+#include "sound_settings.h"
 
 namespace zv::player {
 
@@ -83,7 +83,8 @@ void StationPlayer::resume_saved() {
                saved->alive);
     close_fault("not_running");
   }
-  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(), stopped_ ? "; stopped by the operator" : "");
+  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(),
+              stopped_ ? "; stopped by the operator" : "");
 }
 
 void StationPlayer::receive(WindowMessage message) {
@@ -196,7 +197,9 @@ void StationPlayer::control(const WindowMessage& message) {
   if (found == all.end()) return;
   std::size_t at = static_cast<std::size_t>(found - all.begin());
   std::printf("%s: %s\n",
-              message.dw_data == CONTROL_REMOVE ? "Removed" : message.dw_data == CONTROL_MOVE_NEXT ? "Next" : "Moved",
+              message.dw_data == CONTROL_REMOVE      ? "Removed"
+              : message.dw_data == CONTROL_MOVE_NEXT ? "Next"
+                                                     : "Moved",
               found->path.c_str());
   if (message.dw_data == CONTROL_REMOVE) {
     all.erase(found);
@@ -246,6 +249,34 @@ void StationPlayer::follow(const EngineEvent& event) {
     report_stream(event);
     return;
   }
+  if (event.kind == EngineEvent::Kind::device_failed) {
+    std::printf("Sound device %s failed (%s); trying again in %d s\n", device_.c_str(), event.error.c_str(),
+                static_cast<int>(DEVICE_RETRY.count()));
+    open_fault("device", "The sound device " + device_ + " fails (" + event.error + ")", unix_now());
+    return;
+  }
+  if (event.kind == EngineEvent::Kind::held) {
+    const std::int64_t now = unix_now();
+    // Nothing carries the program: the songs not heard whole wait at the
+    // head of the queue, uncounted, until the card or a stream takes it.
+    if (now_ && now - now_->started >= 1) {
+      end_play(OUTCOME_FAILED);  // a play the device cut after it had begun is on record
+    } else {
+      now_.reset();
+      play_key_.clear();
+    }
+    for (auto song = loaded_.rbegin(); song != loaded_.rend(); ++song) queue_.push_front(std::move(song->song));
+    loaded_.clear();
+    skipped_entry_.reset();
+    engine_.clear();
+    changed_ = true;
+    return;
+  }
+  if (event.kind == EngineEvent::Kind::device_back) {
+    std::printf("Sound device %s plays again\n", device_.c_str());
+    close_fault("device");
+    return;
+  }
   if (event.kind == EngineEvent::Kind::none || loaded_.empty() || loaded_.front().entry != event.entry) {
     // The song on air is always the first one given to the engine; anything
     // else is left over from songs taken back.
@@ -256,14 +287,14 @@ void StationPlayer::follow(const EngineEvent& event) {
     case EngineEvent::Kind::started:
       apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
-    {
-      const QueuedSong& song = loaded_.front().song;
-      now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
-      play_key_ = !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
-      break;
-    }
+      {
+        const QueuedSong& song = loaded_.front().song;
+        now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
+        play_key_ =
+            !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+        break;
+      }
     case EngineEvent::Kind::finished:
-      if (now_) close_fault("device");  // the device took the song to its end or the skip
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
       if (skipped_entry_ == event.entry) skipped_entry_.reset();
       loaded_.pop_front();
@@ -273,8 +304,9 @@ void StationPlayer::follow(const EngineEvent& event) {
       std::printf("Skipped %s: %s\n", path.c_str(), event.error.c_str());
       if (!now_) now_ = NowPlaying{loaded_.front().song, now, 0, std::nullopt};
       if (play_key_.empty()) {
-        play_key_ = !loaded_.front().song.play_key.empty() ? loaded_.front().song.play_key
-                                                          : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+        play_key_ = !loaded_.front().song.play_key.empty()
+                        ? loaded_.front().song.play_key
+                        : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
       }
       end_play(OUTCOME_FAILED);
       open_fault("skipped", "Skipped " + path + ": " + event.error, now);
@@ -282,26 +314,10 @@ void StationPlayer::follow(const EngineEvent& event) {
       loaded_.pop_front();
       break;
     }
-    case EngineEvent::Kind::device_failed:
-      std::printf("Sound device %s failed (%s); trying again in %d s\n", device_.c_str(), event.error.c_str(),
-                  static_cast<int>(DEVICE_RETRY.count()));
-      open_fault("device", "The sound device " + device_ + " fails (" + event.error + ")", now);
-      // A play the device cut after it had begun is on record; the song goes on air again.
-      if (now_ && now - now_->started >= 1) {
-        end_play(OUTCOME_FAILED);
-      } else {
-        now_.reset();
-        play_key_.clear();
-      }
-      // Nothing is lost: the songs go back to the head of the queue.
-      for (auto song = loaded_.rbegin(); song != loaded_.rend(); ++song) queue_.push_front(std::move(song->song));
-      loaded_.clear();
-      skipped_entry_.reset();
-      engine_.clear();
-      device_.clear();  // opened again with the next song
-      device_retry_at_ = Clock::now() + DEVICE_RETRY;
-      break;
     case EngineEvent::Kind::none:
+    case EngineEvent::Kind::device_failed:
+    case EngineEvent::Kind::device_back:
+    case EngineEvent::Kind::held:
     case EngineEvent::Kind::stream_up:
     case EngineEvent::Kind::stream_down:
       return;
@@ -383,7 +399,7 @@ std::optional<QueuedSong> StationPlayer::next_song() {
 }
 
 void StationPlayer::supply() {
-  if (stopped_ || Clock::now() < device_retry_at_) return;
+  if (stopped_) return;
   // A new hour: its own entry's songs come next, not the last hour's.
   if (schedule_hour_ >= 0 && hour_now() != schedule_hour_ &&
       std::any_of(loaded_.begin() + std::min<std::size_t>(1, loaded_.size()), loaded_.end(),
@@ -458,7 +474,8 @@ void StationPlayer::save() {
   state.alive = unix_now();
   state.stopped = stopped_;
   state.next_key = next_key_;
-  if (now_ && !loaded_.empty()) state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
+  if (now_ && !loaded_.empty())
+    state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
   // What the engine holds beyond the song on air waits again at the head.
   for (std::size_t i = 1; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
   if (!now_ && !loaded_.empty()) state.queue.push_front(loaded_.front().song);
@@ -514,10 +531,17 @@ void StationPlayer::report_stream(const EngineEvent& event) {
 void StationPlayer::publish() {
   const auto time = Clock::now();
   if (!changed_ && time - published_ < PUBLISH_INTERVAL) return;
+  // While the device fails, another the operator chooses is taken at once.
+  if (engine_.device_failing()) apply_device_choice();
   save();
   OnAir state;
   state.updated = unix_now();
   state.device = device_.empty() ? chosen_sound_device(folder_ / SOUND_DEVICE_FILE, system_default_) : device_;
+  // The pages say why nothing is heard here: the station chose no card, or the machine has none.
+  if (state.device == NULL_DEVICE) {
+    state.device +=
+        chosen_sound_device(folder_ / SOUND_DEVICE_FILE, "").empty() ? " (no sound card)" : " (streaming only)";
+  }
   state.window = window_;
   state.stopped = stopped_;
   state.faults = faults_;
@@ -526,7 +550,8 @@ void StationPlayer::publish() {
     state.now->position = engine_.position();
     state.now->length = engine_.length();
   }
-  for (std::size_t i = 1; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
+  // Songs given to the engine wait with the others until one is on air (a device that fails holds them).
+  for (std::size_t i = now_ ? 1 : 0; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
   state.queue.insert(state.queue.end(), queue_.begin(), queue_.end());
   state.queue.insert(state.queue.end(), schedule_.begin(), schedule_.end());
   state.history = history_;

@@ -650,8 +650,7 @@ TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
   std::ofstream(alsa_config_) << "";  // no default device at all, as on a machine without a sound card
   start_server();
   start_player();
-  EXPECT_NE(player_->console().find("Station player: the sound device \"default\" cannot be opened; playing to the "
-                                    "null output\n"),
+  EXPECT_NE(player_->console().find("Station player: there is no sound card; playing to the null output\n"),
             std::string::npos)
       << player_->console();
   const auto handed_off = std::chrono::steady_clock::now();
@@ -659,6 +658,9 @@ TEST_F(PlayerStation, WithoutASoundCardTheNullOutputKeepsRealTime) {
   ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
   EXPECT_GE(std::chrono::steady_clock::now() - handed_off, 2500ms) << "three songs of 1 s take their time";
   EXPECT_NE(player_->console().find("Sound device: null\n"), std::string::npos) << player_->console();
+  const std::string onair = read_file(station_.server() / "onair.json");
+  EXPECT_NE(onair.find("\"device\":\"null (no sound card)\""), std::string::npos) << onair;
+  EXPECT_EQ(onair.find("\"kind\":\"device\""), std::string::npos) << "no card is no fault";
 }
 
 TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByItself) {
