@@ -7,6 +7,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,12 @@ AudioRecorder::AudioRecorder(std::filesystem::path fifo) : fifo_(std::move(fifo)
 AudioRecorder::~AudioRecorder() {
   stop_ = true;
   thread_.join();
+}
+
+bool AudioRecorder::run_at_realtime_priority() {
+  sched_param priority{};
+  priority.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+  return pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &priority) == 0;
 }
 
 void AudioRecorder::run() {
@@ -145,15 +153,19 @@ double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, st
   return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(to - from);
 }
 
-double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
-  // The longest run of quiet samples between the last window of one tone and the first of the next.
+double longest_silence_ms(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
   std::size_t run = 0, longest = 0;
-  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size(); ++i) {
+  for (std::size_t i = from; i < to && i < samples.size(); ++i) {
     run = std::abs(static_cast<int>(samples[i])) < QUIET / 10 ? run + 1 : 0;
     longest = std::max(longest, run);
   }
   // A sine passes zero in a sample or two; a longer quiet run is a gap.
   return longest <= 2 ? 0.0 : longest * 1000.0 / RECORDING_RATE;
+}
+
+double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
+  // The longest run of quiet samples between the last window of one tone and the first of the next.
+  return longest_silence_ms(samples, first.end > WINDOW ? first.end - WINDOW : 0, next.start + WINDOW);
 }
 
 }  // namespace zv::testing
