@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <regex>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -64,14 +64,12 @@ class PlayerStation : public ::testing::Test {
     }
     std::ofstream(music_ / "broken.mp3") << std::string(4000, 'x');
     const std::string m = music_.string() + "/";
-    ASSERT_EQ(sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + m +
-                  "'), (2, 2, '/other/');"
-                  "insert into song (song_id, song_dir_id, song_name) values (1, 1, '" +
-                  m + "a440.wav'), (2, 1, '" + m + "b660.mp3'), (3, 1, '" + m + "c880.wav'), (4, 1, '" + m +
-                  "gone.wav'), (5, 1, '" + m + "broken.mp3'), (6, 2, '" + m + "z.wav');"),
+    ASSERT_EQ(sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + m + "'), (2, 2, '/other/');"
+                  "insert into song (song_id, song_dir_id, song_name) values (1, 1, '" + m + "a440.wav'), (2, 1, '" + m +
+                  "b660.mp3'), (3, 1, '" + m + "c880.wav'), (4, 1, '" + m + "gone.wav'), (5, 1, '" + m +
+                  "broken.mp3'), (6, 2, '" + m + "z.wav');"),
               "");
-    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php",
-                  station_.www() / "playlist.php");
+    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php", station_.www() / "playlist.php");
     // These songs are 1 s tones, heard one after another.
     std::ofstream(station_.server() / "sound_settings.txt") << "crossfade_s=0\n";
     alsa_config_ = station_.root.path() / "asound.conf";
@@ -81,8 +79,7 @@ class PlayerStation : public ::testing::Test {
   void TearDown() override { ::unsetenv("ALSA_CONFIG_PATH"); }
 
   void write_alsa_config() {
-    std::ofstream(alsa_config_) << recorded_device_config("!default", default_) +
-                                       recorded_device_config("studio", studio_);
+    std::ofstream(alsa_config_) << recorded_device_config("!default", default_) + recorded_device_config("studio", studio_);
   }
   std::string sql(const std::string& statement) { return test::library_sql(station_.server(), statement); }
   void start_server() {
@@ -106,8 +103,8 @@ class PlayerStation : public ::testing::Test {
   void control(player::ControlMessage message, const std::string& data = "") {
     const WindowHandle window = find_window(PLAYER_WINDOW_CAPTION);
     std::int64_t answer = 0;
-    ASSERT_EQ(send_copy_data(window, 0, message, static_cast<std::uint32_t>(data.size()),
-                             data.empty() ? nullptr : data.data(), 5000, &answer),
+    ASSERT_EQ(send_copy_data(window, 0, message, static_cast<std::uint32_t>(data.size()), data.empty() ? nullptr : data.data(),
+                             5000, &answer),
               SendResult::answered);
     EXPECT_EQ(answer, 1);
   }
@@ -129,10 +126,9 @@ class PlayerStation : public ::testing::Test {
   void add_song(int id, int folder, const std::string& name, const std::string& format, const std::string& effects) {
     const std::string command = "sox -n " + format + " '" + song(name) + "' " + effects + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    sql("insert or ignore into song_dir (song_dir_id, dir_order, dir_name, is_ads) values (3, 3, '/m/', 0), (4, 4, "
-        "'/ads/', 1);"
-        "insert into song (song_id, song_dir_id, song_name) values (" +
-        std::to_string(id) + ", " + std::to_string(folder) + ", '" + song(name) + "');");
+    sql("insert or ignore into song_dir (song_dir_id, dir_order, dir_name, is_ads) values (3, 3, '/m/', 0), (4, 4, '/ads/', 1);"
+        "insert into song (song_id, song_dir_id, song_name) values (" + std::to_string(id) + ", " + std::to_string(folder) +
+        ", '" + song(name) + "');");
   }
   void set_sound(const std::string& settings) { std::ofstream(station_.server() / "sound_settings.txt") << settings; }
   // The tones a device has heard once `count` of them have come out of it: a
@@ -151,8 +147,7 @@ class PlayerStation : public ::testing::Test {
     // Icecast runs as its own user.
     fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);
     ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " +
-                           port + " >/dev/null")
-                              .c_str()),
+                           port + " >/dev/null").c_str()),
               0);
   }
   // Icecast, the server and the player, until the player's stream `mount` is on air.
@@ -169,11 +164,10 @@ class PlayerStation : public ::testing::Test {
   // A listener of the stream `mount` for `seconds`, connected once this returns,
   // decoding what it hears as GStreamer plays a stream.
   std::thread listen(const std::string& port, const std::string& mount, int seconds = 12) {
-    const std::string command = "timeout " + std::to_string(seconds) +
-                                " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
+    const std::string command = "timeout " + std::to_string(seconds) + " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
-                                "channels=1 ! filesink location='" +
-                                (station_.root.path() / "listener.raw").string() + "' >/dev/null 2>&1";
+                                "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
+                                "' >/dev/null 2>&1";
     std::thread listener([command] { std::system(command.c_str()); });
     std::this_thread::sleep_for(1s);
     return listener;
@@ -287,8 +281,7 @@ TEST_F(PlayerStation, ChosenDeviceIsPlayedOnFromTheNextSong) {
   hand_off("item0=1");
   ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
   // As the device page stores a choice.
-  std::ofstream(station_.server() / "sound_device.txt.new")
-      << "{81ECAF3C-4FEB-8A5B-842B-13BD8ACDDE90}\nstudio\nStudio out\n";
+  std::ofstream(station_.server() / "sound_device.txt.new") << "{81ECAF3C-4FEB-8A5B-842B-13BD8ACDDE90}\nstudio\nStudio out\n";
   fs::rename(station_.server() / "sound_device.txt.new", station_.server() / "sound_device.txt");
   hand_off("item0=3");
   ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
@@ -303,14 +296,13 @@ TEST_F(PlayerStation, DeviceThatCannotBeOpenedIsTriedAgainAndNothingIsLost) {
   start_server();
   start_player();
   hand_off("item0=1");
-  ASSERT_TRUE(
-      wait_for_player("Sound device unplugged failed (audio output initialization failed); trying again in 5 s\n"))
+  ASSERT_TRUE(wait_for_player(
+      "Sound device unplugged failed (audio output initialization failed); trying again in 5 s\n"))
       << player_->console();
   std::ofstream(station_.server() / "sound_device.txt") << "\ndefault\nSystem default\n";
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
-  EXPECT_NE(
-      player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
-      std::string::npos)
+  EXPECT_NE(player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
+            std::string::npos)
       << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 1)), (std::vector<int>{440}));
 }
@@ -337,9 +329,8 @@ TEST_F(PlayerStation, OnlyOneProgramHoldsThePlayerWindowAndTheStopClosesIt) {
     ASSERT_TRUE(tool.wait_for_console("Window \"Zentavio Player\" open\n"));
     ServerProcess second(station_.server(), std::nullopt, ZV_PLAYER_BINARY);
     EXPECT_EQ(second.wait_exit(), 1);
-    EXPECT_NE(
-        second.console().find("Station player: the window \"Zentavio Player\" is held by another program; ending\n"),
-        std::string::npos)
+    EXPECT_NE(second.console().find("Station player: the window \"Zentavio Player\" is held by another program; ending\n"),
+              std::string::npos)
         << second.console();
   }
   start_player();
@@ -416,7 +407,7 @@ TEST_F(PlayerStation, SkipRemoveAndMoveChangeWhatIsHeardNext) {
   EXPECT_EQ(record(), "long.wav|sent|skipped\nz.wav|sent|played\nc880.wav|sent|played\n");
   const std::string console = player_->console();
   for (const std::string& line : {"Next: " + song("z.wav"), "Removed: " + song("b660.mp3"), "Skip: " + song("long.wav"),
-                                  "Play on record (skipped): " + song("long.wav")})
+                                 "Play on record (skipped): " + song("long.wav")})
     EXPECT_NE(console.find(line + "\n"), std::string::npos) << line << console;
   EXPECT_EQ(sql("select song_id, play_count from song where song_id in (2, 3, 6, 7) order by song_id;"),
             "2|0\n3|1\n6|1\n7|0\n");
@@ -451,8 +442,7 @@ TEST_F(PlayerStation, KilledWhileASongPlaysThePlayerGoesOnAndRecordsEachSongOnce
 }
 
 TEST_F(PlayerStation, AFailingDeviceAndAMissingFileShowOnEveryPage) {
-  for (const char* page : {"index.php"})
-    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
+  for (const char* page : {"index.php"}) fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
   fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include");
   std::ofstream(station_.server() / "sound_device.txt") << "{00000000-0000-0000-0000-000000000001}\nunplugged\nUSB\n";
   start_server();
@@ -560,8 +550,7 @@ TEST_F(PlayerStation, InACrossfadeTheIncomingSongIsOnAir) {
   std::this_thread::sleep_for(100ms);  // published with the step that found it
   const std::string onair = read_file(station_.server() / "onair.json");
   std::smatch now;
-  ASSERT_TRUE(
-      std::regex_search(onair, now, std::regex("\"now\":\\{[^}]*\"name\":\"in.wav\"[^}]*\"position\":([0-9.]+)")))
+  ASSERT_TRUE(std::regex_search(onair, now, std::regex("\"now\":\\{[^}]*\"name\":\"in.wav\"[^}]*\"position\":([0-9.]+)")))
       << onair;
   EXPECT_LT(std::stod(now[1].str()), 1.0) << "the position is the incoming song's own";
   control(player::CONTROL_SKIP);
@@ -683,9 +672,8 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   std::string titles;
   for (int i = 0; i < 40 && titles.find("c880") == std::string::npos; ++i) {
     std::this_thread::sleep_for(200ms);
-    std::system(("curl -s http://127.0.0.1:" + port + "/status-json.xsl >'" +
-                 (station_.root.path() / "status.json").string() + "'")
-                    .c_str());
+    std::system(("curl -s http://127.0.0.1:" + port + "/status-json.xsl >'" + (station_.root.path() / "status.json").string() +
+                 "'").c_str());
     titles += read_file(station_.root.path() / "status.json");
   }
   fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/index.php", station_.www() / "index.php");
