@@ -71,8 +71,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   player.set_window_address(zv::window_address(window));
-  std::printf("Station player: window \"Zentavio Player\" open in %s\n",
-              std::filesystem::current_path().string().c_str());
+  std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());
   while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
   zv::destroy_window(window);
   std::printf("Station player: stopped\n");
