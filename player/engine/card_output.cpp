@@ -46,7 +46,8 @@ CardOutput::~CardOutput() { ProgramOutput::close(std::move(pipeline_)); }
 void CardOutput::open(EngineClock::time_point now) {
   state_ = State::opening;
   retry_at_ = now + RETRY;
-  pipeline_ = ProgramOutput::make(CARD_PIPELINE, MOST_HELD_S, AHEAD_S, [wake = wake_] { wake->wake(); });
+  pipeline_ = ProgramOutput::make(
+      CARD_PIPELINE, MOST_HELD_S, AHEAD_S, [wake = wake_] { wake->wake(); }, true);
   if (GstElement* sink = pipeline_->element("sink")) g_object_set(sink, "device", name_.c_str(), nullptr);
   pipeline_->start([wake = wake_] { wake->wake(); });
 }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/thread.h"
 #include "song_decoder.h"
 
 namespace zv::player {
@@ -19,7 +20,7 @@ constexpr double BYTES_PER_SECOND = PROGRAM_RATE * PROGRAM_CHANNELS * sizeof(flo
 }  // namespace
 
 std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_source, double max_seconds,
-                                                   double need_seconds, std::function<void()> need) {
+                                                   double need_seconds, std::function<void()> need, bool real_time) {
   gstreamer_setup();
   std::shared_ptr<ProgramOutput> output(new ProgramOutput);
   GError* error = nullptr;
@@ -47,6 +48,23 @@ std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_sour
     GstAppSrcCallbacks callbacks{};
     callbacks.need_data = [](GstAppSrc*, guint, gpointer need) { (*static_cast<std::function<void()>*>(need))(); };
     gst_app_src_set_callbacks(GST_APP_SRC(output->source_), &callbacks, &output->need_, nullptr);
+  }
+  if (real_time) {
+    // Each of its threads raises itself as it begins.
+    GstBus* bus = gst_element_get_bus(output->pipeline_);
+    gst_bus_set_sync_handler(
+        bus,
+        [](GstBus*, GstMessage* message, gpointer) {
+          GstStreamStatusType type;
+          GstElement* owner = nullptr;
+          if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_STATUS) {
+            gst_message_parse_stream_status(message, &type, &owner);
+            if (type == GST_STREAM_STATUS_TYPE_ENTER) run_in_real_time();
+          }
+          return GST_BUS_PASS;
+        },
+        nullptr, nullptr);
+    gst_object_unref(bus);
   }
   return output;
 }

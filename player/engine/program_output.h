@@ -24,8 +24,10 @@ class ProgramOutput : public std::enable_shared_from_this<ProgramOutput> {
   // `after_source`: the pipeline after the program's source, in gst-launch
   // form; `max_seconds`: how much it may hold before it drops the newest.
   // `need_seconds` > 0: `need` is called when it holds less than that.
+  // `real_time`: its threads run ahead of ordinary work (a sound card's).
   static std::shared_ptr<ProgramOutput> make(const std::string& after_source, double max_seconds,
-                                             double need_seconds = 0, std::function<void()> need = {});
+                                             double need_seconds = 0, std::function<void()> need = {},
+                                             bool real_time = false);
   ~ProgramOutput();
   ProgramOutput(const ProgramOutput&) = delete;
   ProgramOutput& operator=(const ProgramOutput&) = delete;

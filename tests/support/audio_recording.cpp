@@ -108,12 +108,20 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
   std::vector<Tone> tones;
   for (std::size_t start = 0; start + WINDOW <= samples.size(); start += WINDOW) {
     int crossings = 0, loudest = 0;
+    std::size_t first = 0, last = 0;
     for (std::size_t i = start; i < start + WINDOW; ++i) {
       loudest = std::max(loudest, std::abs(static_cast<int>(samples[i])));
-      if (i > start && (samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+      if (i > start && (samples[i - 1] < 0) != (samples[i] < 0)) {
+        if (crossings++ == 0) first = i;
+        last = i;
+      }
     }
     if (loudest < QUIET) continue;
-    const int hz = crossings * 100 / 2;
+    // From the first crossing to the last: a count over the window would be
+    // 50 Hz coarse, too coarse to tell 440 from 550 Hz where they meet.
+    const int hz = crossings < 2 ? 0
+                                 : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
+                                                                static_cast<double>(last - first)));
     if (!tones.empty() && tones.back().end == start && std::abs(tones.back().hz - hz) <= 60) {
       tones.back().end = start + WINDOW;
     } else {
@@ -123,7 +131,8 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
   std::vector<Tone> long_tones;
   for (const Tone& tone : tones) {
     if (tone.end - tone.start < RECORDING_RATE / 10) continue;
-    if (!long_tones.empty() && std::abs(long_tones.back().hz - tone.hz) <= 60) {
+    if (!long_tones.empty() && tone.start <= long_tones.back().end + WINDOW &&
+        std::abs(long_tones.back().hz - tone.hz) <= 60) {
       long_tones.back().end = tone.end;  // one tone, split by a window across its edge
     } else {
       long_tones.push_back(tone);
