@@ -51,7 +51,7 @@ std::int64_t unix_now() {
 
 StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::string system_default)
     : folder_(server_folder), system_default_(std::move(system_default)), library_(server_folder / PENDING_PLAYS_FILE) {
-  sound_of({});  // the stream starts with the player, not with its first song
+  sound_of({});  // the stream and the card start with the player, not with its first song
   resume_saved();
 }
 
@@ -282,7 +282,6 @@ void StationPlayer::follow(const EngineEvent& event) {
   const std::int64_t now = unix_now();
   switch (event.kind) {
     case EngineEvent::Kind::started:
-      apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
     {
       const QueuedSong& song = loaded_.front().song;
@@ -414,8 +413,6 @@ void StationPlayer::supply() {
       close_fault("skipped");
       continue;
     }
-    // A song that starts with nothing on air takes the device chosen now.
-    if (loaded_.empty()) apply_device_choice();
     const auto entry = engine_.append(song->path, sound_of(*song));
     if (!entry) {
       std::printf("Skipped %s: the player cannot take it\n", song->path.c_str());
@@ -487,6 +484,7 @@ SongCue StationPlayer::sound_of(const QueuedSong& song) {
   engine_.set_crossfade(settings.crossfade_s);
   engine_.set_streams(settings.streams());
   SongCue cue;
+  apply_device_choice();  // from this song on
   cue.start_at_s = song.start_at;  // a song cut by a stop or the player's end goes on where it was
   cue.title = song_file_name(song.path);
   if (const auto dot = cue.title.rfind('.'); dot != std::string::npos && dot > 0) cue.title.resize(dot);

@@ -41,7 +41,7 @@ CardOutput::CardOutput(std::string alsa_name, std::shared_ptr<EngineWake> wake, 
   open(EngineClock::now());
 }
 
-CardOutput::~CardOutput() { ProgramOutput::close(std::move(pipeline_)); }
+CardOutput::~CardOutput() { ProgramOutput::close(std::move(pipeline_), drain_ && state_ == State::playing); }
 
 void CardOutput::open(EngineClock::time_point now) {
   state_ = State::opening;

@@ -28,6 +28,8 @@ class CardOutput : public Output {
   bool needs_program() const override;
   EngineClock::time_point next_follow(EngineClock::time_point now) const override;
   const std::string& name() const { return name_; }
+  // Once it goes, it plays out what it holds (another card takes over).
+  void drain() { drain_ = true; }
   // Seconds of program it holds that it has not taken yet.
   double ahead_seconds() const;
   // Why it fails, while it does; empty while it opens or plays.
@@ -43,6 +45,7 @@ class CardOutput : public Output {
   std::shared_ptr<EngineWake> wake_;
   std::shared_ptr<ProgramOutput> pipeline_;
   State state_ = State::opening;
+  bool drain_ = false;
   std::string fault_;  // its fault is told and it has not played since
   EngineClock::time_point retry_at_{};
   std::int64_t settling_left_ = 0;  // frames of silence it still plays before the program

@@ -84,6 +84,7 @@ struct PlaybackEngine::Program {
   Clock::time_point clock_start = Clock::now();
   std::int64_t clock_base = 0;
   bool held_told = false;
+  std::optional<std::string> next_card;  // the card chosen for the next song
   double crossfade_s = 3;
   std::string title;
   std::int64_t silent = 0;
@@ -181,6 +182,26 @@ struct PlaybackEngine::Program {
     return want;
   }
 
+  // Plays on `alsa_name` from now on; the card before plays out what it holds.
+  void use_card(const std::string& alsa_name) {
+    if (card ? card->name() == alsa_name : alsa_name == NULL_DEVICE) return;  // a failing one opens again by itself
+    heard();
+    std::string fault;
+    if (card) {
+      fault = card->fault();
+      for (auto& output : outputs) {
+        if (output.get() == card) card->drain(), output.reset();
+      }
+      std::erase(outputs, nullptr);
+      card = nullptr;
+    }
+    if (alsa_name != NULL_DEVICE) {
+      auto opened = std::make_unique<CardOutput>(alsa_name, wake, std::move(fault));
+      card = opened.get();
+      outputs.insert(outputs.begin(), std::move(opened));
+    }
+    keep_time(Clock::now());
+  }
   void run();
   void follow_outputs(Clock::time_point now);
   bool make_block(bool must);
@@ -239,6 +260,7 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
     if (before) tell_end(*before, at);
     tell(at, {EngineEvent::Kind::started, song.entry, {}, {}});
     title = song.cue.title;
+    if (next_card) use_card(*std::exchange(next_card, std::nullopt));
     for (Output* output : outputs_of_kind<StreamOutput>()) static_cast<StreamOutput*>(output)->set_title(title);
   }
   // The last song ended with none after it.
@@ -335,14 +357,15 @@ void PlaybackEngine::Program::follow_outputs(Clock::time_point now) {
     held_told = false;
     return;
   }
-  // Nothing carries the program: the songs that were not heard whole are told, to wait again.
-  if (held_told) return;
+  // Nothing carries the program and the card fails: the songs that were not
+  // heard whole are told, to wait again. A card that opens is waited for.
+  if (held_told || !card || card->fault().empty()) return;
   const std::int64_t now_heard = heard();
   for (const Song& song : songs) {
     if (song.start < 0 || (song.done && song.start + song.played <= now_heard)) continue;
     if (song.start > now_heard && song.start >= frame) break;
     held_told = true;
-    tell_now({EngineEvent::Kind::held, song.entry, card ? card->fault() : std::string(), {}});
+    tell_now({EngineEvent::Kind::held, song.entry, card->fault(), {}});
     break;
   }
 }
@@ -460,20 +483,13 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   {
     std::lock_guard hold(program_->lock);
     Program& p = *program_;
-    if (p.card && p.card->name() == alsa_name) return;  // it opens again by itself
-    p.heard();
-    std::string fault;
-    if (p.card) {
-      fault = p.card->fault();
-      std::erase_if(p.outputs, [&p](const auto& output) { return output.get() == p.card; });
-      p.card = nullptr;
+    const bool playing = std::any_of(p.songs.begin(), p.songs.end(), [](const Song& song) { return song.start >= 0; });
+    if (playing && p.card && p.card->fault().empty()) {
+      p.next_card = alsa_name;
+    } else {
+      p.next_card.reset();
+      p.use_card(alsa_name);
     }
-    if (alsa_name != NULL_DEVICE) {
-      auto card = std::make_unique<CardOutput>(alsa_name, p.wake, std::move(fault));
-      p.card = card.get();
-      p.outputs.insert(p.outputs.begin(), std::move(card));
-    }
-    p.keep_time(Clock::now());
   }
   program_->wake->wake();
 }

@@ -48,7 +48,8 @@ class PlaybackEngine {
   void remove(std::int64_t entry);
   // Drops every appended song; what plays stops.
   void clear();
-  // Plays on the ALSA device `alsa_name` from now on (NULL_DEVICE: none).
+  // Plays on the ALSA device `alsa_name` (NULL_DEVICE: none) from the next
+  // song that starts; at once while nothing plays or the card fails.
   // Opening happens in the background; a device that cannot be opened is
   // told as device_failed and tried again every 5 s.
   void use_device(const std::string& alsa_name);

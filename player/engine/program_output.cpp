@@ -16,6 +16,7 @@ namespace zv::player {
 namespace {
 
 constexpr double BYTES_PER_SECOND = PROGRAM_RATE * PROGRAM_CHANNELS * sizeof(float);
+constexpr GstClockTime DRAIN_TIMEOUT_S = 2;
 
 }  // namespace
 
@@ -75,8 +76,19 @@ ProgramOutput::~ProgramOutput() {
   if (pipeline_) gst_object_unref(pipeline_);
 }
 
-void ProgramOutput::close(std::shared_ptr<ProgramOutput> output) {
-  if (output) std::thread([output = std::move(output)]() mutable { output.reset(); }).detach();
+void ProgramOutput::close(std::shared_ptr<ProgramOutput> output, bool drain) {
+  if (!output) return;
+  std::thread([output = std::move(output), drain]() mutable {
+    if (drain && output->source_ && output->state_ == State::playing) {
+      gst_app_src_end_of_stream(GST_APP_SRC(output->source_));
+      GstBus* bus = gst_element_get_bus(output->pipeline_);
+      GstMessage* end = gst_bus_timed_pop_filtered(bus, DRAIN_TIMEOUT_S * GST_SECOND,
+                                                   static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+      if (end) gst_message_unref(end);
+      gst_object_unref(bus);
+    }
+    output.reset();
+  }).detach();
 }
 
 GstElement* ProgramOutput::element(const char* name) const {
@@ -135,9 +147,12 @@ std::optional<std::string> ProgramOutput::poll() {
     GError* error = nullptr;
     gchar* detail = nullptr;
     gst_message_parse_error(message, &error, &detail);
-    fault = error ? error->message : "it failed";
-    // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
-    if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
+    // The first error is the cause; the ones after it follow from it.
+    if (!fault) {
+      fault = error ? error->message : "it failed";
+      // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
+      if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
+    }
     if (error) g_error_free(error);
     g_free(detail);
     gst_message_unref(message);

@@ -47,8 +47,8 @@ class ProgramOutput : public std::enable_shared_from_this<ProgramOutput> {
   // A fault since the last call, if any.
   std::optional<std::string> poll();
   // Ends the pipeline on a thread of its own: a device stuck in a write
-  // holds up whoever stops it.
-  static void close(std::shared_ptr<ProgramOutput> output);
+  // holds up whoever stops it. `drain`: it plays out what it holds first.
+  static void close(std::shared_ptr<ProgramOutput> output, bool drain = false);
 
  private:
   ProgramOutput() = default;

@@ -116,7 +116,14 @@ void StreamOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>&
     if (now >= retry_at_) fail("the server does not answer", now, told);
     return;
   }
-  if (auto fault = pipeline_->poll()) return fail(*fault, now, told);
+  if (auto fault = pipeline_->poll()) {
+    // Icecast answers a source password it refuses with 401, which the shout
+    // library reports as a failed login: the operator is told which it is.
+    if (fault->find("Login failed") != std::string::npos) {
+      fault = "Icecast refused the source password for " + target_.mount;
+    }
+    return fail(*fault, now, told);
+  }
   if (!up_ && now - started_ >= SETTLED) {
     up_ = true;
     down_told_ = false;

@@ -138,11 +138,20 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
       long_tones.push_back(tone);
     }
   }
-  // A tone's frequency over its whole length, rounded to 10 Hz.
+  // A tone's frequency over its whole length (first crossing to last, so
+  // its quiet edges count for nothing), rounded to 10 Hz.
   for (Tone& tone : long_tones) {
     int crossings = 0;
-    for (std::size_t i = tone.start + 1; i < tone.end; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
-    tone.hz = static_cast<int>(std::lround(crossings / 2.0 * RECORDING_RATE / (tone.end - tone.start) / 10) * 10);
+    std::size_t first = 0, last = 0;
+    for (std::size_t i = tone.start + 1; i < tone.end; ++i) {
+      if ((samples[i - 1] < 0) == (samples[i] < 0)) continue;
+      if (crossings++ == 0) first = i;
+      last = i;
+    }
+    tone.hz = crossings < 2 ? 0
+                            : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
+                                                           static_cast<double>(last - first) / 10) *
+                                               10);
   }
   return long_tones;
 }
