@@ -11,13 +11,25 @@
 // one core and seconds per hour of playback) and the delay from the sound
 // card to a listener of the stream.
 //
+// Beside Liquidsoap from Debian, in the same run and one after the other:
+// the same 30 songs, crossfades of 3 s, a gain, the ALSA output and a 128
+// kbit/s MP3 stream to one icecast2; each one's processor time and wake-ups
+// (voluntary context switches of all its threads) a second over a minute of
+// playing, and the ratio of the player's to Liquidsoap's.
+//
 //   bench_player_playback [SONGS]     (default 8 songs: of 2 s, then of 10 s)
+//   bench_player_playback --beside-liquidsoap      (that comparison alone)
 //
 // Songs are tones of 440, 660 and 880 Hz in turn, ".wav" and ".mp3" in turn,
 // handed to the player's window as the server hands them off.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
 
 #include <algorithm>
 #include <atomic>
@@ -211,10 +223,155 @@ bool measure_on_air(int songs) {
   return true;
 }
 
+// What a process has used: processor seconds, and the voluntary context
+// switches of its threads, gone ones counted up to the last look.
+class Usage {
+ public:
+  explicit Usage(int pid) : pid_(pid) {}
+  void look() {
+    cpu_ = 0;
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i >= 14) ticks += std::stol(field);
+    }
+    cpu_ = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    if (DIR* folder = ::opendir(tasks.c_str())) {
+      while (const dirent* entry = ::readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream status(tasks + "/" + entry->d_name + "/status");
+        for (std::string line; std::getline(status, line);) {
+          if (line.rfind("voluntary_ctxt_switches:", 0) == 0) switches_[entry->d_name] = std::stol(line.substr(24));
+        }
+      }
+      ::closedir(folder);
+    }
+  }
+  double cpu() const { return cpu_; }
+  long switches() const {
+    long sum = 0;
+    for (const auto& [thread, count] : switches_) sum += count;
+    return sum;
+  }
+
+ private:
+  int pid_;
+  double cpu_ = 0;
+  std::map<std::string, long> switches_;
+};
+
+struct Load {
+  double cpu_share = 0;  // of one core
+  double wakeups = 0;    // a second
+};
+
+// The process's use over `seconds` of playing, looked at four times a second.
+Load measure_load(int pid, int seconds) {
+  Usage usage(pid);
+  usage.look();
+  const double cpu = usage.cpu();
+  const long switches = usage.switches();
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < seconds * 4; ++i) {
+    std::this_thread::sleep_for(250ms);
+    usage.look();
+  }
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return {(usage.cpu() - cpu) / took, static_cast<double>(usage.switches() - switches) / took};
+}
+
+// The player and Liquidsoap, one after the other, each playing the same 30
+// songs to its own ALSA device and to its own mount of one icecast2.
+bool measure_beside_liquidsoap() {
+  constexpr int SONGS = 30, SONG_SECONDS = 6, WINDOW_SECONDS = 60;
+  zt::Station station;
+  zt::AudioRecorder ours(station.root.path() / "player.fifo");
+  zt::AudioRecorder theirs(station.root.path() / "liquidsoap.fifo");
+  if (!prepare(station, ours, "crossfade_s=3\n")) return false;
+  const auto config = station.root.path() / "asound.conf";
+  std::ofstream(config, std::ios::app) << zt::recorded_device_config("liquidsoap", theirs);
+  std::filesystem::permissions(station.root.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);  // Icecast runs as its own user
+  if (std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station.server().string() +
+                   "' 18002 >/dev/null").c_str()) != 0) {
+    return false;
+  }
+  // Icecast ends with the bench, whatever way it ends.
+  const std::unique_ptr<const zt::Station, void (*)(const zt::Station*)> icecast(&station, [](const zt::Station* at) {
+    std::system(("kill $(cat '" + (at->server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
+  });
+  const auto paths = make_songs(station, SONGS, SONG_SECONDS);
+  if (paths.empty()) return false;
+
+  Load player_load;
+  {
+    zt::ServerProcess player(station.server(), std::nullopt, ZV_PLAYER_BINARY);
+    if (!player_open(player)) return false;
+    // Songs are measured once; that is not playing.
+    if (!player.wait_for_console("Song " + std::to_string(SONGS) + " measured: ", 60s)) {
+      std::fprintf(stderr, "the songs were not measured:\n%s", player.console().c_str());
+      return false;
+    }
+    hand_off(paths);
+    if (!player.wait_for_console("On air: ", 10s) || !player.wait_for_console("Stream on air: ", 10s)) {
+      std::fprintf(stderr, "%s", player.console().c_str());
+      return false;
+    }
+    std::this_thread::sleep_for(3s);
+    player_load = measure_load(player.pid(), WINDOW_SECONDS);
+  }
+
+  std::ifstream password_file(station.server() / "stream_password.txt");
+  std::string password;
+  std::getline(password_file, password);
+  std::ofstream list(station.root.path() / "songs.m3u");
+  for (const auto& path : paths) list << path << "\n";
+  list.close();
+  const auto script = station.root.path() / "station.liq";
+  std::ofstream(script) << "settings.log.stdout.set(true)\nsettings.log.file.set(false)\n"
+                           "settings.init.allow_root.set(true)\n"
+                           "s = playlist(mode=\"normal\", reload_mode=\"never\", \""
+                        << (station.root.path() / "songs.m3u").string()
+                        << "\")\ns = amplify(0.5, s)\ns = crossfade(duration=3.0, s)\ns = mksafe(s)\n"
+                           "output.alsa(device=\"liquidsoap\", s)\n"
+                           "output.icecast(%mp3(bitrate=128), host=\"127.0.0.1\", port=18002, password=\""
+                        << password << "\", mount=\"/liquidsoap.mp3\", s)\n";
+  const auto runner = station.root.path() / "liquidsoap.sh";
+  std::ofstream(runner) << "#!/bin/sh\nexec liquidsoap '" << script.string() << "'\n";
+  std::filesystem::permissions(runner, std::filesystem::perms::owner_all);
+  Load their_load;
+  {
+    zt::ServerProcess liquidsoap(station.server(), std::nullopt, runner.c_str());
+    std::this_thread::sleep_for(8s);  // started, connected and playing
+    const auto status = station.root.path() / "status.json";
+    std::system(("curl -s http://127.0.0.1:18002/status-json.xsl >'" + status.string() + "'").c_str());
+    std::ifstream in(status);
+    const std::string mounts((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (mounts.find("/liquidsoap.mp3") == std::string::npos) {
+      std::fprintf(stderr, "Liquidsoap did not stream:\n%s\n%s", mounts.c_str(), liquidsoap.console().c_str());
+      return false;
+    }
+    their_load = measure_load(liquidsoap.pid(), WINDOW_SECONDS);
+  }
+  std::printf("beside Liquidsoap: %d songs of %d s, crossfade 3 s, gain, ALSA output, MP3 128 kbit/s to icecast2; "
+              "a minute of playing each\n",
+              SONGS, SONG_SECONDS);
+  std::printf("player:     %.2f %% of one core, %.0f wake-ups/s\n", 100 * player_load.cpu_share, player_load.wakeups);
+  std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s\n", 100 * their_load.cpu_share, their_load.wakeups);
+  std::printf("ratio (player / Liquidsoap): processor time %.2f, wake-ups %.2f\n",
+              player_load.cpu_share / their_load.cpu_share, player_load.wakeups / their_load.wakeups);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int songs = argc > 1 ? std::max(2, std::atoi(argv[1])) : 8;
   zv::test::PrivateWindowFolder windows;
-  return measure_gaps(songs) && measure_on_air(songs) ? 0 : 1;
+  if (argc > 1 && std::string(argv[1]) == "--beside-liquidsoap") return measure_beside_liquidsoap() ? 0 : 1;
+  return measure_gaps(songs) && measure_on_air(songs) && measure_beside_liquidsoap() ? 0 : 1;
 }

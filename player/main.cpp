@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
   }
   player.set_window_address(zv::window_address(window));
   std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());
-  while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
+  // Woken by a message at once, else ten times a second for what the engine has told.
+  while (!zv::stop_requested() && zv::pump_window_messages(window, 100)) player.step(0);
   zv::destroy_window(window);
   std::printf("Station player: stopped\n");
   return 0;
