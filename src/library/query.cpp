@@ -1,5 +1,7 @@
 #include "library/query.h"
 
+#include <algorithm>
+
 #include "library/database.h"
 
 namespace zv {
@@ -112,6 +114,8 @@ struct Statement::State {
   ColumnBinding bindings[MAX_COLUMNS];
   int count = 0;
   SQLBIGINT values[MAX_COLUMNS] = {};
+  SQLDOUBLE reals[MAX_COLUMNS] = {};
+  SQLLEN lengths[MAX_COLUMNS] = {};
 };
 
 Statement::Statement(LibraryConnection* connection, const char* sql, std::initializer_list<Column> columns)
@@ -144,17 +148,35 @@ Statement::~Statement() {
   if (state_->statement != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, state_->statement);
 }
 
-bool Statement::run(std::initializer_list<std::int64_t> values) {
+bool Statement::run(std::initializer_list<Value> values) {
   state_->code = SQL_ERROR;
   if (state_->statement == SQL_NULL_HSTMT) return false;
   SQLFreeStmt(state_->statement, SQL_CLOSE);
+  static const char16_t nothing[] = u"";
   SQLUSMALLINT number = 0;
-  for (const std::int64_t value : values) {
+  for (const Value& value : values) {
     if (number == MAX_COLUMNS) break;
-    state_->values[number] = value;
-    ++number;
-    SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                     &state_->values[number - 1], 0, nullptr);
+    const int at = number++;
+    SQLLEN& length = state_->lengths[at];
+    if (value.kind() == Value::Kind::text) {
+      const std::u16string_view text = value.text();
+      length = static_cast<SQLLEN>(text.size() * sizeof(char16_t));
+      auto* data = const_cast<char16_t*>(text.empty() ? nothing : text.data());
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                       std::max<SQLULEN>(text.size(), 1), 0, data, length, &length);
+      continue;
+    }
+    if (value.kind() == Value::Kind::real) {
+      state_->reals[at] = value.real();
+      length = 0;
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &state_->reals[at],
+                       0, &length);
+      continue;
+    }
+    state_->values[at] = value.number();
+    length = value.kind() == Value::Kind::null ? SQL_NULL_DATA : 0;
+    SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &state_->values[at],
+                     0, &length);
   }
   state_->code = SQLExecute(state_->statement);
   return sql_succeeded(state_->code);

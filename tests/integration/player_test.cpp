@@ -27,6 +27,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zv::testing {
@@ -99,6 +100,16 @@ class PlayerStation : public ::testing::Test {
     return player_->wait_for_console(text, timeout, times);
   }
   std::string song(const std::string& name) const { return (music_ / name).string(); }
+  // onair.json once it holds `text`; what it holds at the end of the wait otherwise.
+  std::string wait_for_onair(const std::string& text, std::chrono::milliseconds timeout = 20s) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    std::string onair = read_file(station_.server() / "onair.json");
+    while (onair.find(text) == std::string::npos && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(20ms);
+      onair = read_file(station_.server() / "onair.json");
+    }
+    return onair;
+  }
   // A control message to the player's window, as the pages send it.
   void control(player::ControlMessage message, const std::string& data = "") {
     const WindowHandle window = find_window(PLAYER_WINDOW_CAPTION);
@@ -161,14 +172,19 @@ class PlayerStation : public ::testing::Test {
   void stop_icecast() {
     std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
   }
-  // A listener of the stream `mount` for `seconds`, connected once this returns,
-  // decoding what it hears as GStreamer plays a stream.
-  std::thread listen(const std::string& port, const std::string& mount, int seconds = 12) {
-    const std::string command = "timeout " + std::to_string(seconds) + " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
+  // A listener of the stream `mount` for `seconds`, connected once this
+  // returns, decoding what it hears as GStreamer plays a stream; `status`
+  // gets its exit status (124: still connected when its time was up).
+  std::thread listen(const std::string& port, const std::string& mount, int seconds = 12, int* status = nullptr) {
+    const std::string command = "timeout " + std::to_string(seconds) +
+                                " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
                                 "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
                                 "' >/dev/null 2>&1";
-    std::thread listener([command] { std::system(command.c_str()); });
+    std::thread listener([command, status] {
+      const int ended = std::system(command.c_str());
+      if (status) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
+    });
     std::this_thread::sleep_for(1s);
     return listener;
   }
@@ -234,10 +250,10 @@ TEST_F(PlayerStation, HandedOffSongsAreHeardInOrderWithoutAGapAndCounted) {
   EXPECT_EQ(sql("select song_dir_id, play_count from song_dir order by song_dir_id;"), "1|1\n2|0\n")
       << "the last song of the round begins the next";
 
-  const std::string onair = read_file(station_.server() / "onair.json");
-  EXPECT_NE(onair.find("\"history\":[{\"id\":null,\"path\":\"" + song("a440.wav") + "\",\"name\":\"a440.wav\""),
-            std::string::npos)
-      << onair;
+  const std::string played_last =
+      "\"history\":[{\"id\":null,\"path\":\"" + song("a440.wav") + "\",\"name\":\"a440.wav\"";
+  const std::string onair = wait_for_onair(played_last);
+  EXPECT_NE(onair.find(played_last), std::string::npos) << onair;
   EXPECT_NE(onair.find("\"device\":\"default\""), std::string::npos) << onair;
 }
 
@@ -359,6 +375,27 @@ TEST_F(PlayerStation, TheScheduleOfTheHourItIsNowPlays) {
   std::sort(heard_now.begin(), heard_now.end());
   EXPECT_EQ(heard_now, (std::vector<int>{440, 660, 880})) << "the hour's own entry, not the every-hour one";
   EXPECT_EQ(player_->console().find("On air: " + song("z.wav")), std::string::npos) << player_->console();
+}
+
+// A schedule whose files are gone is one fault for each song, and drawn again
+// every 5 s, not in a loop.
+TEST_F(PlayerStation, AScheduleOfMissingFilesIsOneFaultPerSongAndDrawnAgainAfterAPause) {
+  sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+      "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+      "update song set song_dir_id = 0 where song_id in (1, 2, 3, 5);");
+  start_player();
+  ASSERT_TRUE(wait_for_player("Fault: Skipped " + song("gone.wav") + ": the file is missing\n")) << player_->console();
+  ASSERT_TRUE(wait_for_player("This hour: 1 songs from the schedule\n", 2, 10s)) << player_->console();
+  std::this_thread::sleep_for(1s);
+  const std::string console = player_->console();
+  const auto times = [&](const std::string& text) {
+    std::size_t count = 0;
+    for (auto at = console.find(text); at != std::string::npos; at = console.find(text, at + 1)) ++count;
+    return count;
+  };
+  EXPECT_EQ(times("Fault: Skipped " + song("gone.wav")), 1u) << console;
+  EXPECT_EQ(times("\nSkipped " + song("gone.wav")), 1u) << console;
+  EXPECT_LE(times("This hour: "), 3u) << console;
 }
 
 TEST_F(PlayerStation, ASentSongGoesOnAirBeforeTheScheduledSongLoadedAhead) {
@@ -537,6 +574,135 @@ TEST_F(PlayerStation, MusicIsCrossfadedAtTheStationsLoudnessAndAdvertisingIsNot)
   EXPECT_NEAR(db(loudest_b), db(TARGET_SINE), 1.0);
 }
 
+// The level of each tone heard, in dB of the station's target, over its
+// middle half (clear of fades), at the one of `played` nearest its pitch (a
+// tone cut by a kill may be heard a little off).
+std::vector<double> levels_to_target(const std::vector<std::int16_t>& samples, const std::vector<Tone>& tones,
+                                     const std::vector<int>& played) {
+  std::vector<double> levels;
+  for (const Tone& tone : tones) {
+    const int hz = *std::min_element(played.begin(), played.end(),
+                                     [&](int a, int b) { return std::abs(a - tone.hz) < std::abs(b - tone.hz); });
+    const std::size_t quarter = (tone.end - tone.start) / 4;
+    levels.push_back(db(tone_level(samples, tone.start + quarter, tone.end - quarter, hz)) - db(TARGET_SINE));
+  }
+  return levels;
+}
+
+// Songs imported while the player runs and sent at once are measured before
+// they go on air, at -6 dBFS as at any level; killed and started again, the
+// player knows every song's sound before its first one starts, and never
+// fades the advertising into the music.
+TEST_F(PlayerStation, SongsSentAtOnceAfterTheirImportAreHeardAtTheStationsLoudnessAlsoAfterAKill) {
+  set_sound("crossfade_s=2\n");
+  start_server();
+  start_player();
+  add_song(7, 3, "loud.wav", "-r 44100 -c 2", "synth 5 sine 440 vol 0.5");
+  add_song(8, 4, "ad.wav", "-r 44100 -c 2", "synth 2 sine 660 vol 0.5");
+  add_song(9, 3, "after.wav", "-r 44100 -c 2", "synth 2 sine 880 vol 0.5");
+  hand_off("item0=7&item1=8&item2=9");
+  const std::string loud_on_air = "\"now\":{\"id\":null,\"path\":\"" + song("loud.wav") + "\"";
+  ASSERT_NE(wait_for_onair(loud_on_air).find(loud_on_air), std::string::npos) << player_->console();
+  std::this_thread::sleep_for(1500ms);
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3, 30s)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  const auto tones = tones_heard(samples);
+  // The song cut by the kill and taken up again is heard first; the cut
+  // leaves its pitch a little off.
+  const auto hz = frequencies(tones);
+  ASSERT_GE(hz.size(), 3u) << player_->console();
+  EXPECT_EQ(std::vector<int>(hz.end() - 2, hz.end()), (std::vector<int>{660, 880})) << player_->console();
+  for (auto first = hz.begin(); first != hz.end() - 2; ++first) EXPECT_NEAR(*first, 440, 60);
+  for (const double level : levels_to_target(samples, tones, {440, 660, 880})) EXPECT_NEAR(level, 0.0, 1.0);
+  constexpr std::size_t WINDOW = RECORDING_RATE / 20;
+  int music_and_ad = 0;
+  double loudest = 0;
+  for (std::size_t at = 0; at + WINDOW <= samples.size(); at += WINDOW) {
+    const double ad = tone_level(samples, at, at + WINDOW, 660);
+    const double music = std::max(tone_level(samples, at, at + WINDOW, 440), tone_level(samples, at, at + WINDOW, 880));
+    music_and_ad += ad > 0.005 && music > 0.005;
+    loudest = std::max({loudest, ad, music});
+  }
+  EXPECT_LE(music_and_ad, 2) << "the advertising is not faded into the music";
+  EXPECT_LT(db(loudest), db(TARGET_SINE) + 1.0) << "no moment above the station's loudness, before the kill or after";
+}
+
+// Settings saved while a song plays hold for the next song, though it was
+// given to the engine before the Save.
+TEST_F(PlayerStation, SavedSettingsHoldForTheNextSongAlreadyPrepared) {
+  add_song(7, 3, "first.wav", "-r 44100 -c 2", "synth 3 sine 440 vol 0.5");
+  add_song(8, 3, "second.wav", "-r 44100 -c 2", "synth 2 sine 880 vol 0.5");
+  start_server();
+  start_player();
+  hand_off("item0=7&item1=8");
+  ASSERT_TRUE(wait_for_player("Song 8 measured: ")) << player_->console();
+  const std::string first_on_air = "\"now\":{\"id\":null,\"path\":\"" + song("first.wav") + "\"";
+  ASSERT_NE(wait_for_onair(first_on_air).find(first_on_air), std::string::npos) << player_->console();
+  set_sound("crossfade_s=0\ntarget_lufs=-30\n");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  std::this_thread::sleep_for(1s);  // the last song's end, on its way through the device
+  const auto samples = default_.left_channel();
+  const auto tones = heard(default_, 2);
+  ASSERT_EQ(frequencies(tones), (std::vector<int>{440, 880}));
+  EXPECT_NEAR(levels_to_target(samples, {tones[1]}, {880})[0], -7.0, 1.0) << "at the loudness saved, 7 dB lower";
+}
+
+// A file replaced under the same name after it was measured is measured
+// again, by its size or its time, also when it was replaced while the player
+// was not running: its sound is heard whole, not between the old cue points.
+TEST_F(PlayerStation, AFileReplacedAfterItWasMeasuredIsHeardWhole) {
+  add_song(7, 3, "swap.wav", "-r 44100 -c 2", "synth 1 sine 440 vol 0.5");
+  start_server();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Song 7 measured: ")) << player_->console();
+  const auto replace = [&](const std::string& effects) {
+    const std::string command = "sox -n -r 44100 -c 2 '" + song("swap.wav") + "' " + effects;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  };
+  const auto heard_last = [&](std::size_t count) {
+    std::this_thread::sleep_for(1s);  // its end, on its way through the device
+    const auto tones = heard(default_, count);
+    return tones.size() >= count ? static_cast<double>(tones[count - 1].end - tones[count - 1].start) / RECORDING_RATE
+                                 : 0.0;
+  };
+  replace("synth 3 sine 440 vol 0.5");  // longer
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 1)) << player_->console();
+  EXPECT_GT(heard_last(1), 2.8) << player_->console();
+
+  // The same size, its sound in its first half: measured again by its time.
+  replace("synth 1.5 sine 660 vol 0.5 pad 0 1.5");
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
+  EXPECT_GT(heard_last(2), 1.3) << player_->console();
+  // Its sound moved to its second half while the player was away.
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  replace("synth 1.5 sine 880 vol 0.5 pad 1.5 0");
+  start_player();
+  hand_off("item0=7");
+  ASSERT_TRUE(wait_for_player("Play counted: ", 1)) << player_->console();
+  EXPECT_GT(heard_last(3), 1.3) << player_->console();
+}
+
+// A hand-off the player answered is on its disk: killed at once, the player
+// plays every song of it when it starts again.
+TEST_F(PlayerStation, EverySongOfAnAnsweredHandOffIsHeardAfterAKill) {
+  start_server();
+  start_player();
+  hand_off("item0=1&item1=2&item2=3");
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  EXPECT_EQ(distinct(heard(default_, 3)), (std::vector<int>{440, 660, 880}));
+  EXPECT_EQ(record(), "a440.wav|sent|played\nb660.mp3|sent|played\nc880.wav|sent|played\n");
+}
+
 // In a crossfade the song on air is the incoming one: its position is shown
 // (and saved), and a skip ends it, not the song fading out under it.
 TEST_F(PlayerStation, InACrossfadeTheIncomingSongIsOnAir) {
@@ -703,6 +869,26 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   EXPECT_TRUE(wait_for_player("Fault on record: " + down, 2)) << player_->console();
   EXPECT_EQ(sql("select kind from fault_record where ended > 0;"), "stream\n");
   stop_icecast();
+}
+
+// Icecast's own fallback holds the listeners while the player is away; the
+// player, started again, takes them back.
+TEST_F(PlayerStation, AListenerStaysConnectedWhileThePlayerIsKilledAndStartedAgain) {
+  const std::string port = "18000";
+  start_streaming(port, "/stream.mp3");
+  int status = -1;
+  std::thread listener = listen(port, "/stream.mp3", 20, &status);
+  ::kill(player_->pid(), SIGKILL);
+  player_->wait_exit();
+  std::this_thread::sleep_for(2s);
+  start_player();
+  ASSERT_TRUE(wait_for_player("Stream on air: ")) << player_->console();
+  hand_off("item0=1&item1=2&item2=3");
+  EXPECT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
+  listener.join();
+  stop_icecast();
+  EXPECT_EQ(status, 124) << "the listener was still connected when its time was up";
+  EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
 }
 
 TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
