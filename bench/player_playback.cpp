@@ -245,6 +245,7 @@ class Usage {
         if (entry->d_name[0] == '.') continue;
         std::ifstream status(tasks + "/" + entry->d_name + "/status");
         for (std::string line; std::getline(status, line);) {
+          if (line.rfind("Name:", 0) == 0) names_[entry->d_name] = line.substr(6);
           if (line.rfind("voluntary_ctxt_switches:", 0) == 0) switches_[entry->d_name] = std::stol(line.substr(24));
         }
       }
@@ -257,16 +258,24 @@ class Usage {
     for (const auto& [thread, count] : switches_) sum += count;
     return sum;
   }
+  // The switches by thread name, threads of one name together.
+  std::map<std::string, long> by_name() const {
+    std::map<std::string, long> named;
+    for (const auto& [thread, count] : switches_) named[names_.at(thread)] += count;
+    return named;
+  }
 
  private:
   int pid_;
   double cpu_ = 0;
   std::map<std::string, long> switches_;
+  std::map<std::string, std::string> names_;
 };
 
 struct Load {
   double cpu_share = 0;  // of one core
   double wakeups = 0;    // a second
+  std::string busiest;   // the threads that wake most, a second each
 };
 
 // The process's use over `seconds` of playing, looked at four times a second.
@@ -275,13 +284,24 @@ Load measure_load(int pid, int seconds) {
   usage.look();
   const double cpu = usage.cpu();
   const long switches = usage.switches();
+  const auto named = usage.by_name();
   const auto started = std::chrono::steady_clock::now();
   for (int i = 0; i < seconds * 4; ++i) {
     std::this_thread::sleep_for(250ms);
     usage.look();
   }
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  return {(usage.cpu() - cpu) / took, static_cast<double>(usage.switches() - switches) / took};
+  std::vector<std::pair<double, std::string>> threads;
+  for (const auto& [name, count] : usage.by_name()) {
+    const auto before = named.find(name);
+    threads.push_back({static_cast<double>(count - (before == named.end() ? 0 : before->second)) / took, name});
+  }
+  std::sort(threads.rbegin(), threads.rend());
+  std::string busiest;
+  for (std::size_t i = 0; i < threads.size() && i < 5; ++i) {
+    busiest += (i ? ", " : "") + threads[i].second + " " + std::to_string(std::lround(threads[i].first));
+  }
+  return {(usage.cpu() - cpu) / took, static_cast<double>(usage.switches() - switches) / took, busiest};
 }
 
 // The player and Liquidsoap, one after the other, each playing the same 30
@@ -362,8 +382,10 @@ bool measure_beside_liquidsoap() {
   std::printf("beside Liquidsoap: %d songs of %d s, crossfade 3 s, gain, ALSA output, MP3 128 kbit/s to icecast2; "
               "a minute of playing each\n",
               SONGS, SONG_SECONDS);
-  std::printf("player:     %.2f %% of one core, %.0f wake-ups/s\n", 100 * player_load.cpu_share, player_load.wakeups);
-  std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s\n", 100 * their_load.cpu_share, their_load.wakeups);
+  std::printf("player:     %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * player_load.cpu_share,
+              player_load.wakeups, player_load.busiest.c_str());
+  std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * their_load.cpu_share,
+              their_load.wakeups, their_load.busiest.c_str());
   std::printf("ratio (player / Liquidsoap): processor time %.2f, wake-ups %.2f\n",
               player_load.cpu_share / their_load.cpu_share, player_load.wakeups / their_load.wakeups);
   return true;

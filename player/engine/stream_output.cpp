@@ -19,7 +19,7 @@ constexpr double MOST_HELD_S = 2;
 std::string stream_pipeline(const StreamTarget& target) {
   const std::string encode = target.opus ? "opusenc bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
                                          : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
-  return "audioconvert ! audioresample ! " + encode + " ! shout2send name=shout";
+  return "audioconvert ! audioresample ! " + encode + " ! shout2send name=shout sync=false";
 }
 
 std::string percent_encoded(const std::string& text) {
