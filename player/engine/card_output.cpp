@@ -19,7 +19,7 @@ constexpr double AHEAD_S = 0.25;
 constexpr double MOST_HELD_S = 1;
 // ALSA's buffer and the period it is woken at.
 constexpr const char* CARD_PIPELINE =
-    "audioconvert ! audioresample ! alsasink name=sink sync=false buffer-time=300000 latency-time=100000";
+    "audioconvert ! audioresample ! alsasink name=sink sync=false buffer-time=250000 latency-time=100000";
 constexpr double SETTLING_S = 0.4;
 constexpr std::int64_t SILENCE_BLOCK = PROGRAM_RATE / 10;
 // A card that holds program and has taken none of it this long has stopped.

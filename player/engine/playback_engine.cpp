@@ -31,7 +31,7 @@ constexpr double AHEAD_S = 0.2;
 constexpr double LOW_S = 0.1;
 // The card plays what was made before it hears a skip: the fade is short
 // enough that the song still ends within 0.8 s of the skip.
-constexpr double SKIP_FADE_S = 0.25;
+constexpr double SKIP_FADE_S = 0.2;
 constexpr float SILENCE_LEVEL = 0.00316f;  // -50 dBFS
 constexpr double DEAD_AIR_S = 10;
 constexpr std::size_t SONGS_DECODED_AHEAD = 2;
