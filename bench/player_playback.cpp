@@ -19,6 +19,8 @@
 //
 //   bench_player_playback [SONGS]     (default 8 songs: of 2 s, then of 10 s)
 //   bench_player_playback --beside-liquidsoap      (that comparison alone)
+//   bench_player_playback --gaps-under-load [SECONDS]   (one song of 600 s while
+//                         four processes keep the cores busy: gaps in it)
 //
 // Songs are tones of 440, 660 and 880 Hz in turn, ".wav" and ".mp3" in turn,
 // handed to the player's window as the server hands them off.
@@ -391,11 +393,54 @@ bool measure_beside_liquidsoap() {
   return true;
 }
 
+// One long song while four processes keep both cores busy: the gaps inside
+// it in what the card heard (the recorder at real-time priority, as a sound
+// card's interrupt would be).
+bool measure_gaps_under_load(int seconds) {
+  zt::Station station;
+  zt::AudioRecorder recorder(station.root.path() / "out.fifo");
+  if (!recorder.run_at_realtime_priority()) std::fprintf(stderr, "the recorder runs without real-time priority\n");
+  if (!prepare(station, recorder, "crossfade_s=0\n")) return false;
+  const auto song = station.root.path() / "long.wav";
+  if (std::system(("sox -V1 -n -r 44100 -c 2 '" + song.string() + "' synth " + std::to_string(seconds) +
+                   " sine 550 vol 0.5").c_str()) != 0) {
+    return false;
+  }
+  zv::test::library_sql(station.server(), "insert into song (song_dir_id, song_name) values (0, '" + song.string() + "');");
+  zt::ServerProcess player(station.server(), std::nullopt, ZV_PLAYER_BINARY);
+  if (!player_open(player) || !player.wait_for_console("Song 1 measured: ", 60s)) return false;
+  const auto pids = station.root.path() / "busy.pids";
+  std::system(("for i in 1 2 3 4; do timeout " + std::to_string(seconds + 30) +
+               " sh -c 'while :; do :; done' & echo $! >>'" + pids.string() + "'; done").c_str());
+  hand_off({song.string()});
+  const bool played = player.wait_for_console("Play counted: ", std::chrono::seconds(seconds + 30));
+  std::system(("kill $(cat '" + pids.string() + "') 2>/dev/null").c_str());
+  if (!played) return false;
+  const auto samples = recorder.left_channel();
+  const auto tones = zt::tones_heard(samples);
+  if (tones.empty()) return false;
+  int gaps = 0;
+  double longest = 0;
+  constexpr std::size_t STEP = zt::RECORDING_RATE / 100;
+  for (std::size_t at = tones.front().start; at + STEP < tones.back().end; at += STEP) {
+    const double gap = zt::longest_silence_ms(samples, at, at + STEP);
+    gaps += gap > 20;
+    longest = std::max(longest, gap);
+  }
+  std::printf("gaps under load: one song of %d s, four busy processes on the machine's cores: %d gaps over 20 ms, "
+              "the longest silence inside the song %.1f ms\n",
+              seconds, gaps, longest);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int songs = argc > 1 ? std::max(2, std::atoi(argv[1])) : 8;
   zv::test::PrivateWindowFolder windows;
   if (argc > 1 && std::string(argv[1]) == "--beside-liquidsoap") return measure_beside_liquidsoap() ? 0 : 1;
+  if (argc > 1 && std::string(argv[1]) == "--gaps-under-load") {
+    return measure_gaps_under_load(argc > 2 ? std::max(10, std::atoi(argv[2])) : 600) ? 0 : 1;
+  }
   return measure_gaps(songs) && measure_on_air(songs) && measure_beside_liquidsoap() ? 0 : 1;
 }
