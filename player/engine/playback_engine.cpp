@@ -269,9 +269,7 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
 
 void PlaybackEngine::Program::add_song(Song& song, const Song* next, std::int64_t block_start) {
   const std::int64_t from = song.start + song.played - block_start;
-  std::int64_t want = BLOCK - from;
-  if (song.total >= 0) want = std::min(want, song.total - song.played);
-  if (song.end_at >= 0) want = std::min(want, song.end_at - song.start - song.played);
+  const std::int64_t want = wanted(song, block_start);
   bool ended = false;
   std::size_t got = 0;
   if (want > 0) {
