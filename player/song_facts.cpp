@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "library/play_statements.h"
 #include "library/statements.h"
 #include "loudness_analysis.h"
 #include "platform/file_access.h"
@@ -17,11 +18,6 @@ namespace zv::player {
 
 namespace {
 
-constexpr char SONGS[] =
-    "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
-    "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
-constexpr char STORE_MEASURE[] =
-    "update song set replay_gain=?, sec_count=?, sm_fade_in=?, sm_fade_out=?, file_size=? where song_id=?";
 // Songs imported since are found this often, and at once when one is due.
 constexpr auto REREAD_INTERVAL = std::chrono::seconds(60);
 
@@ -127,7 +123,7 @@ bool SongFactsWorker::read_library() {
   std::int32_t id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
   double gain = 0;
   std::vector<char> name(TEXT_COLUMN_LENGTH + 2);
-  Statement songs(&connection_, SONGS,
+  Statement songs(&connection_, SQL_SONG_FACTS,
                   {Column(id), Column(name.data(), name.size()), Column(gain), Column(fade_in), Column(fade_out),
                    Column(size), Column(ads), Column(jingle)});
   if (!songs.run()) return false;
@@ -170,7 +166,7 @@ void SongFactsWorker::measure(const std::string& path) {
                   std::max(1, static_cast<std::int32_t>(measure->sound_ends_s * 1000)), true};
   bool stored = false;
   if (id) {
-    Statement store(&connection_, STORE_MEASURE);
+    Statement store(&connection_, SQL_STORE_MEASURE);
     stored = store.run({Value::real(std::round(facts.replay_gain * 100) / 100), std::llround(measure->seconds),
                         facts.fade_in_ms, facts.fade_out_ms, stored_size(stamp.size), *id});
   }

@@ -34,6 +34,15 @@ inline constexpr const char* SQL_NEXT_FOLDER_ROUND =
 // scheduled. Bound: its folder and file name (text), when it ended (integer).
 inline constexpr const char* SQL_PLAYS_SINCE = "select dir_name, song_name, ended from play_record where started>=?";
 
+// What the player knows of each song's sound. Bound: song_id, song_name,
+// replay_gain, sm_fade_in, sm_fade_out, file_size, is_ads, is_jingle.
+inline constexpr const char* SQL_SONG_FACTS =
+    "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
+    "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
+// A song measured: replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size, song_id.
+inline constexpr const char* SQL_STORE_MEASURE =
+    "update song set replay_gain=?, sec_count=?, sm_fade_in=?, sm_fade_out=?, file_size=? where song_id=?";
+
 // The player's own reads of the hour's song lists, run unnarrated as
 // prepared statements with "?" values. A list is its folder's songs whose
 // play_count lies between two bounds, in play_count order, then song_id
