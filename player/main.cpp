@@ -9,8 +9,8 @@
 // what is on air in onair.json and keeps what it holds in player_state.txt.
 // --default-device names the ALSA device played on when the station chose
 // the system's default; without it that is ALSA's "default" (as the user's
-// .asoundrc sets it), or, when that cannot be opened (no sound card), the
-// null output, which keeps real time and is heard nowhere but on the stream.
+// .asoundrc sets it), or, on a machine without a sound card, the null
+// output, which keeps real time and is heard nowhere but on the stream.
 
 #include <cstdio>
 #include <cstring>
@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
   zv::catch_stop_requests();
   if (system_default.empty()) {
     system_default = zv::player::SYSTEM_DEFAULT_DEVICE;
-    if (!zv::player::PlaybackEngine::device_opens(system_default)) {
-      std::printf("Station player: the sound device \"default\" cannot be opened; playing to the null output\n");
+    // Without any sound card the station streams only; a card that fails is a fault, tried again.
+    if (!zv::player::has_sound_card() && !zv::player::PlaybackEngine::device_opens(system_default)) {
+      std::printf("Station player: there is no sound card; playing to the null output\n");
       system_default = zv::player::NULL_DEVICE;
     }
   }
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
   player.set_window_address(zv::window_address(window));
   std::printf("Station player: window \"Zentavio Player\" open in %s\n",
               std::filesystem::current_path().string().c_str());
-  while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
+  // Woken by a message at once, else ten times a second for what the engine has told.
+  while (!zv::stop_requested() && zv::pump_window_messages(window, 100)) player.step(0);
   zv::destroy_window(window);
   std::printf("Station player: stopped\n");
   return 0;

@@ -12,4 +12,11 @@ std::string chosen_sound_device(const std::filesystem::path& choice_file, const 
   return name.empty() || name == SYSTEM_DEFAULT_DEVICE ? system_default : name;
 }
 
+bool has_sound_card(const std::filesystem::path& cards) {
+  // Each card is a line " 0 [PCH ]: ..."; without one ALSA writes "--- no soundcards ---".
+  std::ifstream in(cards);
+  std::string first;
+  return in >> first && !first.empty() && first[0] >= '0' && first[0] <= '9';
+}
+
 }  // namespace zv::player

@@ -14,4 +14,7 @@ inline constexpr const char* SYSTEM_DEFAULT_DEVICE = "default";
 // choice of the system default, gives `system_default`.
 std::string chosen_sound_device(const std::filesystem::path& choice_file, const std::string& system_default);
 
+// Whether the machine has a sound card at all (ALSA lists one in `cards`).
+bool has_sound_card(const std::filesystem::path& cards = "/proc/asound/cards");
+
 }  // namespace zv::player

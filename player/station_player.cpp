@@ -59,7 +59,8 @@ StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::st
             changed_ = true;
           },
           [this] { return queue_.new_key(); }) {
-  follow_settings();  // the stream starts with the player, not with its first song
+  follow_settings();  // the stream and the card start with the player, not with its first song
+  apply_device_choice();
   resume_saved();
 }
 
@@ -231,6 +232,33 @@ void StationPlayer::follow(const EngineEvent& event) {
     report_stream(event);
     return;
   }
+  const std::int64_t when = unix_now();
+  if (event.kind == EngineEvent::Kind::device_failed) {
+    std::printf("Sound device %s failed (%s); trying again in %d s\n", device_.c_str(), event.error.c_str(),
+                static_cast<int>(DEVICE_RETRY.count()));
+    faults_.open(FaultKind::device, "The sound device " + device_ + " fails (" + event.error + ")", when, when);
+    return;
+  }
+  if (event.kind == EngineEvent::Kind::held) {
+    // Nothing carries the program: the songs not heard whole wait at the
+    // head of the queue, uncounted, until the card or a stream takes it.
+    if (on_air_ && when - on_air_->started >= 1) {
+      end_play(OUTCOME_FAILED);  // a play the device cut after it had begun is on record
+    } else {
+      on_air_.reset();
+    }
+    for (auto song = loaded_.rbegin(); song != loaded_.rend(); ++song) queue_.give_back(std::move(song->song));
+    loaded_.clear();
+    skipped_entry_.reset();
+    engine_.clear();
+    changed_ = true;
+    return;
+  }
+  if (event.kind == EngineEvent::Kind::device_back) {
+    std::printf("Sound device %s plays again\n", device_.c_str());
+    faults_.pass(FaultKind::device, when);
+    return;
+  }
   if (event.kind == EngineEvent::Kind::none || loaded_.empty() || loaded_.front().entry != event.entry) {
     // The song on air is always the first one given to the engine; anything
     // else is left over from songs taken back.
@@ -239,12 +267,10 @@ void StationPlayer::follow(const EngineEvent& event) {
   const std::int64_t now = unix_now();
   switch (event.kind) {
     case EngineEvent::Kind::started:
-      apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
       begin_play(now);
       break;
     case EngineEvent::Kind::finished:
-      if (on_air_) faults_.pass(FaultKind::device, now);  // the device took the song to its end or the skip
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
       if (skipped_entry_ == event.entry) skipped_entry_.reset();
       loaded_.pop_front();
@@ -258,25 +284,10 @@ void StationPlayer::follow(const EngineEvent& event) {
       loaded_.pop_front();
       break;
     }
-    case EngineEvent::Kind::device_failed:
-      std::printf("Sound device %s failed (%s); trying again in %d s\n", device_.c_str(), event.error.c_str(),
-                  static_cast<int>(DEVICE_RETRY.count()));
-      faults_.open(FaultKind::device, "The sound device " + device_ + " fails (" + event.error + ")", now, now);
-      // A play the device cut after it had begun is on record; the song goes on air again.
-      if (on_air_ && now - on_air_->started >= 1) {
-        end_play(OUTCOME_FAILED);
-      } else {
-        on_air_.reset();
-      }
-      // Nothing is lost: the songs go back to the head of the queue.
-      for (auto song = loaded_.rbegin(); song != loaded_.rend(); ++song) queue_.give_back(std::move(song->song));
-      loaded_.clear();
-      skipped_entry_.reset();
-      engine_.clear();
-      device_.clear();  // opened again with the next song
-      device_retry_at_ = Clock::now() + DEVICE_RETRY;
-      break;
     case EngineEvent::Kind::none:
+    case EngineEvent::Kind::device_failed:
+    case EngineEvent::Kind::device_back:
+    case EngineEvent::Kind::held:
     case EngineEvent::Kind::stream_up:
     case EngineEvent::Kind::stream_down:
       return;
@@ -386,7 +397,7 @@ bool StationPlayer::skip_missing(const QueuedSong& song) {
 }
 
 void StationPlayer::supply() {
-  if (stopped_ || Clock::now() < device_retry_at_) return;
+  if (stopped_) return;
   // A new hour: its own entry's songs come next, not the last hour's.
   if (queue_.schedule_hour() >= 0 && hour_now() != queue_.schedule_hour() && has_scheduled(loaded_)) take_back();
   while (loaded_.size() < SONGS_AHEAD) {
@@ -403,8 +414,7 @@ void StationPlayer::supply() {
       queue_.give_back(std::move(*song));
       break;
     }
-    // A song that starts with nothing on air takes the device chosen now.
-    if (loaded_.empty()) apply_device_choice();
+    apply_device_choice();  // from this song on
     const auto entry = engine_.append(song->path, sound_of(*song, *facts));
     if (!entry) {
       std::printf("Skipped %s: the player cannot take it\n", song->path.c_str());
@@ -499,10 +509,16 @@ void StationPlayer::report_stream(const EngineEvent& event) {
 void StationPlayer::publish() {
   const auto time = Clock::now();
   if (!changed_ && time - published_ < PUBLISH_INTERVAL) return;
+  // While the device fails, another the operator chooses is taken at once.
+  if (engine_.device_failing()) apply_device_choice();
   save();
   OnAir state;
   state.updated = unix_now();
   state.device = device_.empty() ? chosen_sound_device(folder_ / SOUND_DEVICE_FILE, system_default_) : device_;
+  // The pages say why nothing is heard here: the station chose no card, or the machine has none.
+  if (state.device == NULL_DEVICE) {
+    state.device += chosen_sound_device(folder_ / SOUND_DEVICE_FILE, "").empty() ? " (no sound card)" : " (streaming only)";
+  }
   state.window = window_;
   state.stopped = stopped_;
   state.faults = faults_.faults();
@@ -511,7 +527,8 @@ void StationPlayer::publish() {
     state.now->position = engine_.position();
     state.now->length = engine_.length();
   }
-  for (std::size_t i = 1; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
+  // Songs given to the engine wait with the others until one is on air (a device that fails holds them).
+  for (std::size_t i = on_air_ ? 1 : 0; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
   state.queue.insert(state.queue.end(), queue_.sent().begin(), queue_.sent().end());
   state.queue.insert(state.queue.end(), queue_.schedule().begin(), queue_.schedule().end());
   state.history = history_;

@@ -104,7 +104,6 @@ class StationPlayer {
   std::deque<PlayedSong> history_;
   bool stopped_ = false;
   std::string device_;
-  Clock::time_point device_retry_at_{};
   Clock::time_point silent_since_ = Clock::now();
   Clock::time_point published_{};
   bool changed_ = true;

@@ -3,46 +3,40 @@
 #include <gst/gst.h>
 
 #include <algorithm>
-#include <cctype>
-#include <utility>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
-#include <limits>
 #include <mutex>
 #include <thread>
+#include <utility>
 
-#include "program_output.h"
+#include "card_output.h"
+#include "engine_wake.h"
+#include "platform/thread.h"
 #include "song_decoder.h"
 
 namespace zv::player {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = EngineClock;
 
-constexpr std::int64_t BLOCK = PROGRAM_RATE / 50;  // the program is made 20 ms at a time
-// How far the program is made ahead of what is heard: the device's own
-// buffer comes on top of this.
-constexpr double AHEAD_S = 0.1;
-constexpr double SKIP_FADE_S = 0.5;
-constexpr double DEVICE_SETTLING_S = 0.4;
-// A device plays at most in real time, plus what its buffers hold: one that
-// takes the program faster than that does not play it out (its writes fail).
-constexpr double DEVICE_RATE_SLACK = 1.02;
-constexpr double DEVICE_BUFFER_S = 1;
-constexpr double DEVICE_AHEAD_LIMIT_S = 2;
+constexpr std::int64_t BLOCK = PROGRAM_RATE / 10;  // the program is made 100 ms at a time
+// How far the program is made ahead of the system's clock when no card keeps time.
+constexpr double AHEAD_S = 0.2;
+// A card holding less than this is given silence in place of a source that
+// has fallen behind, rather than wait for it longer.
+constexpr double LOW_S = 0.1;
+// The card plays what was made before it hears a skip: the fade is short
+// enough that the song still ends within 0.8 s of the skip.
+constexpr double SKIP_FADE_S = 0.2;
 constexpr float SILENCE_LEVEL = 0.00316f;  // -50 dBFS
 constexpr double DEAD_AIR_S = 10;
-constexpr auto STREAM_RETRY = std::chrono::seconds(5);
-// A stream that has taken the program this long without a fault is up.
-constexpr auto STREAM_SETTLED = std::chrono::seconds(2);
 constexpr std::size_t SONGS_DECODED_AHEAD = 2;
-// A decoder kept from the processor a moment is waited for, within what the
-// device holds.
-constexpr double DECODER_WAIT_S = 0.15;
+constexpr auto SOURCE_WAIT = std::chrono::milliseconds(20);
+constexpr auto IDLE_WAKE = std::chrono::seconds(1);
 constexpr double HALF_PI = 1.5707963267948966;
 
 std::int64_t frames_of(double seconds) { return std::llround(seconds * PROGRAM_RATE); }
@@ -52,17 +46,17 @@ struct Song {
   SongCue cue;
   std::string path;
   double begin_s = 0;  // where in the file its first frame is
-  std::unique_ptr<SongDecoder> decoder;
+  std::unique_ptr<ProgramSource> source;
   std::optional<double> duration;
-  std::int64_t start = -1;   // the program frame of its first frame
-  std::int64_t total = -1;   // its frames, once known
-  std::int64_t played = 0;   // frames of it in the program so far
+  std::int64_t start = -1;  // the program frame of its first frame
+  std::int64_t total = -1;  // its frames, once known
+  std::int64_t played = 0;  // frames of it in the program so far
   std::int64_t fade_in = 0;
   std::int64_t end_at = -1;  // the program frame it is made to end at (skip, dead air)
   std::int64_t end_fade = 0;
-  std::string fault;         // why it was made to end
-  bool done = false;         // its last frame is in the program
-  bool end_told = false;     // its end event is on its way
+  std::string fault;      // why it was made to end
+  bool done = false;      // its last frame is in the program
+  bool end_told = false;  // its end event is on its way
 };
 
 struct TimedEvent {
@@ -70,134 +64,79 @@ struct TimedEvent {
   EngineEvent event;
 };
 
-struct Stream {
-  StreamTarget target;
-  std::unique_ptr<ProgramOutput> output;
-  Clock::time_point started{}, retry_at{};
-  bool up = false, down_told = false;
-  std::string title_sent;
-  GstElement* title_request = nullptr;
-  Stream() = default;
-  Stream(Stream&& other) noexcept
-      : target(std::move(other.target)), output(std::move(other.output)), started(other.started),
-        retry_at(other.retry_at), up(other.up), down_told(other.down_told), title_sent(std::move(other.title_sent)),
-        title_request(std::exchange(other.title_request, nullptr)) {}
-  ~Stream() {
-    if (title_request) {
-      gst_element_set_state(title_request, GST_STATE_NULL);
-      gst_object_unref(title_request);
-    }
-  }
-};
-
-std::string stream_address(const StreamTarget& target) {
-  return "icecast://" + target.host + ":" + std::to_string(target.port) + target.mount;
-}
-
-std::string stream_pipeline(const StreamTarget& target) {
-  const std::string encode = target.opus ? "opusenc bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
-                                         : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
-  return "audioconvert ! audioresample ! " + encode + " ! shout2send name=shout";
-}
-
-std::string percent_encoded(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-// Tells the server the stream's title, as its source does: a request to its
-// metadata update with the source's credentials, made by GStreamer's HTTP
-// source and left to finish by itself.
-GstElement* title_request(const StreamTarget& target, const std::string& title) {
-  GstElement* request = gst_parse_launch("souphttpsrc name=get ! fakesink", nullptr);
-  if (!request) return nullptr;
-  GstElement* get = gst_bin_get_by_name(GST_BIN(request), "get");
-  const std::string url = "http://" + target.host + ":" + std::to_string(target.port) + "/admin/metadata?mount=" +
-                          percent_encoded(target.mount) + "&mode=updinfo&charset=UTF-8&song=" + percent_encoded(title);
-  g_object_set(get, "location", url.c_str(), "user-id", "source", "user-pw", target.password.c_str(), "timeout", 5u,
-               nullptr);
-  gst_object_unref(get);
-  gst_element_set_state(request, GST_STATE_PLAYING);
-  return request;
-}
-
-// Whether a title request has finished (and is gone).
-bool title_request_done(GstElement*& request) {
-  if (!request) return true;
-  GstBus* bus = gst_element_get_bus(request);
-  GstMessage* end = gst_bus_pop_filtered(bus, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-  gst_object_unref(bus);
-  if (!end) return false;
-  gst_message_unref(end);
-  gst_element_set_state(request, GST_STATE_NULL);
-  gst_object_unref(request);
-  request = nullptr;
-  return true;
-}
-
 }  // namespace
 
 struct PlaybackEngine::Program {
-  mutable std::mutex lock;
+  mutable std::mutex lock;  // never held while waiting: the engine's thread sleeps without it
   std::condition_variable events_ready;
+  std::shared_ptr<EngineWake> wake = std::make_shared<EngineWake>();
   std::deque<Song> songs;  // appended, in order; the first ones on air
   std::int64_t next_entry = 1;
   std::int64_t frame = 0;  // program frames made
   std::deque<TimedEvent> timed;
   std::deque<EngineEvent> due;
-  std::unique_ptr<ProgramOutput> device;
-  bool device_broken = false;  // nothing is made until a device is chosen again
-  std::int64_t device_settling = 0;  // frames of silence the device opens with
-  // What the device can have played out by now at most, as it took the
-  // program: it grows no faster than real time.
-  std::int64_t device_played = 0;
-  Clock::time_point device_followed{};
-  std::string device_error;
-  bool device_error_told = false;
+  // Where the program goes; the card, when there is one, first.
+  std::vector<std::unique_ptr<Output>> outputs;
+  CardOutput* card = nullptr;
+  mutable std::int64_t last_heard = 0;  // what was heard never goes back
+  // Without a card keeping time, the program follows the system's clock from here.
+  bool timed_by_card = false;
   Clock::time_point clock_start = Clock::now();
   std::int64_t clock_base = 0;
+  bool held_told = false;
+  std::optional<std::string> next_card;  // the card chosen for the next song
   double crossfade_s = 3;
-  std::vector<Stream> streams;
   std::string title;
   std::int64_t silent = 0;
   std::vector<float> mix, part;
   std::atomic<bool> stopping{false};
   std::thread thread;
 
+  template <typename Kind>
+  std::vector<Output*> outputs_of_kind() const {
+    std::vector<Output*> found;
+    for (const auto& output : outputs) {
+      if (dynamic_cast<Kind*>(output.get())) found.push_back(output.get());
+    }
+    return found;
+  }
+  Output* time_keeper() const { return card && card->keeps_time() ? card : nullptr; }
   std::int64_t clock_frames() const {
     return clock_base + frames_of(std::chrono::duration<double>(Clock::now() - clock_start).count());
   }
-  std::int64_t device_taken() const {
-    return static_cast<std::int64_t>(device->pushed()) - frames_of(device->queued_seconds());
-  }
-  // Program frames played out by now: what the device took, less what it
-  // took faster than it can play and hold.
+  // Program frames played out by now.
   std::int64_t heard() const {
-    if (device) {
-      const std::int64_t beyond =
-          std::max<std::int64_t>(0, device_taken() - device_played - frames_of(DEVICE_BUFFER_S));
-      return std::max<std::int64_t>(0, frame - frames_of(device->queued_seconds()) - beyond);
+    const Output* keeper = time_keeper();
+    const std::int64_t now = keeper && timed_by_card ? keeper->heard(frame) : std::min(frame, clock_frames());
+    last_heard = std::max(last_heard, now);
+    return last_heard;
+  }
+  // The clock passes to the system's when the card stops keeping time.
+  void keep_time(Clock::time_point now) {
+    const bool by_card = time_keeper() != nullptr;
+    if (by_card == timed_by_card) return;
+    if (!by_card) {
+      clock_base = last_heard;
+      clock_start = now;
     }
-    return std::min(frame, clock_frames());
+    timed_by_card = by_card;
+  }
+  // A card chosen that does not play, and no stream that carries the program.
+  bool held() const {
+    return card && std::none_of(outputs.begin(), outputs.end(), [](const auto& o) { return o->carries(); });
   }
   bool room() const {
-    if (device_broken) return false;
-    if (device) return device->queued_seconds() < AHEAD_S;
+    if (held()) return false;
+    if (const Output* keeper = time_keeper()) return keeper->needs_program();
     return frame < clock_frames() + frames_of(AHEAD_S);
   }
-  void follow_time() {
-    clock_base = heard();
-    clock_start = Clock::now();
+  // Whether a block must be made now, with silence for a source that lacks sound.
+  bool must_make() const {
+    if (card && timed_by_card) return card->ahead_seconds() < LOW_S;
+    return frame <= clock_frames();
+  }
+  std::unique_ptr<ProgramSource> open_source(const Song& song) {
+    return std::make_unique<SongDecoder>(song.path, song.begin_s, [wake = wake] { wake->wake(); });
   }
   void tell(std::int64_t at, EngineEvent event) {
     auto place = std::upper_bound(timed.begin(), timed.end(), at,
@@ -211,7 +150,8 @@ struct PlaybackEngine::Program {
   void tell_end(Song& song, std::int64_t at) {
     if (song.end_told) return;
     song.end_told = true;
-    tell(at, {song.fault.empty() ? EngineEvent::Kind::finished : EngineEvent::Kind::failed, song.entry, song.fault, {}});
+    tell(at,
+         {song.fault.empty() ? EngineEvent::Kind::finished : EngineEvent::Kind::failed, song.entry, song.fault, {}});
   }
 
   std::int64_t overlap(const Song& out, const Song& in) const {
@@ -234,21 +174,41 @@ struct PlaybackEngine::Program {
     if (found && found->done && found->start + found->played <= now) return nullptr;
     return found;
   }
-
-  void device_failed(std::string why) {
-    follow_time();  // what the device took stays taken; the rest waits
-    device.reset();
-    device_broken = true;
-    device_error = std::move(why);
-    device_error_told = false;
+  // The frames of `song` the block from `block_start` takes.
+  std::int64_t wanted(const Song& song, std::int64_t block_start) const {
+    std::int64_t want = BLOCK - (song.start + song.played - block_start);
+    if (song.total >= 0) want = std::min(want, song.total - song.played);
+    if (song.end_at >= 0) want = std::min(want, song.end_at - song.start - song.played);
+    return want;
   }
-  void follow_device();
+
+  // Plays on `alsa_name` from now on; the card before plays out what it holds.
+  void use_card(const std::string& alsa_name) {
+    if (card ? card->name() == alsa_name : alsa_name == NULL_DEVICE) return;  // a failing one opens again by itself
+    heard();
+    std::string fault;
+    if (card) {
+      fault = card->fault();
+      for (auto& output : outputs) {
+        if (output.get() == card) card->drain(), output.reset();
+      }
+      std::erase(outputs, nullptr);
+      card = nullptr;
+    }
+    if (alsa_name != NULL_DEVICE) {
+      auto opened = std::make_unique<CardOutput>(alsa_name, wake, std::move(fault));
+      card = opened.get();
+      outputs.insert(outputs.begin(), std::move(opened));
+    }
+    keep_time(Clock::now());
+  }
   void run();
-  void make_block();
+  void follow_outputs(Clock::time_point now);
+  bool make_block(bool must);
   void start_due(std::int64_t block_start);
   void add_song(Song& song, const Song* next, std::int64_t block_start);
-  void follow_outputs();
   void release_due();
+  Clock::time_point next_wake(Clock::time_point now, bool lacking) const;
 };
 
 void PlaybackEngine::Program::start_due(std::int64_t block_start) {
@@ -257,9 +217,10 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
   for (Song& song : songs) {
     if (song.start >= 0) continue;
     if (waiting++ >= SONGS_DECODED_AHEAD) break;
-    if (!song.decoder) song.decoder = std::make_unique<SongDecoder>(song.path, song.begin_s);
+    if (!song.source) song.source = open_source(song);
     // Its length, as soon as it is known, sets the crossfade into it.
-    if (!song.duration && song.decoder->status() == SongDecoder::Status::ready) song.duration = song.decoder->duration();
+    if (!song.duration && song.source->status() == ProgramSource::Status::ready)
+      song.duration = song.source->duration();
   }
   for (std::size_t i = 0; i < songs.size(); ++i) {
     Song& song = songs[i];
@@ -277,18 +238,18 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
       return;  // its end is not known yet
     }
     if (planned >= block_start + BLOCK) return;
-    if (!song.decoder) song.decoder = std::make_unique<SongDecoder>(song.path, song.begin_s);
-    const auto status = song.decoder->status();
-    if (status == SongDecoder::Status::opening) return;
+    if (!song.source) song.source = open_source(song);
+    const auto status = song.source->status();
+    if (status == ProgramSource::Status::opening) return;
     const std::int64_t at = std::max(planned, block_start);
-    if (status == SongDecoder::Status::failed) {
+    if (status == ProgramSource::Status::failed) {
       if (before) tell_end(*before, at);  // events come in the order the songs were appended
-      tell(at, {EngineEvent::Kind::failed, song.entry, song.decoder->error(), {}});
+      tell(at, {EngineEvent::Kind::failed, song.entry, song.source->error(), {}});
       songs.erase(songs.begin() + static_cast<std::ptrdiff_t>(i));
       --i;
       continue;
     }
-    song.duration = song.decoder->duration();
+    song.duration = song.source->duration();
     double end_s = song.duration.value_or(0);
     if (song.cue.cue_out_s > song.begin_s && (!song.duration || song.cue.cue_out_s < *song.duration)) {
       end_s = song.cue.cue_out_s;
@@ -299,6 +260,8 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
     if (before) tell_end(*before, at);
     tell(at, {EngineEvent::Kind::started, song.entry, {}, {}});
     title = song.cue.title;
+    if (next_card) use_card(*std::exchange(next_card, std::nullopt));
+    for (Output* output : outputs_of_kind<StreamOutput>()) static_cast<StreamOutput*>(output)->set_title(title);
   }
   // The last song ended with none after it.
   if (!songs.empty() && songs.back().done) tell_end(songs.back(), songs.back().start + songs.back().played);
@@ -306,17 +269,16 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
 
 void PlaybackEngine::Program::add_song(Song& song, const Song* next, std::int64_t block_start) {
   const std::int64_t from = song.start + song.played - block_start;
-  std::int64_t want = BLOCK - from;
-  if (song.total >= 0) want = std::min(want, song.total - song.played);
-  if (song.end_at >= 0) want = std::min(want, song.end_at - song.start - song.played);
+  const std::int64_t want = wanted(song, block_start);
   bool ended = false;
   std::size_t got = 0;
   if (want > 0) {
     part.assign(static_cast<std::size_t>(want) * PROGRAM_CHANNELS, 0.0f);
-    got = song.decoder->read(part.data(), static_cast<std::size_t>(want), ended, DECODER_WAIT_S);
-    // A decoder that stalls leaves silence in its place: the program keeps
-    // time, and a decoder that stays stalled is dead air.
-    if (!ended) got = static_cast<std::size_t>(want);
+    got = song.source->read(part.data(), static_cast<std::size_t>(want), ended);
+    // A source that has fallen behind leaves silence in its place and its
+    // sound comes that much later: the program keeps time, nothing of the
+    // song is lost, and a source that stays behind is dead air.
+    if (!ended) song.start += want - static_cast<std::int64_t>(got);
   }
   const double gain = std::pow(10.0, song.cue.gain_db / 20);
   const std::int64_t fade_out = next ? overlap(song, *next) : 0;
@@ -325,11 +287,13 @@ void PlaybackEngine::Program::add_song(Song& song, const Song* next, std::int64_
     double g = gain;
     if (t < song.fade_in) g *= std::sin(HALF_PI * static_cast<double>(t) / static_cast<double>(song.fade_in));
     if (fade_out > 0 && song.total - t < fade_out) {
-      g *= std::sin(HALF_PI * static_cast<double>(std::max<std::int64_t>(0, song.total - t)) / static_cast<double>(fade_out));
+      g *= std::sin(HALF_PI * static_cast<double>(std::max<std::int64_t>(0, song.total - t)) /
+                    static_cast<double>(fade_out));
     }
     if (song.end_fade > 0) {
       const std::int64_t left = song.end_at - song.start - t;
-      if (left < song.end_fade) g *= static_cast<double>(std::max<std::int64_t>(0, left)) / static_cast<double>(song.end_fade);
+      if (left < song.end_fade)
+        g *= static_cast<double>(std::max<std::int64_t>(0, left)) / static_cast<double>(song.end_fade);
     }
     float* into = &mix[static_cast<std::size_t>(from + static_cast<std::int64_t>(f)) * PROGRAM_CHANNELS];
     for (int c = 0; c < PROGRAM_CHANNELS; ++c) into[c] += static_cast<float>(part[f * PROGRAM_CHANNELS + c] * g);
@@ -338,25 +302,27 @@ void PlaybackEngine::Program::add_song(Song& song, const Song* next, std::int64_
   if (ended || (song.total >= 0 && song.played >= song.total) ||
       (song.end_at >= 0 && song.start + song.played >= song.end_at)) {
     song.done = true;
-    song.decoder.reset();  // its memory goes as soon as its sound is made
+    song.source.reset();  // its memory goes as soon as its sound is made
   }
 }
 
-void PlaybackEngine::Program::make_block() {
+bool PlaybackEngine::Program::make_block(bool must) {
   const std::int64_t block_start = frame;
-  mix.assign(BLOCK * PROGRAM_CHANNELS, 0.0f);
-  // A device that has just opened takes silence until it plays steadily, so
-  // no song's sound is held up in it.
-  if (device && device_settling > 0) {
-    if (device->playing()) device_settling -= BLOCK;
-    device->push(mix.data(), BLOCK);
-    return;
-  }
   start_due(block_start);
+  // A source that lacks its sound for the block is waited for while the
+  // outputs hold enough: the engine sleeps until it has it.
+  if (!must) {
+    for (Song& song : songs) {
+      if (song.start < 0 || song.done || song.start >= block_start + BLOCK) continue;
+      const std::int64_t want = wanted(song, block_start);
+      if (want > 0 && !song.source->has(static_cast<std::size_t>(want))) return false;
+    }
+  }
+  mix.assign(BLOCK * PROGRAM_CHANNELS, 0.0f);
   bool sounding = false;
   for (std::size_t i = 0; i < songs.size(); ++i) {
     Song& song = songs[i];
-    if (song.start < 0 || song.done) continue;
+    if (song.start < 0 || song.done || song.start >= block_start + BLOCK) continue;
     sounding = true;
     add_song(song, i + 1 < songs.size() ? &songs[i + 1] : nullptr, block_start);
     // A song that ends within the block hands over to the next in it.
@@ -375,69 +341,30 @@ void PlaybackEngine::Program::make_block() {
     }
   }
   frame += BLOCK;
-  if (device) device->push(mix.data(), BLOCK);
-  for (Stream& stream : streams) {
-    if (stream.output) stream.output->push(mix.data(), BLOCK);
-  }
+  for (const auto& output : outputs) output->push(mix.data(), BLOCK);
+  return true;
 }
 
-void PlaybackEngine::Program::follow_device() {
-  if (auto fault = device->poll()) return device_failed(*fault);
-  const auto now = Clock::now();
-  const double elapsed = std::chrono::duration<double>(now - device_followed).count();
-  device_followed = now;
-  const std::int64_t taken = device_taken();
-  device_played = std::min(taken, device_played + frames_of(elapsed * DEVICE_RATE_SLACK));
-  // Such a device takes whatever it is given at once: found before its
-  // songs go by unheard.
-  if (taken - device_played > frames_of(DEVICE_AHEAD_LIMIT_S)) device_failed("it does not play out what it takes");
-}
-
-void PlaybackEngine::Program::follow_outputs() {
-  if (device) follow_device();
-  // A device fault is the songs' own: it is told once there is a song to tell it for.
-  if (device_broken && !device_error_told && !songs.empty()) {
-    device_error_told = true;
-    tell_now({EngineEvent::Kind::device_failed, songs.front().entry, device_error, {}});
+void PlaybackEngine::Program::follow_outputs(Clock::time_point now) {
+  heard();  // what the card played is kept before it may fail
+  std::vector<EngineEvent> told;
+  for (const auto& output : outputs) output->follow(now, told);
+  keep_time(now);
+  for (EngineEvent& event : told) tell_now(std::move(event));
+  if (!held()) {
+    held_told = false;
+    return;
   }
-  const auto now = Clock::now();
-  for (Stream& stream : streams) {
-    const std::string address = stream_address(stream.target);
-    if (stream.output) {
-      if (auto fault = stream.output->poll()) {
-        stream.output.reset();
-        stream.retry_at = now + STREAM_RETRY;
-        if (!stream.down_told) tell_now({EngineEvent::Kind::stream_down, 0, *fault, address});
-        stream.up = false;
-        stream.down_told = true;
-        continue;
-      }
-      if (!stream.up && now - stream.started >= STREAM_SETTLED) {
-        stream.up = true;
-        stream.down_told = false;
-        tell_now({EngineEvent::Kind::stream_up, 0, {}, address});
-      }
-      // Titles go with MP3 streams (Ogg carries its own); one request at a time.
-      if (stream.up && !stream.target.opus && stream.title_sent != title && title_request_done(stream.title_request)) {
-        stream.title_request = title_request(stream.target, title);
-        stream.title_sent = title;
-      }
-    } else if (now >= stream.retry_at) {
-      stream.output = std::make_unique<ProgramOutput>(stream_pipeline(stream.target), 2.0);
-      if (GstElement* shout = stream.output->element("shout")) {
-        g_object_set(shout, "ip", stream.target.host.c_str(), "port", stream.target.port, "mount",
-                     stream.target.mount.c_str(), "password", stream.target.password.c_str(), nullptr);
-      }
-      stream.title_sent.clear();
-      stream.started = now;
-      if (!stream.output->start()) {
-        const std::string why = stream.output->error();
-        stream.output.reset();
-        stream.retry_at = now + STREAM_RETRY;
-        if (!stream.down_told) tell_now({EngineEvent::Kind::stream_down, 0, why, address});
-        stream.down_told = true;
-      }
-    }
+  // Nothing carries the program and the card fails: the songs that were not
+  // heard whole are told, to wait again. A card that opens is waited for.
+  if (held_told || !card || card->fault().empty()) return;
+  const std::int64_t now_heard = heard();
+  for (const Song& song : songs) {
+    if (song.start < 0 || (song.done && song.start + song.played <= now_heard)) continue;
+    if (song.start > now_heard && song.start >= frame) break;
+    held_told = true;
+    tell_now({EngineEvent::Kind::held, song.entry, card->fault(), {}});
+    break;
   }
 }
 
@@ -456,19 +383,43 @@ void PlaybackEngine::Program::release_due() {
   }
 }
 
+Clock::time_point PlaybackEngine::Program::next_wake(Clock::time_point now, bool lacking) const {
+  Clock::time_point until = now + IDLE_WAKE;
+  for (const auto& output : outputs) until = std::min(until, output->next_follow(now));
+  // A card that keeps time wakes the engine when it needs program; the system's clock does not.
+  if (!held() && !time_keeper()) {
+    const double due_s = static_cast<double>(frame - frames_of(AHEAD_S) - clock_base) / PROGRAM_RATE;
+    until = std::min(until,
+                     clock_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due_s)));
+  }
+  if (lacking) until = std::min(until, now + SOURCE_WAIT);
+  // Events wait for the program to be heard.
+  if (!timed.empty() && !time_keeper()) {
+    const double due_s = static_cast<double>(timed.front().frame - clock_base) / PROGRAM_RATE;
+    until = std::min(until,
+                     clock_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due_s)));
+  }
+  return until;
+}
+
 void PlaybackEngine::Program::run() {
+  run_in_real_time();  // where the station's unit allows it: a busy machine does not starve the card
+  std::unique_lock hold(lock);
   while (!stopping) {
-    bool made = false;
-    {
-      std::lock_guard hold(lock);
-      follow_outputs();
-      if (room()) {
-        make_block();
-        made = true;
+    const auto now = Clock::now();
+    follow_outputs(now);
+    bool lacking = false;
+    while (room()) {
+      if (!make_block(must_make())) {
+        lacking = true;
+        break;
       }
-      release_due();
     }
-    if (!made) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    release_due();
+    const auto until = next_wake(now, lacking);
+    hold.unlock();
+    wake->sleep_until(until);
+    hold.lock();
   }
 }
 
@@ -479,22 +430,26 @@ PlaybackEngine::PlaybackEngine() : program_(std::make_unique<Program>()) {
 
 PlaybackEngine::~PlaybackEngine() {
   program_->stopping = true;
+  program_->wake->wake();
   program_->thread.join();
 }
 
 bool PlaybackEngine::ready() const { return gst_is_initialized(); }
 
 std::optional<std::int64_t> PlaybackEngine::append(const std::string& path, const SongCue& cue) {
-  std::lock_guard hold(program_->lock);
-  Song song;
-  song.entry = program_->next_entry++;
-  song.cue = cue;
-  song.path = path;
-  song.begin_s = std::max({0.0, cue.cue_in_s, cue.start_at_s});
-  program_->songs.push_back(std::move(song));
-  return program_->songs.back().entry;
+  std::int64_t entry = 0;
+  {
+    std::lock_guard hold(program_->lock);
+    Song song;
+    song.entry = entry = program_->next_entry++;
+    song.cue = cue;
+    song.path = path;
+    song.begin_s = std::max({0.0, cue.cue_in_s, cue.start_at_s});
+    program_->songs.push_back(std::move(song));
+  }
+  program_->wake->wake();
+  return entry;
 }
-
 void PlaybackEngine::skip() {
   std::lock_guard hold(program_->lock);
   Song* song = program_->on_air();
@@ -520,25 +475,26 @@ void PlaybackEngine::clear() {
   program_->songs.clear();
   program_->timed.clear();
   program_->title.clear();
-  if (program_->device_broken) {
-    program_->device_broken = false;
-    program_->follow_time();
-  }
 }
 
 void PlaybackEngine::use_device(const std::string& alsa_name) {
+  {
+    std::lock_guard hold(program_->lock);
+    Program& p = *program_;
+    const bool playing = std::any_of(p.songs.begin(), p.songs.end(), [](const Song& song) { return song.start >= 0; });
+    if (playing && p.card && p.card->fault().empty()) {
+      p.next_card = alsa_name;
+    } else {
+      p.next_card.reset();
+      p.use_card(alsa_name);
+    }
+  }
+  program_->wake->wake();
+}
+
+bool PlaybackEngine::device_failing() const {
   std::lock_guard hold(program_->lock);
-  Program& p = *program_;
-  p.follow_time();
-  p.device.reset();
-  p.device_broken = false;
-  if (alsa_name == NULL_DEVICE) return;
-  p.device_played = 0;
-  p.device_followed = Clock::now();
-  p.device = std::make_unique<ProgramOutput>("audioconvert ! audioresample ! alsasink name=sink sync=false", 1.0);
-  if (GstElement* sink = p.device->element("sink")) g_object_set(sink, "device", alsa_name.c_str(), nullptr);
-  if (!p.device->start()) p.device_failed("audio output initialization failed");
-  p.device_settling = frames_of(DEVICE_SETTLING_S);
+  return program_->card && !program_->card->fault().empty();
 }
 
 void PlaybackEngine::set_crossfade(double seconds) {
@@ -547,18 +503,21 @@ void PlaybackEngine::set_crossfade(double seconds) {
 }
 
 void PlaybackEngine::set_streams(const std::vector<StreamTarget>& targets) {
-  std::lock_guard hold(program_->lock);
-  auto& streams = program_->streams;
-  const bool same = streams.size() == targets.size() &&
-                    std::equal(targets.begin(), targets.end(), streams.begin(),
-                               [](const StreamTarget& t, const Stream& s) { return t == s.target; });
-  if (same) return;
-  streams.clear();
-  for (const StreamTarget& target : targets) {
-    Stream stream;
-    stream.target = target;
-    streams.push_back(std::move(stream));
+  {
+    std::lock_guard hold(program_->lock);
+    auto& outputs = program_->outputs;
+    std::vector<StreamTarget> now;
+    for (Output* output : program_->outputs_of_kind<StreamOutput>())
+      now.push_back(static_cast<StreamOutput*>(output)->target());
+    if (now == targets) return;
+    std::erase_if(outputs, [](const auto& output) { return dynamic_cast<StreamOutput*>(output.get()) != nullptr; });
+    for (const StreamTarget& target : targets) {
+      auto stream = std::make_unique<StreamOutput>(target, program_->wake);
+      stream->set_title(program_->title);
+      outputs.push_back(std::move(stream));
+    }
   }
+  program_->wake->wake();
 }
 
 std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {

@@ -1,15 +1,21 @@
 #pragma once
 // The station's program: songs follow one another in one output format
 // (stereo, 48 kHz), each at its own gain, between its cue points, music
-// crossfaded with music; the program plays on the sound device and goes to
-// the stream servers. A thread of the engine's own makes the program, so a
-// device or stream that stalls never holds up whoever calls in here.
+// crossfaded with music; the program goes to its outputs, the sound card and
+// the stream servers. A thread of the engine's own makes the program in
+// blocks of 100 ms as the outputs need it, so a device, a stream or a
+// decoder that stalls never holds up whoever calls in here. A card that
+// fails leaves the program to the streams at the system's clock; with none
+// to carry it, the program waits and the songs not heard whole are told.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "engine_event.h"
+#include "stream_output.h"
 
 namespace zv::player {
 
@@ -20,25 +26,6 @@ struct SongCue {
   double cue_out_s = 0;   // where its sound ends; 0: at the file's end
   bool fades = true;      // crossfaded with the music beside it; false for ads and jingles
   std::string title;      // the stream's title while it plays
-};
-
-struct EngineEvent {
-  enum class Kind { none, started, finished, failed, device_failed, stream_up, stream_down };
-  Kind kind = Kind::none;
-  std::int64_t entry = 0;  // what append returned for the song
-  std::string error;       // failed, device_failed, stream_down: why
-  std::string stream;      // stream_up, stream_down: the stream's address
-};
-
-// One stream server the program is sent to.
-struct StreamTarget {
-  std::string host;
-  int port = 8000;
-  std::string mount;     // "/stream.mp3"
-  std::string password;  // the source password
-  bool opus = false;     // Ogg Opus; MP3 otherwise
-  int kbps = 128;
-  bool operator==(const StreamTarget&) const = default;
 };
 
 // The device name that plays to no sound card, keeping real time.
@@ -61,8 +48,13 @@ class PlaybackEngine {
   void remove(std::int64_t entry);
   // Drops every appended song; what plays stops.
   void clear();
-  // Plays on the ALSA device `alsa_name` from now on (NULL_DEVICE: none).
+  // Plays on the ALSA device `alsa_name` (NULL_DEVICE: none) from the next
+  // song that starts; at once while nothing plays or the card fails.
+  // Opening happens in the background; a device that cannot be opened is
+  // told as device_failed and tried again every 5 s.
   void use_device(const std::string& alsa_name);
+  // Whether the sound card chosen last fails now (it cannot be opened, or has stopped).
+  bool device_failing() const;
   // Overlap of consecutive music songs from the next song on; 0 for none.
   void set_crossfade(double seconds);
   // Sends the program to these servers (none: no stream), reconnecting by itself.

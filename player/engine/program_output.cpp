@@ -3,8 +3,12 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
+#include <utility>
 
+#include "platform/thread.h"
 #include "song_decoder.h"
 
 namespace zv::player {
@@ -12,36 +16,79 @@ namespace zv::player {
 namespace {
 
 constexpr double BYTES_PER_SECOND = PROGRAM_RATE * PROGRAM_CHANNELS * sizeof(float);
+constexpr GstClockTime DRAIN_TIMEOUT_S = 2;
 
 }  // namespace
 
-ProgramOutput::ProgramOutput(const std::string& after_source, double max_seconds) {
+std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_source, double max_seconds,
+                                                   double need_seconds, std::function<void()> need, bool real_time) {
   gstreamer_setup();
+  std::shared_ptr<ProgramOutput> output(new ProgramOutput);
   GError* error = nullptr;
-  pipeline_ = gst_parse_launch(("appsrc name=program ! " + after_source).c_str(), &error);
+  output->pipeline_ = gst_parse_launch(("appsrc name=program ! " + after_source).c_str(), &error);
   if (error) {
-    error_ = error->message;
+    output->start_error_ = error->message;
+    output->state_ = State::failed;
     g_error_free(error);
-    if (pipeline_) gst_object_unref(pipeline_);
-    pipeline_ = nullptr;
-    return;
+    if (output->pipeline_) gst_object_unref(output->pipeline_);
+    output->pipeline_ = nullptr;
+    return output;
   }
-  source_ = gst_bin_get_by_name(GST_BIN(pipeline_), "program");  // held until the end
-  GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE,
-                                      "channels", G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved",
-                                      nullptr);
+  output->source_ = gst_bin_get_by_name(GST_BIN(output->pipeline_), "program");  // held until the end
+  GstCaps* caps =
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE, "channels",
+                          G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved", nullptr);
   // An output that falls behind drops the newest program rather than hold up the others.
-  g_object_set(source_, "caps", caps, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
+  g_object_set(output->source_, "caps", caps, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
                static_cast<guint64>(max_seconds * BYTES_PER_SECOND), "leaky-type", 1 /* upstream */, nullptr);
   gst_caps_unref(caps);
+  if (need_seconds > 0 && need) {
+    output->need_ = std::move(need);
+    g_object_set(output->source_, "min-percent",
+                 static_cast<guint>(std::clamp(100 * need_seconds / max_seconds, 1.0, 99.0)), nullptr);
+    GstAppSrcCallbacks callbacks{};
+    callbacks.need_data = [](GstAppSrc*, guint, gpointer need) { (*static_cast<std::function<void()>*>(need))(); };
+    gst_app_src_set_callbacks(GST_APP_SRC(output->source_), &callbacks, &output->need_, nullptr);
+  }
+  if (real_time) {
+    // Each of its threads raises itself as it begins.
+    GstBus* bus = gst_element_get_bus(output->pipeline_);
+    gst_bus_set_sync_handler(
+        bus,
+        [](GstBus*, GstMessage* message, gpointer) {
+          GstStreamStatusType type;
+          GstElement* owner = nullptr;
+          if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_STATUS) {
+            gst_message_parse_stream_status(message, &type, &owner);
+            if (type == GST_STREAM_STATUS_TYPE_ENTER) run_in_real_time();
+          }
+          return GST_BUS_PASS;
+        },
+        nullptr, nullptr);
+    gst_object_unref(bus);
+  }
+  return output;
 }
 
 ProgramOutput::~ProgramOutput() {
+  if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
   if (source_) gst_object_unref(source_);
-  if (pipeline_) {
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    gst_object_unref(pipeline_);
-  }
+  if (pipeline_) gst_object_unref(pipeline_);
+}
+
+void ProgramOutput::close(std::shared_ptr<ProgramOutput> output, bool drain) {
+  if (!output) return;
+  std::thread([output = std::move(output), drain]() mutable {
+    if (drain && output->source_ && output->state_ == State::playing) {
+      gst_app_src_end_of_stream(GST_APP_SRC(output->source_));
+      GstBus* bus = gst_element_get_bus(output->pipeline_);
+      GstMessage* end = gst_bus_timed_pop_filtered(bus, DRAIN_TIMEOUT_S * GST_SECOND,
+                                                   static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+      if (end) gst_message_unref(end);
+      gst_object_unref(bus);
+    }
+    output.reset();
+  }).detach();
 }
 
 GstElement* ProgramOutput::element(const char* name) const {
@@ -51,20 +98,27 @@ GstElement* ProgramOutput::element(const char* name) const {
   return found;
 }
 
-bool ProgramOutput::start() {
-  if (!pipeline_) return false;
-  if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-    if (auto fault = poll()) error_ = *fault;
-    if (error_.empty()) error_ = "it cannot be started";
-    return false;
+void ProgramOutput::start(std::function<void()> done) {
+  if (!pipeline_) {
+    done();
+    return;
   }
-  return true;
+  std::thread([self = shared_from_this(), done = std::move(done)] {
+    if (gst_element_set_state(self->pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+      std::string why = self->poll().value_or("");
+      self->start_error_ = why.empty() ? "it cannot be started" : why;
+      self->state_ = State::failed;
+    } else {
+      self->state_ = State::playing;
+    }
+    done();
+  }).detach();
 }
 
 bool ProgramOutput::playing() const {
   GstState state = GST_STATE_NULL;
-  return pipeline_ && gst_element_get_state(pipeline_, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS &&
-         state == GST_STATE_PLAYING;
+  return pipeline_ && state_ == State::playing &&
+         gst_element_get_state(pipeline_, &state, nullptr, 0) == GST_STATE_CHANGE_SUCCESS && state == GST_STATE_PLAYING;
 }
 
 void ProgramOutput::push(const float* frames, std::size_t count) {
@@ -85,22 +139,25 @@ double ProgramOutput::queued_seconds() const {
 }
 
 std::optional<std::string> ProgramOutput::poll() {
-  if (!pipeline_) return error_.empty() ? std::nullopt : std::optional<std::string>(error_);
+  if (state_ == State::failed) return start_error_;
+  if (!pipeline_) return std::nullopt;
   GstBus* bus = gst_element_get_bus(pipeline_);
   std::optional<std::string> fault;
   while (GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
     GError* error = nullptr;
     gchar* detail = nullptr;
     gst_message_parse_error(message, &error, &detail);
-    fault = error ? error->message : "it failed";
-    // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
-    if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
+    // The first error is the cause; the ones after it follow from it.
+    if (!fault) {
+      fault = error ? error->message : "it failed";
+      // GStreamer's detail says what the short message does not (a refused connection, a wrong password).
+      if (detail) *fault += std::string(" ") + (std::strrchr(detail, ':') ? std::strrchr(detail, ':') + 1 : detail);
+    }
     if (error) g_error_free(error);
     g_free(detail);
     gst_message_unref(message);
   }
   gst_object_unref(bus);
-  if (fault) error_ = *fault;
   return fault;
 }
 

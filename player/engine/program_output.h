@@ -1,10 +1,15 @@
 #pragma once
-// Where the program goes: a GStreamer pipeline fed from the engine's thread,
-// the sound device's or one stream's. Feeding never waits: what an output
-// cannot take is reported by its level, and its faults by poll().
+// One GStreamer pipeline the program is fed into from the engine's thread:
+// the sound card's or a stream's. Feeding never waits: what the pipeline
+// cannot take is reported by its level, and its faults by poll(). Starting
+// and closing a pipeline can wait on a device or a server, so both happen on
+// a thread of their own and never hold up the engine.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -12,35 +17,48 @@ typedef struct _GstElement GstElement;
 
 namespace zv::player {
 
-class ProgramOutput {
+class ProgramOutput : public std::enable_shared_from_this<ProgramOutput> {
  public:
-  // `after_source`: the pipeline after the program's source, in
-  // gst-launch form; `max_seconds`: how much it may hold before it drops.
-  ProgramOutput(const std::string& after_source, double max_seconds);
+  enum class State { starting, playing, failed };
+
+  // `after_source`: the pipeline after the program's source, in gst-launch
+  // form; `max_seconds`: how much it may hold before it drops the newest.
+  // `need_seconds` > 0: `need` is called when it holds less than that.
+  // `real_time`: its threads run ahead of ordinary work (a sound card's).
+  static std::shared_ptr<ProgramOutput> make(const std::string& after_source, double max_seconds,
+                                             double need_seconds = 0, std::function<void()> need = {},
+                                             bool real_time = false);
   ~ProgramOutput();
   ProgramOutput(const ProgramOutput&) = delete;
   ProgramOutput& operator=(const ProgramOutput&) = delete;
 
-  // The pipeline's element `name`, to set its properties (owned by the pipeline).
+  // The pipeline's element `name`, to set its properties before start (owned by the pipeline).
   GstElement* element(const char* name) const;
-  // Starts playing; false with error() when it cannot.
-  bool start();
-  // Whether it has started playing.
+  // Starts playing in the background; `done` is called once it plays or has failed.
+  void start(std::function<void()> done);
+  State state() const { return state_; }
+  // Whether the pipeline has reached PLAYING (a sink that has begun to play).
   bool playing() const;
   void push(const float* frames, std::size_t count);
-  // Seconds of program pushed and not yet taken by the output.
+  // Seconds of program pushed and not yet taken by the pipeline.
   double queued_seconds() const;
-  // Frames pushed since the output was made, what it opened with too.
+  // Frames pushed since the output was made.
   std::uint64_t pushed() const { return pushed_; }
   // A fault since the last call, if any.
   std::optional<std::string> poll();
-  const std::string& error() const { return error_; }
+  // Ends the pipeline on a thread of its own: a device stuck in a write
+  // holds up whoever stops it. `drain`: it plays out what it holds first.
+  static void close(std::shared_ptr<ProgramOutput> output, bool drain = false);
 
  private:
+  ProgramOutput() = default;
+
   GstElement* pipeline_ = nullptr;
   GstElement* source_ = nullptr;
   std::uint64_t pushed_ = 0;  // frames of program pushed
-  std::string error_;
+  std::atomic<State> state_{State::starting};
+  std::string start_error_;  // why it failed to start; read once the state says failed
+  std::function<void()> need_;
 };
 
 }  // namespace zv::player

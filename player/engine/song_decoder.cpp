@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace zv::player {
 
@@ -13,6 +14,7 @@ namespace {
 
 // A song that has not opened by then is taken for broken.
 constexpr double OPEN_TIMEOUT_S = 10;
+constexpr unsigned DECODED_AHEAD_BUFFERS = 256;
 // decodebin's answers to autoplug-select.
 constexpr int AUTOPLUG_TRY = 0;
 constexpr int AUTOPLUG_SKIP = 2;
@@ -52,7 +54,8 @@ void gstreamer_setup() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-SongDecoder::SongDecoder(const std::string& path, double start_s) : start_s_(start_s), opened_at_(seconds_now()) {
+SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake)
+    : start_s_(start_s), opened_at_(seconds_now()), wake_(std::move(wake)) {
   gstreamer_setup();
   pipeline_ = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
@@ -66,13 +69,20 @@ SongDecoder::SongDecoder(const std::string& path, double start_s) : start_s_(sta
     return;
   }
   g_object_set(source, "location", path.c_str(), nullptr);
-  GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE,
-                                      "channels", G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved",
-                                      nullptr);
+  GstCaps* caps =
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE, "channels",
+                          G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved", nullptr);
   g_object_set(format, "caps", caps, nullptr);
   gst_caps_unref(caps);
-  // A few buffers ahead: enough to never keep the program waiting, little memory.
-  g_object_set(sink_, "sync", FALSE, "max-buffers", 16u, "drop", FALSE, nullptr);
+  // Seconds ahead of the program (buffers of about 20 ms), a few MB at most.
+  g_object_set(sink_, "sync", FALSE, "max-buffers", DECODED_AHEAD_BUFFERS, "drop", FALSE, nullptr);
+  GstAppSinkCallbacks callbacks{};
+  callbacks.eos = [](GstAppSink*, gpointer self) { sound_arrived(self); };
+  callbacks.new_sample = [](GstAppSink*, gpointer self) {
+    sound_arrived(self);
+    return GST_FLOW_OK;
+  };
+  gst_app_sink_set_callbacks(GST_APP_SINK(sink_), &callbacks, this, nullptr);
   gst_bin_add_many(GST_BIN(pipeline_), source, decode, convert, resample, format, sink_, nullptr);
   gst_element_link(source, decode);
   gst_element_link_many(convert, resample, format, sink_, nullptr);
@@ -82,8 +92,7 @@ SongDecoder::SongDecoder(const std::string& path, double start_s) : start_s_(sta
 }
 
 SongDecoder::~SongDecoder() {
-  if (sample_) gst_sample_unref(static_cast<GstSample*>(sample_));
-  if (pipeline_) {
+  if (pipeline_) {  // its threads end here, before the callbacks' decoder goes
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     gst_object_unref(pipeline_);
   }
@@ -135,6 +144,46 @@ SongDecoder::Status SongDecoder::status() {
   return status_;
 }
 
+void SongDecoder::sound_arrived(void* self) {
+  auto* decoder = static_cast<SongDecoder*>(self);
+  if (decoder->wanted_.exchange(false) && decoder->wake_) decoder->wake_();
+}
+
+bool SongDecoder::pull(unsigned long long wait_ns) {
+  GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), wait_ns);
+  if (!sample) {
+    ended_ = gst_app_sink_is_eos(GST_APP_SINK(sink_));
+    return false;
+  }
+  GstBuffer* buffer = gst_sample_get_buffer(sample);
+  GstMapInfo map;
+  if (buffer && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+    if (taken_ > 0 && taken_ >= pending_.size() / 2) {  // what was read goes before the buffer grows
+      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(taken_));
+      taken_ = 0;
+    }
+    const auto* frames = reinterpret_cast<const float*>(map.data);
+    pending_.insert(pending_.end(), frames, frames + map.size / sizeof(float));
+    gst_buffer_unmap(buffer, &map);
+  }
+  gst_sample_unref(sample);
+  return true;
+}
+
+bool SongDecoder::has(std::size_t frames) {
+  if (status() != Status::ready) return status_ == Status::failed;
+  while (buffered() < frames && !ended_ && pull(0)) {
+  }
+  if (buffered() >= frames || ended_) return true;
+  wanted_ = true;
+  // A buffer that arrived between the last pull and the wish is taken now.
+  while (buffered() < frames && !ended_ && pull(0)) {
+  }
+  return buffered() >= frames || ended_;
+}
+
+std::size_t SongDecoder::read(float* out, std::size_t frames, bool& ended) { return read(out, frames, ended, 0); }
+
 std::size_t SongDecoder::read(float* out, std::size_t frames, bool& ended, double wait_s) {
   const double give_up = seconds_now() + wait_s;
   ended = false;
@@ -142,38 +191,15 @@ std::size_t SongDecoder::read(float* out, std::size_t frames, bool& ended, doubl
     ended = status_ == Status::failed;
     return 0;
   }
-  std::size_t done = 0;
-  while (done < frames) {
-    if (!sample_) {
-      sample_ = gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), 20 * GST_MSECOND);
-      sample_offset_ = 0;
-      if (!sample_) {
-        ended = gst_app_sink_is_eos(GST_APP_SINK(sink_));
-        if (ended || seconds_now() >= give_up) break;
-        continue;
-      }
-    }
-    GstBuffer* buffer = gst_sample_get_buffer(static_cast<GstSample*>(sample_));
-    GstMapInfo map;
-    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-      gst_sample_unref(static_cast<GstSample*>(sample_));
-      sample_ = nullptr;
-      continue;
-    }
-    const std::size_t available = map.size / (sizeof(float) * PROGRAM_CHANNELS);
-    const std::size_t take = std::min(frames - done, available - std::min(available, sample_offset_));
-    std::memcpy(out + done * PROGRAM_CHANNELS,
-                reinterpret_cast<const float*>(map.data) + sample_offset_ * PROGRAM_CHANNELS,
-                take * PROGRAM_CHANNELS * sizeof(float));
-    gst_buffer_unmap(buffer, &map);
-    done += take;
-    sample_offset_ += take;
-    if (sample_offset_ >= available) {
-      gst_sample_unref(static_cast<GstSample*>(sample_));
-      sample_ = nullptr;
-    }
+  while (buffered() < frames && !ended_) {
+    const double left = give_up - seconds_now();
+    if (!pull(left > 0 ? static_cast<unsigned long long>(left * GST_SECOND) : 0) && (ended_ || left <= 0)) break;
   }
-  return done;
+  const std::size_t take = std::min(frames, buffered());
+  std::memcpy(out, pending_.data() + taken_, take * PROGRAM_CHANNELS * sizeof(float));
+  taken_ += take * PROGRAM_CHANNELS;
+  ended = ended_ && buffered() == 0;
+  return take;
 }
 
 }  // namespace zv::player

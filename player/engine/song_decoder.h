@@ -1,54 +1,64 @@
 #pragma once
 // One song file decoded into the program's format (float stereo at 48 kHz)
-// by GStreamer, in the background and a little ahead of need. Only the
+// by GStreamer, in the background and seconds ahead of need, so a slow disk
+// or a busy processor for a moment costs the program nothing. Only the
 // file's own sound is decoded: nothing in it can make the player open
 // another file or a network address.
 
+#include <atomic>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "program_source.h"
 
 typedef struct _GstElement GstElement;
 
 namespace zv::player {
 
-inline constexpr int PROGRAM_RATE = 48000;
-inline constexpr int PROGRAM_CHANNELS = 2;
-
-class SongDecoder {
+class SongDecoder : public ProgramSource {
  public:
-  enum class Status { opening, ready, failed };
+  using Status = ProgramSource::Status;
 
-  // Starts opening `path`; the sound begins `start_s` into the file.
-  SongDecoder(const std::string& path, double start_s);
-  ~SongDecoder();
+  // Starts opening `path`; the sound begins `start_s` into the file. `wake`
+  // is called from GStreamer's threads when sound arrives that has() lacked.
+  SongDecoder(const std::string& path, double start_s, std::function<void()> wake = {});
+  ~SongDecoder() override;
   SongDecoder(const SongDecoder&) = delete;
   SongDecoder& operator=(const SongDecoder&) = delete;
 
-  // Follows the opening; never waits.
-  Status status();
-  const std::string& error() const { return error_; }
-  // The file's length in seconds, once ready and when the file tells it.
-  std::optional<double> duration() const { return duration_; }
-  // Up to `frames` frames into `out` (interleaved), waiting up to `wait_s`
-  // for them; fewer when the decoder is that far behind or at the end.
-  // `ended` becomes true once everything was read.
+  Status status() override;
+  const std::string& error() const override { return error_; }
+  std::optional<double> duration() const override { return duration_; }
+  bool has(std::size_t frames) override;
+  std::size_t read(float* out, std::size_t frames, bool& ended) override;
+  // The same, waiting up to `wait_s` for frames the decoder has not made yet
+  // (for a reader of its own, such as the song's measurement).
   std::size_t read(float* out, std::size_t frames, bool& ended, double wait_s);
 
  private:
   void fail(std::string why);
+  // Takes one decoded buffer, waiting up to `wait_ns`; false when none came.
+  bool pull(unsigned long long wait_ns);
+  std::size_t buffered() const { return (pending_.size() - taken_) / PROGRAM_CHANNELS; }
+  static void sound_arrived(void* self);
 
   GstElement* pipeline_ = nullptr;
   GstElement* convert_ = nullptr;
   GstElement* sink_ = nullptr;
   Status status_ = Status::opening;
   bool seeking_ = false;
+  bool ended_ = false;  // the decoder has given its last buffer
   double start_s_ = 0;
   double opened_at_ = 0;
   std::string error_;
   std::optional<double> duration_;
-  void* sample_ = nullptr;  // GstSample being read
-  std::size_t sample_offset_ = 0;  // frames of it already read
+  std::vector<float> pending_;  // decoded, not yet read; read from taken_ on
+  std::size_t taken_ = 0;
+  std::function<void()> wake_;
+  std::atomic<bool> wanted_{false};  // has() lacked sound: wake on the next buffer
 };
 
 // The GStreamer library, set up once for the process.

@@ -15,5 +15,9 @@ bool run_thread_and_wait(ThreadRoutine routine, void* argument);
 // what they ask for, not what the scheduler rounds them up to (Linux timer
 // slack of 1 ns); nothing to do where the platform has no such slack.
 void use_precise_timers();
+// Runs the calling thread ahead of ordinary work (a low real-time priority
+// on Linux, where the process's RLIMIT_RTPRIO allows it; time-critical on
+// Windows), for a thread that feeds a sound card; false when refused.
+bool run_in_real_time();
 
 }  // namespace zv

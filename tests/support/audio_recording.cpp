@@ -7,6 +7,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,12 @@ AudioRecorder::AudioRecorder(std::filesystem::path fifo) : fifo_(std::move(fifo)
 AudioRecorder::~AudioRecorder() {
   stop_ = true;
   thread_.join();
+}
+
+bool AudioRecorder::run_at_realtime_priority() {
+  sched_param priority{};
+  priority.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+  return pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &priority) == 0;
 }
 
 void AudioRecorder::run() {
@@ -100,12 +108,20 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
   std::vector<Tone> tones;
   for (std::size_t start = 0; start + WINDOW <= samples.size(); start += WINDOW) {
     int crossings = 0, loudest = 0;
+    std::size_t first = 0, last = 0;
     for (std::size_t i = start; i < start + WINDOW; ++i) {
       loudest = std::max(loudest, std::abs(static_cast<int>(samples[i])));
-      if (i > start && (samples[i - 1] < 0) != (samples[i] < 0)) ++crossings;
+      if (i > start && (samples[i - 1] < 0) != (samples[i] < 0)) {
+        if (crossings++ == 0) first = i;
+        last = i;
+      }
     }
     if (loudest < QUIET) continue;
-    const int hz = crossings * 100 / 2;
+    // From the first crossing to the last: a count over the window would be
+    // 50 Hz coarse, too coarse to tell 440 from 550 Hz where they meet.
+    const int hz = crossings < 2 ? 0
+                                 : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
+                                                                static_cast<double>(last - first)));
     if (!tones.empty() && tones.back().end == start && std::abs(tones.back().hz - hz) <= 60) {
       tones.back().end = start + WINDOW;
     } else {
@@ -115,17 +131,27 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
   std::vector<Tone> long_tones;
   for (const Tone& tone : tones) {
     if (tone.end - tone.start < RECORDING_RATE / 10) continue;
-    if (!long_tones.empty() && std::abs(long_tones.back().hz - tone.hz) <= 60) {
+    if (!long_tones.empty() && tone.start <= long_tones.back().end + WINDOW &&
+        std::abs(long_tones.back().hz - tone.hz) <= 60) {
       long_tones.back().end = tone.end;  // one tone, split by a window across its edge
     } else {
       long_tones.push_back(tone);
     }
   }
-  // A tone's frequency over its whole length, rounded to 10 Hz.
+  // A tone's frequency over its whole length (first crossing to last, so
+  // its quiet edges count for nothing), rounded to 10 Hz.
   for (Tone& tone : long_tones) {
     int crossings = 0;
-    for (std::size_t i = tone.start + 1; i < tone.end; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
-    tone.hz = static_cast<int>(std::lround(crossings / 2.0 * RECORDING_RATE / (tone.end - tone.start) / 10) * 10);
+    std::size_t first = 0, last = 0;
+    for (std::size_t i = tone.start + 1; i < tone.end; ++i) {
+      if ((samples[i - 1] < 0) == (samples[i] < 0)) continue;
+      if (crossings++ == 0) first = i;
+      last = i;
+    }
+    tone.hz = crossings < 2 ? 0
+                            : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
+                                                           static_cast<double>(last - first) / 10) *
+                                               10);
   }
   return long_tones;
 }
@@ -145,15 +171,19 @@ double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, st
   return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(to - from);
 }
 
-double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
-  // The longest run of quiet samples between the last window of one tone and the first of the next.
+double longest_silence_ms(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
   std::size_t run = 0, longest = 0;
-  for (std::size_t i = first.end > WINDOW ? first.end - WINDOW : 0; i < next.start + WINDOW && i < samples.size(); ++i) {
+  for (std::size_t i = from; i < to && i < samples.size(); ++i) {
     run = std::abs(static_cast<int>(samples[i])) < QUIET / 10 ? run + 1 : 0;
     longest = std::max(longest, run);
   }
   // A sine passes zero in a sample or two; a longer quiet run is a gap.
   return longest <= 2 ? 0.0 : longest * 1000.0 / RECORDING_RATE;
+}
+
+double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next) {
+  // The longest run of quiet samples between the last window of one tone and the first of the next.
+  return longest_silence_ms(samples, first.end > WINDOW ? first.end - WINDOW : 0, next.start + WINDOW);
 }
 
 }  // namespace zv::testing

@@ -24,6 +24,10 @@ class AudioRecorder {
   AudioRecorder& operator=(const AudioRecorder&) = delete;
 
   const std::filesystem::path& fifo() const { return fifo_; }
+  // Drains at real-time priority, as a sound card's interrupt would: a busy
+  // machine then never shows as a gap of the recorder's own. False when the
+  // system refuses it.
+  bool run_at_realtime_priority();
   // A device that stalls: nothing is taken from the FIFO (and nothing heard) while held.
   void hold(bool held) { held_ = held; }
   // A device whose writes fail: the FIFO has no reader (the writer gets
@@ -58,6 +62,8 @@ struct Tone {
 std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples);
 // The level (0 to 1 of full scale) of the `hz` tone in samples [from, to).
 double tone_level(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to, int hz);
+// Milliseconds of the longest silence within samples [from, to).
+double longest_silence_ms(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to);
 // Milliseconds of silence between the end of `first` and the start of `next`.
 double gap_ms(const std::vector<std::int16_t>& samples, const Tone& first, const Tone& next);
 

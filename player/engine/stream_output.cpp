@@ -1,0 +1,144 @@
+#include "stream_output.h"
+
+#include <gst/gst.h>
+
+#include <cctype>
+#include <utility>
+#include <vector>
+
+namespace zv::player {
+
+namespace {
+
+constexpr auto RETRY = std::chrono::seconds(5);
+// A stream that has taken the program this long without a fault is up.
+constexpr auto SETTLED = std::chrono::seconds(2);
+constexpr auto FOLLOW_EVERY = std::chrono::milliseconds(500);
+constexpr double MOST_HELD_S = 2;
+
+std::string stream_pipeline(const StreamTarget& target) {
+  const std::string encode = target.opus ? "opusenc bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
+                                         : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
+  return "audioconvert ! audioresample ! " + encode + " ! shout2send name=shout sync=false";
+}
+
+std::string percent_encoded(const std::string& text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Tells the server the stream's title, as its source does: a request to its
+// metadata update with the source's credentials, made by GStreamer's HTTP
+// source and left to finish by itself.
+GstElement* title_request(const StreamTarget& target, const std::string& title) {
+  GstElement* request = gst_parse_launch("souphttpsrc name=get ! fakesink", nullptr);
+  if (!request) return nullptr;
+  GstElement* get = gst_bin_get_by_name(GST_BIN(request), "get");
+  const std::string url = "http://" + target.host + ":" + std::to_string(target.port) +
+                          "/admin/metadata?mount=" + percent_encoded(target.mount) +
+                          "&mode=updinfo&charset=UTF-8&song=" + percent_encoded(title);
+  g_object_set(get, "location", url.c_str(), "user-id", "source", "user-pw", target.password.c_str(), "timeout", 5u,
+               nullptr);
+  gst_object_unref(get);
+  gst_element_set_state(request, GST_STATE_PLAYING);
+  return request;
+}
+
+// Whether a title request has finished (and is gone).
+bool title_request_done(GstElement*& request) {
+  if (!request) return true;
+  GstBus* bus = gst_element_get_bus(request);
+  GstMessage* end = gst_bus_pop_filtered(bus, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+  gst_object_unref(bus);
+  if (!end) return false;
+  gst_message_unref(end);
+  gst_element_set_state(request, GST_STATE_NULL);
+  gst_object_unref(request);
+  request = nullptr;
+  return true;
+}
+
+}  // namespace
+
+StreamOutput::StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake)
+    : target_(std::move(target)), wake_(std::move(wake)) {}
+
+StreamOutput::~StreamOutput() {
+  ProgramOutput::close(std::move(pipeline_));
+  if (title_request_) {
+    gst_element_set_state(title_request_, GST_STATE_NULL);
+    gst_object_unref(title_request_);
+  }
+}
+
+std::string StreamOutput::address() const {
+  return "icecast://" + target_.host + ":" + std::to_string(target_.port) + target_.mount;
+}
+
+void StreamOutput::push(const float* frames, std::size_t count) {
+  if (pipeline_ && pipeline_->state() == ProgramOutput::State::playing) pipeline_->push(frames, count);
+}
+
+void StreamOutput::fail(const std::string& why, EngineClock::time_point now, std::vector<EngineEvent>& told) {
+  ProgramOutput::close(std::move(pipeline_));
+  pipeline_.reset();
+  retry_at_ = now + RETRY;
+  up_ = false;
+  if (!down_told_) told.push_back({EngineEvent::Kind::stream_down, 0, why, address()});
+  down_told_ = true;
+}
+
+void StreamOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& told) {
+  if (!pipeline_) {
+    if (now < retry_at_) return;
+    pipeline_ = ProgramOutput::make(stream_pipeline(target_), MOST_HELD_S);
+    if (GstElement* shout = pipeline_->element("shout")) {
+      g_object_set(shout, "ip", target_.host.c_str(), "port", target_.port, "mount", target_.mount.c_str(), "password",
+                   target_.password.c_str(), nullptr);
+    }
+    title_sent_.clear();
+    started_ = now;
+    retry_at_ = now + RETRY;
+    pipeline_->start([wake = wake_] { wake->wake(); });  // connecting waits on the server
+    return;
+  }
+  if (pipeline_->state() == ProgramOutput::State::starting) {
+    if (now >= retry_at_) fail("the server does not answer", now, told);
+    return;
+  }
+  if (auto fault = pipeline_->poll()) {
+    // Icecast answers a source password it refuses with 401, which the shout
+    // library reports as a failed login: the operator is told which it is.
+    if (fault->find("Login failed") != std::string::npos) {
+      fault = "Icecast refused the source password for " + target_.mount;
+    }
+    return fail(*fault, now, told);
+  }
+  if (!up_ && now - started_ >= SETTLED) {
+    up_ = true;
+    down_told_ = false;
+    told.push_back({EngineEvent::Kind::stream_up, 0, {}, address()});
+  }
+  // Titles go with MP3 streams (Ogg carries its own); one request at a time.
+  if (up_ && !target_.opus && title_sent_ != title_ && title_request_done(title_request_)) {
+    title_request_ = title_request(target_, title_);
+    title_sent_ = title_;
+  }
+}
+
+EngineClock::time_point StreamOutput::next_follow(EngineClock::time_point now) const {
+  if (!pipeline_) return retry_at_;
+  return now + FOLLOW_EVERY;
+}
+
+}  // namespace zv::player

@@ -1,0 +1,53 @@
+#pragma once
+// One stream server as an output: the program encoded (MP3 or Ogg Opus) and
+// sent to an Icecast mount, connected in the background and again every 5 s
+// after a fault, with the title of the song on air.
+
+#include <memory>
+#include <string>
+
+#include "engine_wake.h"
+#include "output.h"
+#include "program_output.h"
+
+typedef struct _GstElement GstElement;
+
+namespace zv::player {
+
+struct StreamTarget {
+  std::string host;
+  int port = 8000;
+  std::string mount;     // "/stream.mp3"
+  std::string password;  // the source password
+  bool opus = false;     // Ogg Opus; MP3 otherwise
+  int kbps = 128;
+  bool operator==(const StreamTarget&) const = default;
+};
+
+class StreamOutput : public Output {
+ public:
+  StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake);
+  ~StreamOutput() override;
+
+  const StreamTarget& target() const { return target_; }
+  // The title listeners see from now on.
+  void set_title(const std::string& title) { title_ = title; }
+  void push(const float* frames, std::size_t count) override;
+  void follow(EngineClock::time_point now, std::vector<EngineEvent>& told) override;
+  bool carries() const override { return up_; }
+  EngineClock::time_point next_follow(EngineClock::time_point now) const override;
+
+ private:
+  void fail(const std::string& why, EngineClock::time_point now, std::vector<EngineEvent>& told);
+  std::string address() const;
+
+  StreamTarget target_;
+  std::shared_ptr<EngineWake> wake_;
+  std::shared_ptr<ProgramOutput> pipeline_;
+  EngineClock::time_point started_{}, retry_at_{};
+  bool up_ = false, down_told_ = false;
+  std::string title_, title_sent_;
+  GstElement* title_request_ = nullptr;
+};
+
+}  // namespace zv::player
