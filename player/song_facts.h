@@ -4,7 +4,8 @@
 // an ODBC connection of its own, it measures every song not yet measured,
 // one after another, and stores the results in the song's columns
 // (replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size), so neither
-// playback nor the server ever waits for it.
+// playback nor the server ever waits for it. Each song's tags are read with
+// its measure, and again when its file changes (song_tags).
 
 #include <condition_variable>
 #include <cstdint>
@@ -24,6 +25,7 @@ struct SongFacts {
   std::int32_t fade_in_ms = 0;   // where sound begins
   std::int32_t fade_out_ms = 0;  // where it ends; 0: not measured
   bool fades = true;             // false in advertising and jingle folders
+  std::string artist, title;     // from its tags; empty when it has none
 };
 
 class SongFactsWorker {
@@ -42,6 +44,8 @@ class SongFactsWorker {
   void run();
   bool read_library();
   void measure_next();
+  void tag_next();
+  void read_tags(const std::string& path, std::int32_t id);
 
   mutable std::mutex lock_;
   std::condition_variable wake_;
@@ -49,6 +53,7 @@ class SongFactsWorker {
   std::map<std::string, SongFacts> facts_;
   std::map<std::string, std::int32_t> unmeasured_;  // path -> song_id
   std::set<std::string> unmeasurable_;              // tried once this run
+  std::map<std::string, std::int32_t> untagged_;    // path -> song_id: no tags read, or its file changed since
   LibraryConnection library_;                       // used from the worker's thread only
   std::thread thread_;
 };

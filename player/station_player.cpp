@@ -9,6 +9,7 @@
 #include "player_control.h"
 #include "player_window/protocol.h"
 #include "schedule_fill.h"
+#include "song_tags.h"
 #include "loudness_analysis.h"
 #include "sound_settings.h"
 #include "sound_device_choice.h"
@@ -480,6 +481,7 @@ SongCue StationPlayer::sound_of(const QueuedSong& song) {
   cue.title = song_file_name(song.path);
   if (const auto dot = cue.title.rfind('.'); dot != std::string::npos && dot > 0) cue.title.resize(dot);
   if (const auto facts = song_facts_.facts(song.path)) {
+    cue.title = stream_title(facts->artist, facts->title, cue.title);
     cue.fades = facts->fades;
     // Measured songs play at the station's loudness; the others as they are.
     if (facts->fade_out_ms > 0) {

@@ -160,6 +160,35 @@ bool Statement::run(std::initializer_list<std::int64_t> values) {
   return sql_succeeded(state_->code);
 }
 
+bool Statement::run(const std::vector<Value>& values) {
+  state_->code = SQL_ERROR;
+  if (state_->statement == SQL_NULL_HSTMT) return false;
+  SQLFreeStmt(state_->statement, SQL_CLOSE);
+  // The driver reads the values when the statement runs: they stay where they are until then.
+  std::vector<SQLLEN> lengths(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const auto number = static_cast<SQLUSMALLINT>(i + 1);
+    const Value& value = values[i];
+    if (const auto* integer = std::get_if<std::int64_t>(&value)) {
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                       const_cast<std::int64_t*>(integer), 0, nullptr);
+    } else if (const auto* real = std::get_if<double>(&value)) {
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
+                       const_cast<double*>(real), 0, nullptr);
+    } else if (const auto* text = std::get_if<std::string>(&value)) {
+      lengths[i] = static_cast<SQLLEN>(text->size());
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, text->size() + 1, 0,
+                       const_cast<char*>(text->c_str()), lengths[i], &lengths[i]);
+    } else {
+      lengths[i] = SQL_NULL_DATA;
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0,
+                       &lengths[i]);
+    }
+  }
+  state_->code = SQLExecute(state_->statement);
+  return sql_succeeded(state_->code);
+}
+
 bool Statement::next() {
   if (state_->statement == SQL_NULL_HSTMT || !sql_succeeded(state_->code)) return false;
   state_->code = SQLFetch(state_->statement);

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "library/statements.h"
 
@@ -108,6 +111,9 @@ class Statement {
   // Runs it with `values` for its placeholders, in order (at most
   // MAX_COLUMNS). True when it ran; its rows are then read with next().
   bool run(std::initializer_list<std::int64_t> values = {});
+  // Runs it with any number of values: NULL, numbers and UTF-8 texts.
+  using Value = std::variant<std::monostate, std::int64_t, double, std::string>;
+  bool run(const std::vector<Value>& values);
   // The next row into the columns; false at the end or when the read fails.
   bool next();
   bool failed() const;  // the last run or read failed

@@ -4,6 +4,8 @@
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/onair.inc';
+require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/sound.inc';
 
 // The name shown on every visit; change it to the station's own.
