@@ -29,6 +29,15 @@ constexpr const char16_t* SQL_FORGET_FAULT = u"delete from fault_record where fa
 constexpr const char16_t* SQL_RECORD_FAULT =
     u"insert into fault_record (fault_key, started, ended, kind, detail) values ('%s', %d, %d, '%s', '%s')";
 
+// Each recorded play's song as its tags name it now, and its audience: key,
+// seconds on air, listeners at start, peak, listener-seconds, song_id (or
+// null), the song's path (for a null song_id).
+constexpr char SQL_RECORD_DETAIL[] =
+    "insert or replace into play_detail (play_key, duration_s, listeners_start, listeners_peak, listener_seconds, "
+    "artist, title, album, isrc, label, composer) select ?, ?, ?, ?, ?, coalesce(t.artist, ''), coalesce(t.title, ''), "
+    "coalesce(t.album, ''), coalesce(t.isrc, ''), coalesce(t.label, ''), coalesce(t.composer, '') "
+    "from (select 1) left join song_tags t on t.song_id = coalesce(?, (select song_id from song where song_name = ?))";
+
 // A text value for a statement: UTF-16 with its quotes doubled.
 struct SqlText {
   explicit SqlText(const std::string& utf8) : wide(utf8_to_wide(utf8.c_str(), -1)) {
@@ -92,6 +101,12 @@ CountResult count_play(const Play& play) {
     if (!execute(SQL_RECORD_PLAY, {key.value, seconds(play.started), seconds(play.played), id.c_str(), name.value,
                                    folder.value, source.value, outcome.value}))
       return CountResult::unreachable;
+    const Audience audience = play.audience.value_or(Audience{});
+    Statement detail(nullptr, SQL_RECORD_DETAIL);
+    // A library without play_detail (library-setup not run since) still records and counts the play.
+    detail.run({play.key, std::max<std::int64_t>(0, play.played - play.started), audience.at_start, audience.peak,
+                audience.listener_seconds,
+                play.song_id ? Statement::Value(std::int64_t{*play.song_id}) : Statement::Value(), play.path});
   }
   if (play.outcome != OUTCOME_PLAYED) return transaction.commit() ? CountResult::counted : CountResult::unreachable;
   std::int32_t song_id = play.song_id.value_or(0);
@@ -113,13 +128,16 @@ namespace {
 
 std::optional<std::int32_t> song_id(const std::string& text) {
   std::int32_t id = 0;
-  if (text.empty() || std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc()) return std::nullopt;
+  if (text.empty() || std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc())
+    return std::nullopt;
   return id;
 }
 
-// Lines of this player: "R\t<ended>\t<started>\t<key>\t<play or fault>\t<source>\t<outcome>\t<song_id>\t<path>";
-// older players wrote "<played>\t<song_id>\t<path>".
+// Lines of this player: "R\t<ended>\t<started>\t<key>\t<play or fault>\t<source>\t<outcome>\t<song_id>\t<path>",
+// "L\t" and the same with the audience (at start, peak, listener-seconds)
+// before the path; older players wrote "<played>\t<song_id>\t<path>".
 constexpr const char* RECORD_LINE = "R";
+constexpr const char* AUDIENCE_LINE = "L";
 
 }  // namespace
 
@@ -127,11 +145,13 @@ PendingPlays::PendingPlays(std::filesystem::path file) : file_(std::move(file)) 
   std::ifstream in(file_);
   for (std::string line; std::getline(in, line);) {
     Play play;
-    if (line.starts_with("R\t")) {
-      const auto part = tab_fields(line, 9);
+    if (line.starts_with("R\t") || line.starts_with("L\t")) {
+      const bool heard = line[0] == 'L';
+      const auto part = tab_fields(line, heard ? 12 : 9);
       if (part.empty()) continue;
-      play = {song_id(part[7]), part[8], integer_field(part[1]), part[3], integer_field(part[2]), part[5], part[6],
-              part[4] == "fault"};
+      play = {song_id(part[7]), part.back(), integer_field(part[1]), part[3], integer_field(part[2]),
+              part[5],          part[6],     part[4] == "fault"};
+      if (heard) play.audience = Audience{integer_field(part[8]), integer_field(part[9]), integer_field(part[10])};
     } else {
       const auto part = tab_fields(line, 3);
       if (part.empty()) continue;
@@ -164,9 +184,14 @@ void PendingPlays::save() const {
   {
     std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     for (const Play& play : plays_) {
-      out << RECORD_LINE << '\t' << play.played << '\t' << play.started << '\t' << play.key << '\t'
-          << (play.fault ? "fault" : "play") << '\t' << play.source << '\t' << play.outcome << '\t'
-          << (play.song_id ? std::to_string(*play.song_id) : std::string()) << '\t' << play.path << '\n';
+      out << (play.audience ? AUDIENCE_LINE : RECORD_LINE) << '\t' << play.played << '\t' << play.started << '\t'
+          << play.key << '\t' << (play.fault ? "fault" : "play") << '\t' << play.source << '\t' << play.outcome << '\t'
+          << (play.song_id ? std::to_string(*play.song_id) : std::string()) << '\t';
+      if (play.audience) {
+        out << play.audience->at_start << '\t' << play.audience->peak << '\t' << play.audience->listener_seconds
+            << '\t';
+      }
+      out << play.path << '\n';
     }
   }
   std::filesystem::rename(partial, file_, ignored);

@@ -128,8 +128,12 @@ void SongFactsWorker::measure_next() {
     unmeasurable_.insert(path);
     return;
   }
-  SongFacts facts{gain_to(*measure, REFERENCE_LUFS), static_cast<std::int32_t>(measure->sound_begins_s * 1000),
-                  static_cast<std::int32_t>(measure->sound_ends_s * 1000), true, "", ""};
+  SongFacts facts{gain_to(*measure, REFERENCE_LUFS),
+                  static_cast<std::int32_t>(measure->sound_begins_s * 1000),
+                  static_cast<std::int32_t>(measure->sound_ends_s * 1000),
+                  true,
+                  "",
+                  ""};
   char update[256];
   std::snprintf(update, sizeof update,
                 "update song set replay_gain = %.2f, sec_count = %d, sm_fade_in = %d, sm_fade_out = %d, "

@@ -14,7 +14,8 @@ namespace zv::player {
 namespace {
 
 constexpr char STORE_TAGS[] =
-    "insert or replace into song_tags (song_id, file_size, file_mtime, title, artist, album, album_artist, year, genre, "
+    "insert or replace into song_tags (song_id, file_size, file_mtime, title, artist, album, album_artist, year, "
+    "genre, "
     "track, composer, isrc, label, copyright, length_ms, track_gain, track_peak, album_gain, album_peak, read_at) "
     "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
@@ -51,8 +52,8 @@ std::optional<FileStamp> file_stamp(const std::string& path) {
   if (failed) return std::nullopt;
   const auto modified = std::filesystem::last_write_time(path, failed);
   if (failed) return std::nullopt;
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::file_clock::to_sys(modified).time_since_epoch());
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(modified).time_since_epoch());
   return FileStamp{static_cast<std::int64_t>(size), seconds.count()};
 }
 
@@ -90,10 +91,26 @@ bool store_song_tags(LibraryConnection& library, std::int32_t song_id, const Fil
   const auto now =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   Statement store(&library, STORE_TAGS);
-  return store.run({std::int64_t{song_id}, stamp.size, stamp.modified, tags.title, tags.artist, tags.album,
-                    tags.album_artist, tags.year, tags.genre, tags.track, tags.composer, tags.isrc, tags.label,
-                    tags.copyright, tags.length_ms, number_or_null(tags.track_gain), number_or_null(tags.track_peak),
-                    number_or_null(tags.album_gain), number_or_null(tags.album_peak), std::int64_t{now}});
+  return store.run({std::int64_t{song_id},
+                    stamp.size,
+                    stamp.modified,
+                    tags.title,
+                    tags.artist,
+                    tags.album,
+                    tags.album_artist,
+                    tags.year,
+                    tags.genre,
+                    tags.track,
+                    tags.composer,
+                    tags.isrc,
+                    tags.label,
+                    tags.copyright,
+                    tags.length_ms,
+                    number_or_null(tags.track_gain),
+                    number_or_null(tags.track_peak),
+                    number_or_null(tags.album_gain),
+                    number_or_null(tags.album_peak),
+                    std::int64_t{now}});
 }
 
 std::string stream_title(const std::string& artist, const std::string& title, const std::string& fallback) {

@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <sstream>
 
+#include "loudness_analysis.h"
 #include "platform/local_time.h"
-#include "playlist/schedule.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
+#include "playlist/schedule.h"
 #include "schedule_fill.h"
 #include "song_tags.h"
-#include "loudness_analysis.h"
-#include "sound_settings.h"
 #include "sound_device_choice.h"
+#include "sound_settings.h"
 
 namespace zv::player {
 
@@ -84,7 +84,8 @@ void StationPlayer::resume_saved() {
                saved->alive);
     close_fault("not_running");
   }
-  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(), stopped_ ? "; stopped by the operator" : "");
+  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(),
+              stopped_ ? "; stopped by the operator" : "");
 }
 
 void StationPlayer::receive(WindowMessage message) {
@@ -197,7 +198,9 @@ void StationPlayer::control(const WindowMessage& message) {
   if (found == all.end()) return;
   std::size_t at = static_cast<std::size_t>(found - all.begin());
   std::printf("%s: %s\n",
-              message.dw_data == CONTROL_REMOVE ? "Removed" : message.dw_data == CONTROL_MOVE_NEXT ? "Next" : "Moved",
+              message.dw_data == CONTROL_REMOVE      ? "Removed"
+              : message.dw_data == CONTROL_MOVE_NEXT ? "Next"
+                                                     : "Moved",
               found->path.c_str());
   if (message.dw_data == CONTROL_REMOVE) {
     all.erase(found);
@@ -235,7 +238,10 @@ void StationPlayer::end_play(const std::string& outcome) {
   if (!now_ || loaded_.empty()) return;
   const std::int64_t now = unix_now();
   const QueuedSong& song = loaded_.front().song;
-  library_.count({song.id, song.path, now, play_key_, now_->started, record_source(song.source), outcome});
+  Play play{song.id, song.path, now, play_key_, now_->started, record_source(song.source), outcome};
+  play.audience = listeners_.audience(static_cast<double>(now_->started), static_cast<double>(now));
+  listeners_.read_now();  // the next song's listeners at its start
+  library_.count(std::move(play));
   history_.push_front({song, now});
   if (history_.size() > HISTORY_LENGTH) history_.pop_back();
   now_.reset();
@@ -257,12 +263,14 @@ void StationPlayer::follow(const EngineEvent& event) {
     case EngineEvent::Kind::started:
       apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
-    {
-      const QueuedSong& song = loaded_.front().song;
-      now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
-      play_key_ = !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
-      break;
-    }
+      {
+        const QueuedSong& song = loaded_.front().song;
+        now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
+        play_key_ =
+            !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+        listeners_.read_now();
+        break;
+      }
     case EngineEvent::Kind::finished:
       if (now_) close_fault("device");  // the device took the song to its end or the skip
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
@@ -274,8 +282,9 @@ void StationPlayer::follow(const EngineEvent& event) {
       std::printf("Skipped %s: %s\n", path.c_str(), event.error.c_str());
       if (!now_) now_ = NowPlaying{loaded_.front().song, now, 0, std::nullopt};
       if (play_key_.empty()) {
-        play_key_ = !loaded_.front().song.play_key.empty() ? loaded_.front().song.play_key
-                                                          : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+        play_key_ = !loaded_.front().song.play_key.empty()
+                        ? loaded_.front().song.play_key
+                        : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
       }
       end_play(OUTCOME_FAILED);
       open_fault("skipped", "Skipped " + path + ": " + event.error, now);
@@ -459,7 +468,8 @@ void StationPlayer::save() {
   state.alive = unix_now();
   state.stopped = stopped_;
   state.next_key = next_key_;
-  if (now_ && !loaded_.empty()) state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
+  if (now_ && !loaded_.empty())
+    state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
   // What the engine holds beyond the song on air waits again at the head.
   for (std::size_t i = 1; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
   if (!now_ && !loaded_.empty()) state.queue.push_front(loaded_.front().song);
@@ -476,6 +486,7 @@ SongCue StationPlayer::sound_of(const QueuedSong& song) {
   const SoundSettings settings = read_sound_settings(folder_);
   engine_.set_crossfade(settings.crossfade_s);
   engine_.set_streams(settings.streams());
+  listeners_.watch(settings.streams());
   SongCue cue;
   cue.start_at_s = song.start_at;  // a song cut by a stop or the player's end goes on where it was
   cue.title = song_file_name(song.path);

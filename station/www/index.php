@@ -8,7 +8,7 @@ require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/sound.inc';
 
-// The name shown on every visit; change it to the station's own.
+// The name shown on every visit unless settings.php names the station.
 $station_name = 'Demo Station';
 
 $pages = array(
@@ -21,6 +21,7 @@ $pages = array(
     'settings.php' => array('Sound and stream', 'The station\'s loudness, crossfades and Icecast stream.'),
 );
 $sound = sound_settings();
+$station_name = station_name($sound, $station_name);
 $state = onair_state();
 // The page reloads itself while there is an on-air state to keep current.
 page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" content="10">' . "\n");

@@ -1,6 +1,7 @@
 <?php
 // The station's sound: the loudness every song is played at, the crossfade
-// between music songs and the Icecast stream. Stored in the server folder;
+// between music songs and the Icecast stream, and what the station calls
+// itself there and in its reports. Stored in the server folder;
 // the player takes them up at its next song.
 
 require __DIR__ . '/include/page.inc';
@@ -38,6 +39,12 @@ if (param('save') !== null) {
     $new['stream_host'] = $host;
     $new['stream_mount'] = $mount;
     $password = param('stream_password');
+    foreach (STATION_TEXTS as $name => $label) {
+        $new[$name] = trim((string)param($name));
+        if (preg_match('/[\x00-\x1f\x7f]/', $new[$name]) || !mb_check_encoding($new[$name], 'UTF-8')) {
+            $problems[] = $label . ' must be one line of text.';
+        }
+    }
     if ($password !== null && preg_match('/[\r\n]/', $password)) {
         $problems[] = 'The password must be one line.';
     }
@@ -90,6 +97,9 @@ port <input name="stream_port" value="<?php echo h($settings['stream_port']); ?>
 <span class="note">MP3 at this mount with ".mp3", Ogg Opus with ".opus"</span></td></tr>
 <tr><td>Formats</td><td><label><input type="checkbox" name="stream_mp3" value="1"<?php echo checked($settings['stream_mp3'] === '1'); ?>> MP3</label>
 <label><input type="checkbox" name="stream_opus" value="1"<?php echo checked($settings['stream_opus'] === '1'); ?>> Ogg Opus</label></td></tr>
+<?php foreach (STATION_TEXTS as $name => $label): ?>
+<tr><td><?php echo h($label); ?></td><td><input name="<?php echo $name; ?>" value="<?php echo h($settings[$name]); ?>" size="40"></td></tr>
+<?php endforeach; ?>
 <tr><td>Source password</td><td><input type="password" name="stream_password" value="" autocomplete="new-password">
 <span class="note">Left empty, the stored one stays.</span></td></tr>
 </table>
