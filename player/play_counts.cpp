@@ -128,8 +128,7 @@ namespace {
 
 std::optional<std::int32_t> song_id(const std::string& text) {
   std::int32_t id = 0;
-  if (text.empty() || std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc())
-    return std::nullopt;
+  if (text.empty() || std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc()) return std::nullopt;
   return id;
 }
 
@@ -149,8 +148,8 @@ PendingPlays::PendingPlays(std::filesystem::path file) : file_(std::move(file)) 
       const bool heard = line[0] == 'L';
       const auto part = tab_fields(line, heard ? 12 : 9);
       if (part.empty()) continue;
-      play = {song_id(part[7]), part.back(), integer_field(part[1]), part[3], integer_field(part[2]),
-              part[5],          part[6],     part[4] == "fault"};
+      play = {song_id(part[7]), part.back(), integer_field(part[1]), part[3], integer_field(part[2]), part[5], part[6],
+              part[4] == "fault"};
       if (heard) play.audience = Audience{integer_field(part[8]), integer_field(part[9]), integer_field(part[10])};
     } else {
       const auto part = tab_fields(line, 3);

@@ -18,10 +18,10 @@ namespace zv::player {
 inline constexpr const char* PENDING_PLAYS_FILE = "plays_pending.txt";
 
 // How a play ended, as play_record.outcome holds it.
-inline constexpr const char* OUTCOME_PLAYED = "played";    // played out
-inline constexpr const char* OUTCOME_SKIPPED = "skipped";  // skipped by the operator
-inline constexpr const char* OUTCOME_FAILED = "failed";    // missing, not audio, the device failed
-inline constexpr const char* OUTCOME_STOPPED = "stopped";  // cut by the operator's stop
+inline constexpr const char* OUTCOME_PLAYED = "played";        // played out
+inline constexpr const char* OUTCOME_SKIPPED = "skipped";      // skipped by the operator
+inline constexpr const char* OUTCOME_FAILED = "failed";        // missing, not audio, the device failed
+inline constexpr const char* OUTCOME_STOPPED = "stopped";      // cut by the operator's stop
 
 // Who heard one play: listeners at its start, the most at one time, and
 // listeners times the seconds they listened.
@@ -36,10 +36,10 @@ struct Play {
   // Only a play with a key is recorded; one without is only counted.
   std::string key;
   std::int64_t started = 0;
-  std::string source = "sent";  // "sent" or "scheduled"; a fault's kind
+  std::string source = "sent";          // "sent" or "scheduled"; a fault's kind
   std::string outcome = OUTCOME_PLAYED;
-  bool fault = false;                  // a row of fault_record rather than play_record
-  std::optional<Audience> audience{};  // none while the stream is off
+  bool fault = false;                   // a row of fault_record rather than play_record
+  std::optional<Audience> audience{};   // none while the stream is off
 };
 
 enum class CountResult { counted, not_in_library, unreachable };
@@ -48,8 +48,8 @@ enum class CountResult { counted, not_in_library, unreachable };
 // has none yet) and, for a play played out, the song's play_count + 1 and
 // play_time, and the folder's play_count + 1 when none of its songs is left
 // at it. A recorded play also gets its row of play_detail: the song's tags
-// as they are now, and its audience. A fault replaces its row of fault_record. `counted` also when the
-// play was on record already.
+// as they are now, and its audience. A fault replaces its row of
+// fault_record. `counted` also when the play was on record already.
 CountResult count_play(const Play& play);
 
 // Plays not yet in the library, kept in `file` (one a line).

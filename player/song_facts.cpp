@@ -81,7 +81,7 @@ bool SongFactsWorker::read_library() {
     while (!path.empty() && path.back() == ' ') path.pop_back();  // as the hand-off reads names
     const bool in_ads = !songs.is_null(6) && ads != 0;
     const bool in_jingles = !songs.is_null(7) && jingle != 0;
-    SongFacts& song = facts[path] = {gain, fade_in, fade_out, !in_ads && !in_jingles, "", ""};
+    SongFacts& song = facts[path] = {gain, fade_in, fade_out, !in_ads && !in_jingles};
     if (size == 0) unmeasured[path] = id;
     const auto known = tagged.find(id);
     if (known != tagged.end()) {
@@ -128,12 +128,8 @@ void SongFactsWorker::measure_next() {
     unmeasurable_.insert(path);
     return;
   }
-  SongFacts facts{gain_to(*measure, REFERENCE_LUFS),
-                  static_cast<std::int32_t>(measure->sound_begins_s * 1000),
-                  static_cast<std::int32_t>(measure->sound_ends_s * 1000),
-                  true,
-                  "",
-                  ""};
+  SongFacts facts{gain_to(*measure, REFERENCE_LUFS), static_cast<std::int32_t>(measure->sound_begins_s * 1000),
+                  static_cast<std::int32_t>(measure->sound_ends_s * 1000), true};
   char update[256];
   std::snprintf(update, sizeof update,
                 "update song set replay_gain = %.2f, sec_count = %d, sm_fade_in = %d, sm_fade_out = %d, "

@@ -25,7 +25,7 @@ struct SongFacts {
   std::int32_t fade_in_ms = 0;   // where sound begins
   std::int32_t fade_out_ms = 0;  // where it ends; 0: not measured
   bool fades = true;             // false in advertising and jingle folders
-  std::string artist, title;     // from its tags; empty when it has none
+  std::string artist{}, title{};  // from its tags; empty when it has none
 };
 
 class SongFactsWorker {

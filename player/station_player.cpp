@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <sstream>
 
-#include "loudness_analysis.h"
 #include "platform/local_time.h"
+#include "playlist/schedule.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
-#include "playlist/schedule.h"
 #include "schedule_fill.h"
+#include "loudness_analysis.h"
 #include "song_tags.h"
-#include "sound_device_choice.h"
 #include "sound_settings.h"
+#include "sound_device_choice.h"
 
 namespace zv::player {
 
@@ -84,8 +84,7 @@ void StationPlayer::resume_saved() {
                saved->alive);
     close_fault("not_running");
   }
-  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(),
-              stopped_ ? "; stopped by the operator" : "");
+  std::printf("Station player: %zu songs waiting from before%s\n", queue_.size(), stopped_ ? "; stopped by the operator" : "");
 }
 
 void StationPlayer::receive(WindowMessage message) {
@@ -198,9 +197,7 @@ void StationPlayer::control(const WindowMessage& message) {
   if (found == all.end()) return;
   std::size_t at = static_cast<std::size_t>(found - all.begin());
   std::printf("%s: %s\n",
-              message.dw_data == CONTROL_REMOVE      ? "Removed"
-              : message.dw_data == CONTROL_MOVE_NEXT ? "Next"
-                                                     : "Moved",
+              message.dw_data == CONTROL_REMOVE ? "Removed" : message.dw_data == CONTROL_MOVE_NEXT ? "Next" : "Moved",
               found->path.c_str());
   if (message.dw_data == CONTROL_REMOVE) {
     all.erase(found);
@@ -263,14 +260,13 @@ void StationPlayer::follow(const EngineEvent& event) {
     case EngineEvent::Kind::started:
       apply_device_choice();
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
-      {
-        const QueuedSong& song = loaded_.front().song;
-        now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
-        play_key_ =
-            !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
-        listeners_.read_now();
-        break;
-      }
+    {
+      const QueuedSong& song = loaded_.front().song;
+      now_ = NowPlaying{song, song.play_started ? song.play_started : now, 0, std::nullopt};
+      play_key_ = !song.play_key.empty() ? song.play_key : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+      listeners_.read_now();
+      break;
+    }
     case EngineEvent::Kind::finished:
       if (now_) close_fault("device");  // the device took the song to its end or the skip
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
@@ -282,9 +278,8 @@ void StationPlayer::follow(const EngineEvent& event) {
       std::printf("Skipped %s: %s\n", path.c_str(), event.error.c_str());
       if (!now_) now_ = NowPlaying{loaded_.front().song, now, 0, std::nullopt};
       if (play_key_.empty()) {
-        play_key_ = !loaded_.front().song.play_key.empty()
-                        ? loaded_.front().song.play_key
-                        : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
+        play_key_ = !loaded_.front().song.play_key.empty() ? loaded_.front().song.play_key
+                                                          : "p" + std::to_string(next_key_++) + "-" + std::to_string(now);
       }
       end_play(OUTCOME_FAILED);
       open_fault("skipped", "Skipped " + path + ": " + event.error, now);
@@ -468,8 +463,7 @@ void StationPlayer::save() {
   state.alive = unix_now();
   state.stopped = stopped_;
   state.next_key = next_key_;
-  if (now_ && !loaded_.empty())
-    state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
+  if (now_ && !loaded_.empty()) state.now = SongOnAir{loaded_.front().song, play_key_, now_->started, engine_.position()};
   // What the engine holds beyond the song on air waits again at the head.
   for (std::size_t i = 1; i < loaded_.size(); ++i) state.queue.push_back(loaded_[i].song);
   if (!now_ && !loaded_.empty()) state.queue.push_front(loaded_.front().song);

@@ -90,17 +90,17 @@ class StationPlayer {
   std::mutex inbox_lock_;
   std::vector<WindowMessage> inbox_;
 
-  std::deque<QueuedSong> queue_;     // sent, not yet given to the engine
-  std::deque<QueuedSong> schedule_;  // the hour's songs, played when queue_ is empty
-  std::deque<QueuedSong> fallback_;  // the last songs drawn, while the library does not answer
-  int schedule_hour_ = -1;           // the hour schedule_ was drawn for
+  std::deque<QueuedSong> queue_;      // sent, not yet given to the engine
+  std::deque<QueuedSong> schedule_;   // the hour's songs, played when queue_ is empty
+  std::deque<QueuedSong> fallback_;   // the last songs drawn, while the library does not answer
+  int schedule_hour_ = -1;            // the hour schedule_ was drawn for
   bool schedule_asked_ = false;
   bool schedule_empty_said_ = false;  // said once until the schedule has songs again
   Clock::time_point schedule_asked_at_{};
   Clock::time_point schedule_retry_at_{};
-  std::deque<Loaded> loaded_;  // given to the engine, the one on air first
+  std::deque<Loaded> loaded_;         // given to the engine, the one on air first
   std::optional<NowPlaying> now_;
-  std::string play_key_;  // the record's name for the play on air
+  std::string play_key_;              // the record's name for the play on air
   std::optional<std::int64_t> skipped_entry_;
   std::deque<PlayedSong> history_;
   std::deque<Fault> faults_;
