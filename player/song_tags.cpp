@@ -65,15 +65,19 @@ std::optional<SongTags> read_song_tags(const std::string& path) {
   const TagLib::Tag* tag = file.tag();
   if (!tag) return tags;
   const TagLib::PropertyMap properties = file.file()->properties();
-  // The common fields through the tag itself, which every format fills
-  // (RIFF INFO too); the others by their property names.
-  tags.title = utf8(tag->title());
-  tags.artist = utf8(tag->artist());
-  tags.album = utf8(tag->album());
-  tags.genre = utf8(tag->genre());
-  tags.year = tag->year();
-  tags.track = tag->track();
-  if (tags.year == 0) tags.year = leading_number(first(properties, "DATE"));
+  // By their property names, which every format maps its own fields to
+  // (RIFF INFO's too, which a WAV file's tag() leaves out); the tag itself
+  // where a format has no such property.
+  auto text = [&](const char* key, const TagLib::String& fallback) {
+    const std::string value = first(properties, key);
+    return value.empty() ? utf8(fallback) : value;
+  };
+  tags.title = text("TITLE", tag->title());
+  tags.artist = text("ARTIST", tag->artist());
+  tags.album = text("ALBUM", tag->album());
+  tags.genre = text("GENRE", tag->genre());
+  tags.year = tag->year() ? tag->year() : leading_number(first(properties, "DATE"));
+  tags.track = tag->track() ? tag->track() : leading_number(first(properties, "TRACKNUMBER"));
   tags.album_artist = first(properties, "ALBUMARTIST");
   tags.composer = first(properties, "COMPOSER");
   tags.isrc = first(properties, "ISRC");
