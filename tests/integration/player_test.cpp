@@ -714,13 +714,13 @@ TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
   EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
 }
 
-
 // The StreamTitle a listener asking for ICY metadata receives first (empty
 // when none came within 3 s), and the response's headers.
 std::pair<std::string, std::string> icy_title(const fs::path& folder, const std::string& url) {
   const fs::path headers = folder / "icy-headers.txt", body = folder / "icy-body.bin";
-  std::system(("curl -s --max-time 3 -H 'Icy-MetaData: 1' -D '" + headers.string() + "' -o '" + body.string() + "' " +
-               url).c_str());
+  std::system(
+      ("curl -s --max-time 3 -H 'Icy-MetaData: 1' -D '" + headers.string() + "' -o '" + body.string() + "' " + url)
+          .c_str());
   const std::string head = read_file(headers), audio = read_file(body);
   std::smatch interval;
   if (!std::regex_search(head, interval, std::regex("icy-metaint:\\s*([0-9]+)", std::regex::icase))) return {"", head};
@@ -740,19 +740,23 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
   const std::string port = "18000";
   // Song 8: 6 s, tagged by lame in UTF-16 with a Japanese title.
   add_song(8, 3, "tagged.wav", "-r 44100 -c 2", "synth 6 sine 550 vol 0.5");
-  const std::string command = "LC_ALL=C.UTF-8 lame --quiet --id3v2-utf16 --ta 'Überlänge – Ça' --tt '日本語' --tl 'Album' "
-                              "--tv TSRC=USABC2100001 '" + song("tagged.wav") + "' '" + song("tagged.mp3") + "'";
+  const std::string command =
+      "LC_ALL=C.UTF-8 lame --quiet --id3v2-utf16 --ta 'Überlänge – Ça' --tt '日本語' --tl 'Album' "
+      "--tv TSRC=USABC2100001 '" +
+      song("tagged.wav") + "' '" + song("tagged.mp3") + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   sql("update song set song_name = '" + song("tagged.mp3") + "' where song_id = 8;");
   std::ofstream(station_.server() / "sound_settings.txt") << "crossfade_s=0\nstation_name=Radio Ü\n";
-  for (const char* page : {"nowplaying.php", "history.php"}) fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
+  for (const char* page : {"nowplaying.php", "history.php"})
+    fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
   fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include", fs::copy_options::recursive);
   // The pages get none of the test's environment: the server runs where the
   // test's library registration stands in for /etc's.
   const fs::path wrapper = station_.root.path() / "server-with-library";
-  std::ofstream(wrapper) << "#!/bin/sh\nexec unshare --mount --propagation private sh -c 'mount --bind \"$1/odbcinst.ini\" "
-                            "/etc/odbcinst.ini && mount --bind \"$1/odbc.ini\" /etc/odbc.ini && exec \"$2\"' sh '"
-                         << test::use_test_odbc_registration().string() << "' '" << ZV_SERVER_BINARY << "'\n";
+  std::ofstream(wrapper)
+      << "#!/bin/sh\nexec unshare --mount --propagation private sh -c 'mount --bind \"$1/odbcinst.ini\" "
+         "/etc/odbcinst.ini && mount --bind \"$1/odbc.ini\" /etc/odbc.ini && exec \"$2\"' sh '"
+      << test::use_test_odbc_registration().string() << "' '" << ZV_SERVER_BINARY << "'\n";
   fs::permissions(wrapper, fs::perms::owner_all);
   start_icecast(port);
   server_.emplace(station_.server(), std::nullopt, wrapper.c_str());
@@ -767,14 +771,16 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
   EXPECT_NE(now.find("Content-Type: application/json"), std::string::npos) << now;
   EXPECT_NE(now.find("\"name\":\"Radio Ü\""), std::string::npos) << now;
   EXPECT_NE(now.find("\"text\":\"Überlänge – Ça - 日本語\",\"artist\":\"Überlänge – Ça\",\"title\":\"日本語\""),
-            std::string::npos) << now;
+            std::string::npos)
+      << now;
   std::smatch elapsed;
   ASSERT_TRUE(std::regex_search(now, elapsed, std::regex("\"duration\":6,\"elapsed\":([0-9]+),"))) << now;
   EXPECT_LE(std::stoi(elapsed[1]), 6);
   EXPECT_TRUE(std::regex_search(now, std::regex("\"listeners\":\\{\"total\":[1-9]"))) << now;
 
   std::pair<std::string, std::string> heard;
-  for (int i = 0; i < 5 && heard.first != "Überlänge – Ça - 日本語"; ++i) heard = icy_title(station_.root.path(), "http://127.0.0.1:" + port + "/stream.mp3");
+  for (int i = 0; i < 5 && heard.first != "Überlänge – Ça - 日本語"; ++i)
+    heard = icy_title(station_.root.path(), "http://127.0.0.1:" + port + "/stream.mp3");
   EXPECT_EQ(heard.first, "Überlänge – Ça - 日本語") << heard.second;
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
   listener.join();
@@ -782,10 +788,13 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
   const std::string peak = sql("select listeners_peak from play_detail;");
   EXPECT_GE(std::atoi(peak.c_str()), 1) << peak;
   const std::string report = http_exchange("GET /history.php?format=soundexchange HTTP/1.0\r\n\r\n");
-  EXPECT_NE(report.find("NAME_OF_SERVICE\tTRANSMISSION_CATEGORY\tFEATURED_ARTIST\tSOUND_RECORDING_TITLE\tISRC\tALBUM_TITLE\t"
-                        "MARKETING_LABEL\tACTUAL_TOTAL_PERFORMANCES\r\n^Radio Ü^\t^^\t^Überlänge – Ça^\t^日本語^\t"
-                        "^USABC2100001^\t^Album^\t^^\t" + peak.substr(0, peak.size() - 1) + "\r\n"),
-            std::string::npos) << report;
+  EXPECT_NE(
+      report.find("NAME_OF_SERVICE\tTRANSMISSION_CATEGORY\tFEATURED_ARTIST\tSOUND_RECORDING_TITLE\tISRC\tALBUM_TITLE\t"
+                  "MARKETING_LABEL\tACTUAL_TOTAL_PERFORMANCES\r\n^Radio Ü^\t^^\t^Überlänge – Ça^\t^日本語^\t"
+                  "^USABC2100001^\t^Album^\t^^\t" +
+                  peak.substr(0, peak.size() - 1) + "\r\n"),
+      std::string::npos)
+      << report;
 }
 }  // namespace
 }  // namespace zv::testing
