@@ -427,6 +427,12 @@ void PlaybackEngine::Program::follow_outputs() {
       if (GstElement* shout = stream.output->element("shout")) {
         g_object_set(shout, "ip", stream.target.host.c_str(), "port", stream.target.port, "mount",
                      stream.target.mount.c_str(), "password", stream.target.password.c_str(), nullptr);
+        for (const auto& [property, text] : {std::pair{"streamname", &stream.target.name},
+                                             {"description", &stream.target.description},
+                                             {"genre", &stream.target.genre},
+                                             {"url", &stream.target.url}}) {
+          if (!text->empty()) g_object_set(shout, property, text->c_str(), nullptr);
+        }
       }
       stream.title_sent.clear();
       stream.started = now;

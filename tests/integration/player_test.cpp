@@ -782,6 +782,7 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
   for (int i = 0; i < 5 && heard.first != "Überlänge – Ça - 日本語"; ++i)
     heard = icy_title(station_.root.path(), "http://127.0.0.1:" + port + "/stream.mp3");
   EXPECT_EQ(heard.first, "Überlänge – Ça - 日本語") << heard.second;
+  EXPECT_NE(heard.second.find("icy-name:Radio Ü\r\n"), std::string::npos) << heard.second;
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
   listener.join();
   stop_icecast();
