@@ -41,7 +41,7 @@ if (param('save') !== null) {
     $password = param('stream_password');
     foreach (STATION_TEXTS as $name => $label) {
         $new[$name] = trim((string)param($name));
-        if (preg_match('/[\x00-\x1f\x7f]/', $new[$name]) || !mb_check_encoding($new[$name], 'UTF-8')) {
+        if (preg_match('/[\x00-\x1f\x7f]/', $new[$name]) || preg_match('//u', $new[$name]) !== 1) {
             $problems[] = $label . ' must be one line of text.';
         }
     }
