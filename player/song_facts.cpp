@@ -117,7 +117,6 @@ void SongFactsWorker::measure_next() {
     }
   }
   if (path.empty()) return;
-  read_tags(path, id);
   std::error_code failed;
   const auto size = std::filesystem::file_size(path, failed);
   const auto measure = failed ? std::nullopt : measure_song(path);
@@ -195,10 +194,11 @@ void SongFactsWorker::run() {
       read_at = std::chrono::steady_clock::now() + REREAD_INTERVAL;
       continue;
     }
+    // Tags first: a new folder is named on the pages long before its songs are all measured.
     if (!unmeasured_.empty() || !untagged_.empty()) {
-      const bool measure = !unmeasured_.empty();
+      const bool tags = !untagged_.empty();
       hold.unlock();
-      measure ? measure_next() : tag_next();
+      tags ? tag_next() : measure_next();
       hold.lock();
       continue;
     }

@@ -4,8 +4,8 @@
 // an ODBC connection of its own, it measures every song not yet measured,
 // one after another, and stores the results in the song's columns
 // (replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size), so neither
-// playback nor the server ever waits for it. Each song's tags are read with
-// its measure, and again when its file changes (song_tags).
+// playback nor the server ever waits for it. Each song's tags are read there
+// too, before the measures, and again when its file changes (song_tags).
 
 #include <condition_variable>
 #include <cstdint>

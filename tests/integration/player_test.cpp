@@ -796,7 +796,12 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
                   peak.substr(0, peak.size() - 1) + "\r\n"),
       std::string::npos)
       << report;
+  const std::string music = http_exchange("GET /history.php?format=music HTTP/1.0\r\n\r\n");
+  EXPECT_NE(music.find(",日本語,Überlänge – Ça,,0:0"), std::string::npos) << music;
+  const std::string history = http_exchange("GET /history.php HTTP/1.0\r\n\r\n");
+  EXPECT_NE(history.find("<svg id=\"listeners-chart\""), std::string::npos) << history;
 }
+
 }  // namespace
 }  // namespace zv::testing
 
