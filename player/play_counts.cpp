@@ -101,11 +101,14 @@ CountResult count_play(const Play& play) {
     if (!execute(SQL_RECORD_PLAY, {key.value, seconds(play.started), seconds(play.played), id.c_str(), name.value,
                                    folder.value, source.value, outcome.value}))
       return CountResult::unreachable;
-    const Audience audience = play.audience.value_or(Audience{});
+    // No audience (the stream off): NULL listeners.
+    auto heard = [&](std::int64_t Audience::*count) {
+      return play.audience ? Statement::Value((*play.audience).*count) : Statement::Value();
+    };
     Statement detail(nullptr, SQL_RECORD_DETAIL);
     // A library without play_detail (library-setup not run since) still records and counts the play.
-    detail.run({play.key, std::max<std::int64_t>(0, play.played - play.started), audience.at_start, audience.peak,
-                audience.listener_seconds,
+    detail.run({play.key, std::max<std::int64_t>(0, play.played - play.started), heard(&Audience::at_start),
+                heard(&Audience::peak), heard(&Audience::listener_seconds),
                 play.song_id ? Statement::Value(std::int64_t{*play.song_id}) : Statement::Value(), play.path});
   }
   if (play.outcome != OUTCOME_PLAYED) return transaction.commit() ? CountResult::counted : CountResult::unreachable;

@@ -119,7 +119,8 @@ create table if not exists song_tags (
 -- listeners are those of all the station's mounts together: at the play's
 -- start, the most at one time, and listener-seconds (listeners times the
 -- seconds they listened), from which the listeners who heard it follow.
--- duration_s: the seconds it was on air.
+-- duration_s: the seconds it was on air. The listeners are NULL for a play
+-- while the stream was off or its server did not answer.
 create table if not exists play_detail (
   play_key         text    primary key,
   artist           text    not null default '',
@@ -129,7 +130,7 @@ create table if not exists play_detail (
   label            text    not null default '',
   composer         text    not null default '',
   duration_s       integer not null default 0,
-  listeners_start  integer not null default 0,
-  listeners_peak   integer not null default 0,
-  listener_seconds integer not null default 0
+  listeners_start  integer,
+  listeners_peak   integer,
+  listener_seconds integer
 );

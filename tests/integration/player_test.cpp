@@ -161,13 +161,14 @@ class PlayerStation : public ::testing::Test {
   void stop_icecast() {
     std::system(("kill $(cat '" + (station_.server() / "icecast/icecast.pid").string() + "') 2>/dev/null").c_str());
   }
-  // A listener of the stream `mount` for 12 s, connected once this returns,
+  // A listener of the stream `mount` for `seconds`, connected once this returns,
   // decoding what it hears as GStreamer plays a stream.
-  std::thread listen(const std::string& port, const std::string& mount) {
-    const std::string command = "timeout 12 gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
+  std::thread listen(const std::string& port, const std::string& mount, int seconds = 12) {
+    const std::string command = "timeout " + std::to_string(seconds) +
+                                " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
-                                "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
-                                "' >/dev/null 2>&1";
+                                "channels=1 ! filesink location='" +
+                                (station_.root.path() / "listener.raw").string() + "' >/dev/null 2>&1";
     std::thread listener([command] { std::system(command.c_str()); });
     std::this_thread::sleep_for(1s);
     return listener;
@@ -763,7 +764,15 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
   ASSERT_TRUE(server_->wait_until_listening()) << server_->console();
   start_player();
   ASSERT_TRUE(wait_for_player("Song 8 tags: Überlänge – Ça - 日本語\n")) << player_->console();
-  std::thread listener = listen(port, "/stream.mp3");
+  std::thread listener = listen(port, "/stream.mp3", 20);
+  // The listener is counted before the song begins, however long it took to connect.
+  const std::string status = "curl -s http://127.0.0.1:" + port + "/status-json.xsl";
+  std::string counted;
+  for (int i = 0; i < 100 && counted.find("\"listeners\":1,") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(100ms);
+    std::system((status + " >'" + (station_.root.path() / "status.json").string() + "'").c_str());
+    counted = read_file(station_.root.path() / "status.json");
+  }
   hand_off("item0=8");
   ASSERT_TRUE(wait_for_player("On air: " + song("tagged.mp3"))) << player_->console();
 
