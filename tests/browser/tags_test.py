@@ -1,8 +1,12 @@
 """Songs named by their tags once the player has read them."""
 
+import json
 import os
 import struct
 import subprocess
+import time
+
+from selenium.webdriver.support.ui import WebDriverWait
 
 from station import StationTest, wait_for
 
@@ -45,3 +49,27 @@ class TagsTest(StationTest):
         self.assertEqual([song.text for song in self.find_all("#songs span.song")], ["Nine Hundred – First Song"])
         self.assertEqual(self.station.sql("select isrc, album, year from song_tags where title = 'First Song'"),
                          [("USABC1900001", "An Album", 2019)])
+
+    def test_the_front_page_follows_the_song_on_air_without_reloading(self):
+        self.station.sql("insert into song (song_id, song_dir_id, song_name) values (1, 1, '/m/one.mp3'), "
+                         "(2, 1, '/m/two.mp3')")
+        self.station.sql("insert into song_tags (song_id, file_size, file_mtime, title, artist, length_ms) values "
+                         "(1, 1, 1, 'First', 'Band', 200000), (2, 1, 1, '日本語', 'Band', 180000)")
+
+        def publish(path):
+            state = {"updated": int(time.time()), "device": "default",
+                     "now": {"id": None, "path": path, "name": os.path.basename(path), "source": "handoff",
+                             "started": int(time.time()) - 5, "position": 5.0, "length": None}, "queue": []}
+            target = os.path.join(self.station.server_folder, "onair.json")
+            with open(target + ".partial", "w") as file:
+                json.dump(state, file)
+            os.rename(target + ".partial", target)
+
+        publish("/m/one.mp3")
+        self.open("index.php")
+        self.assertEqual(self.text("#now span.song"), "Band – First")
+        # The player publishes every 2 s; so does this stand-in while the page waits.
+        WebDriverWait(self.browser, 30).until(
+            lambda browser: publish("/m/two.mp3") or self.text("#now span.song") == "Band – 日本語")
+        self.assertEqual(self.find("#now span.song").get_attribute("title"), "two.mp3")
+        self.assertIn("of 3:00", self.text("#now"))
