@@ -8,12 +8,15 @@
 // both servers on one processor. Spread, a figure depends on whether a
 // wake-up finds its processor asleep (lighttpd's median moves between about
 // 45 and 75 us from run to run here); on one processor it is the work done.
+// Last, the share of each round trip that goes to asking who is at the other
+// end of the connection, timed alone.
 //
 //   bench_roundtrip_404 [ROUNDS]     (default 2000 per server)
 //
 // Runs in a network namespace of its own when it may (root), so a station
 // already listening on 127.0.0.1:8080 is not disturbed.
 
+#include "platform/connection_peer.h"
 #include "support/server_harness.h"
 
 #include <arpa/inet.h>
@@ -158,6 +161,38 @@ bool time_one(int port, std::vector<double>& micros) {
   return reply.rfind("HTTP/1.", 0) == 0 && reply.find(" 404 ") != std::string::npos;
 }
 
+// The peer check's own share of a connection (the lookup of the user at the
+// other end, which the server makes for every connection it serves), timed
+// alone on connections of this process.
+void report_peer_check() {
+  const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in where = loopback(0);
+  socklen_t length = sizeof where;
+  ::bind(listening, reinterpret_cast<sockaddr*>(&where), sizeof where);
+  ::listen(listening, 1);
+  ::getsockname(listening, reinterpret_cast<sockaddr*>(&where), &length);
+  std::string why;
+  if (!zv::peer_check_available(static_cast<zv::SocketHandle>(listening), why)) {
+    std::printf("peer check: not made on this machine (%s)\n", why.c_str());
+    ::close(listening);
+    return;
+  }
+  const int client = connect_to(ntohs(where.sin_port));
+  const int accepted = ::accept(listening, nullptr, nullptr);
+  std::vector<double> micros;
+  for (int i = 0; i < 2000; ++i) {
+    const auto start = Clock::now();
+    const zv::PeerCheck check = zv::check_connection_peer(static_cast<zv::SocketHandle>(accepted));
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    if (check.user != zv::PeerUser::station) std::printf("peer check: unexpected verdict (%s)\n", check.who.c_str());
+  }
+  std::printf(
+      "peer check (who is at the other end), included in the server's round trips above:\n"
+      "  median %7.1f us   p99 %7.1f us per connection\n",
+      percentile(micros, 0.5), percentile(micros, 0.99));
+  for (const int fd : {accepted, client, listening}) ::close(fd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -223,5 +258,6 @@ int main(int argc, char** argv) {
     std::printf("  ratio to lighttpd: %.2f; without the %.0f us quiet period: %.2f\n", our_median / their_median,
                 QUIET_PERIOD_US, (our_median - QUIET_PERIOD_US) / their_median);
   }
+  report_peer_check();
   return 0;
 }

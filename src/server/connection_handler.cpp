@@ -7,6 +7,7 @@
 #include "hostinfo/sound_devices.h"
 #include "library/folder_import.h"
 #include "net/tcp_socket.h"
+#include "platform/connection_peer.h"
 #include "platform/console.h"
 #include "platform/named_mutex.h"
 #include "platform/time_limits.h"
@@ -58,7 +59,7 @@ int receive_request(TcpSocket& connection, char* buffer, RequestGuard& guard, bo
     request_length = received;
     guard.read(buffer, received);
     buffer[received] = 0;
-    narrate("%s", buffer);
+    narrate("%s", with_secrets_hidden(std::string_view(buffer, static_cast<std::size_t>(received))).c_str());
   }
   return request_length;
 }
@@ -91,7 +92,13 @@ void gather_form_data(FormBody& body, const std::u16string& path, const std::opt
       }
     }
     if (const auto add_dir = query_param("add_dir", q)) {
-      if (const auto folder = folder_path_native(add_dir->c_str())) {
+      if (has_dot_segment(add_dir->c_str())) {
+        const auto name = wide_to_utf8(add_dir->c_str(), -1);
+        narrate(
+            "\n---> Not imported: the folder %s has a \".\" or \"..\" segment; the library keeps one name a "
+            "folder\n",
+            name ? name->c_str() : "");
+      } else if (const auto folder = folder_path_native(add_dir->c_str())) {
         const auto is_ads = query_param("is_ads", q);
         const auto is_jingle = query_param("is_jingle", q);
         import_music_folder(folder->c_str(), is_ads ? is_ads->c_str() : nullptr,
@@ -134,11 +141,25 @@ void run_script(TcpSocket& connection, const std::u16string& path, const std::op
   wait_for_cgi(process, CGI_WAIT_MILLISECONDS);  // the deadline the body write keeps too
 }
 
-// Whether the request may run its script. A request that another site
-// caused, or that names no script, gets the 404 text, and nothing is
-// gathered or run for it; the console says why.
-bool may_run(const TcpSocket& connection, const RequestGuard& guard, const std::optional<std::string>& query,
-             const std::optional<std::u16string>& path) {
+// Why a connection from this peer must be refused; none when it is one of
+// the station's people, or when this machine cannot tell.
+std::optional<std::string> peer_reason(const PeerCheck& peer) {
+  if (peer.user == PeerUser::other)
+    return "the program at its other end runs as " + peer.who + ", not as the station's user, root or an operator";
+  if (peer.user == PeerUser::unknown) return "the user at its other end cannot be told: " + peer.who;
+  return std::nullopt;
+}
+
+// Whether the request may run its script. A request from another user of
+// the machine, one that another site caused, or one that names no script
+// gets the 404 text, and nothing is gathered or run for it; the console says
+// why.
+bool may_run(const TcpSocket& connection, const PeerCheck& peer, const RequestGuard& guard,
+             const std::optional<std::string>& query, const std::optional<std::u16string>& path) {
+  if (const auto reason = peer_reason(peer)) {
+    narrate("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason->c_str());
+    return false;
+  }
   if (const char* reason = guard.reason(query ? query->c_str() : nullptr)) {
     narrate("\n---> Refused connection %d: %s\n", handle_number(connection.handle()), reason);
     return false;
@@ -153,13 +174,16 @@ bool may_run(const TcpSocket& connection, const RequestGuard& guard, const std::
 }
 
 void serve(TcpSocket& connection, char* buffer, const TakingLong& taking_long) {
+  // Asked while the peer still waits for its reply: a program that has
+  // closed its end can no longer be told.
+  const PeerCheck peer = check_connection_peer(connection.handle());
   bool data_arrived = false;
   RequestGuard guard;
   const int request_length = receive_request(connection, buffer, guard, data_arrived, taking_long);
   if (!data_arrived) return;  // it closed without a word: there is nobody to answer
   const auto path = request_path(buffer, request_length);
   const auto query = query_text(buffer, request_length);
-  const bool php = may_run(connection, guard, query, path);
+  const bool php = may_run(connection, peer, guard, query, path);
   // The reply header replaces the request in the buffer.
   std::strcpy(buffer, php ? HEADER_200 : HEADER_404);
   send_header(connection, buffer);

@@ -1,5 +1,6 @@
 #include "net/lingering_close.h"
 #include "net/tcp_socket.h"
+#include "platform/connection_peer.h"
 #include "platform/console.h"
 #include "platform/thread.h"
 #include "platform/time_limits.h"
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -161,6 +163,12 @@ void socket_listen_mt(void*) {
   // A connection that went away between being seen and being accepted must
   // not leave the watch blocked in accept while others wait.
   socket_set_nonblocking(listener.handle());
+  if (std::string why; !peer_check_available(listener.handle(), why)) {
+    narrate(
+        "The server cannot tell which user runs the program at the other end of a connection (%s): it "
+        "serves every program of this machine\n",
+        why.c_str());
+  }
   // Never destroyed: the other thread takes turns until the process ends,
   // and destroying what it waits on at exit would hold the exit up.
   static Serving& serving = *new Serving{Watch(listener), {}};

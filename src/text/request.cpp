@@ -2,6 +2,8 @@
 
 #include "text/encoding.h"
 
+#include <algorithm>
+
 namespace zv {
 namespace {
 
@@ -148,6 +150,30 @@ std::optional<std::string> percent_decode(const char* text, int count) {
     }
   }
   return out;
+}
+
+std::string with_secrets_hidden(std::string_view text) {
+  constexpr std::string_view SECRET = "password=";
+  const auto same = [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; };
+  const auto ends_value = [](char c) { return c == '&' || c == ' ' || c == '#' || c == '\r' || c == '\n'; };
+  std::string shown;
+  std::size_t copied = 0;
+  for (auto at = std::search(text.begin(), text.end(), SECRET.begin(), SECRET.end(), same); at != text.end();
+       at = std::search(at + 1, text.end(), SECRET.begin(), SECRET.end(), same)) {
+    const std::size_t tail = static_cast<std::size_t>(at - text.begin());  // where "password=" begins
+    if (tail < copied) continue;                                           // inside a value already hidden
+    // Only a field of a query: its name begins after "?" or "&".
+    const auto name_start = text.find_last_of("?&= \r\n", tail);
+    if (name_start == std::string_view::npos || (text[name_start] != '?' && text[name_start] != '&')) continue;
+    const std::size_t value = tail + SECRET.size();
+    std::size_t end = value;
+    while (end < text.size() && !ends_value(text[end])) ++end;
+    if (end == value) continue;
+    shown.append(text.substr(copied, value - copied)).append("***");
+    copied = end;
+  }
+  if (copied == 0) return std::string(text);
+  return shown.append(text.substr(copied));
 }
 
 }  // namespace zv

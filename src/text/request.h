@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zv {
 
@@ -31,5 +32,10 @@ std::optional<std::u16string> query_param_wide(const char16_t* key, const char16
 // Decodes %XY escapes of `count` bytes (0: up to the terminator). The result
 // may hold NUL bytes.
 std::optional<std::string> percent_decode(const char* text, int count);
+
+// The text as the console shows it: the value of every query field whose
+// name ends in "password" (in any case), in the request line or a Referer,
+// reads "***", so a secret never reaches a log.
+std::string with_secrets_hidden(std::string_view text);
 
 }  // namespace zv

@@ -76,7 +76,7 @@ if ($folder !== '') {
 page_top('Browse folders');
 ?>
 <form method="get" action="browse.php">
-<input type="text" name="open" size="60" value="<?php echo h($folder); ?>">
+<input type="text" name="open" size="60" value="<?php echo h($folder); ?>" aria-label="Folder to open">
 <input type="submit" value="Open">
 </form>
 <?php if ($folder === ''): ?>

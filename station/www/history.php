@@ -12,7 +12,7 @@ require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/sound.inc';
-require __DIR__ . '/include/csv.inc';
+require __DIR__ . '/include/export.inc';
 require __DIR__ . '/include/reports.inc';
 
 function day_param($name, $default)
@@ -77,9 +77,9 @@ page_top('History');
 $range = array('from' => $from, 'to' => $to);
 ?>
 <form method="get" action="history.php" id="range">
-<p>From <input type="date" name="from" value="<?php echo h($from); ?>"> to
-<input type="date" name="to" value="<?php echo h($to); ?>"> <input type="submit" value="Show">
-or the month <input type="month" name="month" value="<?php echo h(substr($from, 0, 7)); ?>"></p>
+<p><label>From <input type="date" name="from" value="<?php echo h($from); ?>"></label>
+<label>to <input type="date" name="to" value="<?php echo h($to); ?>"></label> <input type="submit" value="Show">
+<label>or the month <input type="month" name="month" value="<?php echo h(substr($from, 0, 7)); ?>"></label></p>
 <p>Export: <a id="csv" href="history.php?<?php echo h(query_of($range + array('format' => 'csv'))); ?>">CSV</a> |
 <a id="soundexchange" href="history.php?<?php echo h(query_of($range + array('format' => 'soundexchange'))); ?>">SoundExchange Report of Use</a> |
 <a id="music-report" href="history.php?<?php echo h(query_of($range + array('format' => 'music'))); ?>">Music report</a>

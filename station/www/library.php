@@ -41,10 +41,10 @@ function kind_of($folder)
     return $ads && $jingle ? 'both' : ($ads ? 'ads' : ($jingle ? 'jingles' : 'music'));
 }
 
-function kind_select($name, $current)
+function kind_select($name, $current, $label)
 {
     $labels = array('music' => 'music', 'ads' => 'advertising', 'jingles' => 'jingles', 'both' => 'advertising and jingles');
-    $html = '<select name="' . $name . '">';
+    $html = '<select name="' . $name . '" aria-label="' . h($label) . '">';
     foreach ($labels as $kind => $label) {
         $html .= '<option value="' . $kind . '"' . ($kind === $current ? ' selected' : '') . '>' . h($label) . '</option>';
     }
@@ -209,15 +209,16 @@ foreach ($messages as $message): ?>
 <?php endif; ?>
 <form method="get" action="library.php" id="import-form">
 <p>
-<input type="text" name="folder" size="60" placeholder="/srv/music/Ads" value=""><?php echo token_input('library.php'); ?>
-<?php echo kind_select('kind', 'music'); ?>
+<label for="import-folder">Folder to import</label>
+<input type="text" id="import-folder" name="folder" size="60" placeholder="/srv/music/Ads" value=""><?php echo token_input('library.php'); ?>
+<?php echo kind_select('kind', 'music', 'Kind of the folder'); ?>
 <input type="submit" value="Import">
 </p>
 <p class="note">The folder and all its sub-folders are searched for .mp3 and .wav files.
 Importing a folder again adds its new files and sets its marks anew.</p>
 </form>
 <form method="get" action="library.php" id="search-form">
-<p><input type="text" name="search" size="30" value="<?php echo h($search); ?>">
+<p><input type="text" name="search" size="30" value="<?php echo h($search); ?>" aria-label="Song to search for">
 <input type="submit" value="Search songs"></p>
 </form>
 <?php if ($error !== ''): ?>
@@ -239,9 +240,9 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <td><form method="get" action="library.php" class="inline">
 <input type="hidden" name="action" value="save"><input type="hidden" name="id" value="<?php echo $folder_id; ?>">
 <?php echo token_input('library.php'); ?>
-<?php echo kind_select('kind', kind_of($folder)); ?>
-<input type="color" name="colour" value="<?php echo strtolower(css_colour($folder['dir_color'])); ?>" title="Text colour">
-<input type="color" name="background" value="<?php echo strtolower(css_colour($folder['dir_bgcolor'])); ?>" title="Background">
+<?php echo kind_select('kind', kind_of($folder), 'Kind of ' . $folder['dir_name']); ?>
+<input type="color" name="colour" value="<?php echo strtolower(css_colour($folder['dir_color'])); ?>" title="Text colour" aria-label="Text colour">
+<input type="color" name="background" value="<?php echo strtolower(css_colour($folder['dir_bgcolor'])); ?>" title="Background" aria-label="Background colour">
 <input type="submit" value="Save"></form></td>
 <td><a href="library.php?<?php echo h(query_of(array('action' => 'remove', 'id' => $folder_id))); ?>">Remove</a></td>
 </tr>

@@ -103,7 +103,13 @@ if ($db !== false) {
 }
 $hour = sprintf('%02d:00', coming_hour());
 
-page_top('Playlist of the coming hour');
+page_top('Playlist of the coming hour', '<style>
+.position { margin: 0 0 10px 0; padding: 4px 8px; border: 1px solid #999; }
+.position h2 { font-size: 1em; margin: 0 0 3px 0; }
+.position .source { margin: 0 0 3px 0; font-size: 90%; }
+.position ul { list-style: none; margin: 0; padding: 0; columns: 2; }
+</style>
+');
 ?>
 <p id="hour">For <?php echo h($hour); ?> to <?php echo h(sprintf('%02d:00', (coming_hour() + 1) % 24)); ?>
 <?php if ($entry !== null): ?>, from the schedule entry for <?php echo h(hour_text($entry['play_time'])); ?> on
@@ -147,10 +153,4 @@ for <?php echo h($hour); ?></p>
 <p><input type="submit" id="choose" value="Choose the ticked songs"></p>
 </form>
 <?php endif; ?>
-<style>
-.position { margin: 0 0 10px 0; padding: 4px 8px; border: 1px solid #999; }
-.position h2 { font-size: 1em; margin: 0 0 3px 0; }
-.position .source { margin: 0 0 3px 0; font-size: 90%; }
-.position ul { list-style: none; margin: 0; padding: 0; columns: 2; }
-</style>
 <?php page_bottom(); ?>

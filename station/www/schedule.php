@@ -171,7 +171,7 @@ enabled entry for that hour whose days hold today, else from one for every hour.
 <form method="get" action="schedule.php" id="entry-form">
 <input type="hidden" name="action" value="save"><?php echo token_input('schedule.php'); ?>
 <?php if ($editing): ?><input type="hidden" name="id" value="<?php echo (int)$id; ?>"><?php endif; ?>
-<p>Hour: <select name="hour">
+<p><label for="entry-hour">Hour:</label> <select id="entry-hour" name="hour">
 <?php for ($hour = 0; $hour <= EVERY_HOUR; $hour++): ?>
 <option value="<?php echo $hour; ?>"<?php echo (int)$form['play_time'] === $hour ? ' selected' : ''; ?>><?php
     echo h(hour_text($hour)); ?></option>

@@ -72,9 +72,8 @@ foreach ($devices as $d) {
     $current_present = $current_present || $d['guid'] === $current_guid;
 }
 $rows = array('default' => $default) + $devices;
-page_top('Sound card of the player');
+page_top('Sound card of the player', '<style>.current { font-weight: bold; } code { font-size: 90%; }</style>');
 ?>
-<style>.current { font-weight: bold; } code { font-size: 90%; }</style>
 <?php if ($message !== ''): ?>
 <p id="message"><?php echo h($message); ?></p>
 <?php endif; ?>

@@ -40,3 +40,12 @@ class IndexTest(StationTest):
         self.publish(int(time.time()) - 60)
         self.open("onair.php")
         self.assertIn("The player is not running", self.text("#player-state"))
+
+    def test_the_on_air_page_follows_the_player_without_reloading(self):
+        self.open("onair.php")
+        self.assertIn("has not published", self.text("#live"))
+        self.find("#refresh")  # without script, a link does what the update does
+        self.browser.execute_script("window.stillTheSamePage = true")
+        self.publish(int(time.time()))
+        WebDriverWait(self.browser, 20).until(lambda browser: "Morning Light.wav" in self.text("#live"))
+        self.assertTrue(self.browser.execute_script("return window.stillTheSamePage === true"))

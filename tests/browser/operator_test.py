@@ -5,6 +5,7 @@ import csv
 import io
 import os
 import subprocess
+import time
 import urllib.request
 
 from station import StationTest, BASE, wait_for
@@ -66,3 +67,12 @@ class OperatorTest(StationTest):
         self.assertEqual(self.find_all("#faults"), [], "a stop is no fault")
         self.follow("#resume")
         wait_for(lambda: "Resumed by the operator" in self.station.read("player.txt"), "the resume")
+
+    def test_a_song_name_that_is_a_formula_is_exported_as_text(self):
+        name = '=HYPERLINK("http://x","y").wav'
+        now = int(time.time())
+        self.station.sql("insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, "
+                         "outcome) values ('k1', ?, ?, 1, ?, '/music/Pop/', 'sent', 'played')", now, now + 3, name)
+        with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
+            rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
+        self.assertEqual(rows[1][2:], ["'" + name, "/music/Pop/", "sent", "played"])

@@ -1,9 +1,11 @@
 """The station's sound and stream settings, as the player reads them."""
 
 import os
+import socket
 import stat
+import time
 
-from station import StationTest
+from station import BASE, StationTest
 
 
 class SoundSettingsTest(StationTest):
@@ -38,3 +40,59 @@ class SoundSettingsTest(StationTest):
         self.follow("input[name=save]")
         self.assertIn("The crossfade time must be a number from 0 to 15.", self.text("p.error"))
         self.assertIn("crossfade_s=2\n", self.stored("sound_settings.txt"))
+
+    def type_into(self, fields):
+        for name, value in fields:
+            field = self.find("input[name=%s]" % name)
+            field.clear()
+            field.send_keys(value)
+        self.follow("input[name=save]")
+
+    def test_the_stored_password_stays_and_is_sent_only_where_it_was_typed_for(self):
+        with open(os.path.join(self.station.server_folder, "stream_password.txt"), "w") as password:
+            password.write("stored-secret-1\n")
+        elsewhere = socket.socket()
+        elsewhere.bind(("127.0.0.1", 0))
+        elsewhere.listen()
+        self.addCleanup(elsewhere.close)
+
+        self.open("settings.php")
+        self.type_into([("crossfade_s", "1")])
+        self.wait_for_url("saved=1")
+        self.assertEqual(self.browser.current_url, BASE + "settings.php?saved=1", "no password, no token")
+        self.assertEqual(self.stored("stream_password.txt"), "stored-secret-1\n")
+        self.assertIn("crossfade_s=1\n", self.stored("sound_settings.txt"))
+
+        self.open("settings.php")
+        self.type_into([("stream_port", str(elsewhere.getsockname()[1]))])
+        self.assertIn("type its source password again", self.text("p.error"))
+        self.assertIn("stream_port=8000\n", self.stored("sound_settings.txt"))
+        elsewhere.setblocking(False)
+        self.assertRaises(BlockingIOError, elsewhere.accept)
+
+        self.type_into([("stream_port", "8100"), ("stream_password", "typed-secret-2")])
+        self.wait_for_url("saved=1")
+        self.assertEqual(self.stored("stream_password.txt"), "typed-secret-2")
+        console = self.station.read("console.txt")
+        self.assertNotIn("typed-secret-2", console)
+        self.assertIn("stream_password=***", console)
+
+    def test_a_token_ends_with_its_time_and_with_a_renewed_secret(self):
+        change = "settings.php?save=Save&target_lufs=-23&crossfade_s=1&stream_host=127.0.0.1&stream_port=8000" \
+                 "&stream_mount=/stream&token="
+        self.open(change + self.station.token("settings.php", ends=int(time.time()) - 1))
+        self.assertEqual(self.text("h1"), "Confirm the change")
+        self.open("settings.php")
+        token = self.find("#sound input[name=token]").get_attribute("value")
+        self.follow("input[name=renew_secret]")
+        self.wait_for_url("renewed=1")
+        self.open(change + token)
+        self.assertEqual(self.text("h1"), "Confirm the change")
+        self.assertFalse(os.path.exists(os.path.join(self.station.server_folder, "sound_settings.txt")))
+
+    def test_a_value_with_a_trailing_line_break_is_refused(self):
+        self.open("settings.php?save=Save&target_lufs=-23&crossfade_s=1&stream_host=127.0.0.1%0A&stream_port=8000"
+                  "&stream_mount=/stream%0A&token=" + self.station.token("settings.php"))
+        self.assertEqual([p.text for p in self.find_all("p.error")],
+                         ["The server must be a host name or address.",
+                          'The mount must begin with "/" and hold only letters, digits, ".", "_", "-" and "/".'])

@@ -119,11 +119,13 @@ class Station:
                 song.write(b"\xff\xfb\x90\xc0" + bytes(413))
         return os.path.join(self.music, folder)
 
-    def token(self, page):
-        """The change token the station's own pages put in their links to `page`."""
+    def token(self, page, ends=None):
+        """A change token for `page`, made as docs/pages-api.md tells a program to: the
+        time it ends, and the HMAC of the page's name and that time."""
         with open(os.path.join(self.server_folder, "station-secret.txt"), "rb") as secret:
             key = secret.read().strip()
-        return hmac.new(key, b"change:" + page.encode(), hashlib.sha256).hexdigest()[:32]
+        ends = str(ends or int(time.time()) + 3600)
+        return ends + "." + hmac.new(key, ("change:%s:%s" % (page, ends)).encode(), hashlib.sha256).hexdigest()[:32]
 
     def php_errors(self):
         with open(os.path.join(self.folder, "log", "php-errors.log"), encoding="utf-8", errors="replace") as log:

@@ -68,6 +68,26 @@ TEST(LibraryImport, AddDirOfAPageRequestImportsTheFolder) {
   EXPECT_EQ(count_of(console, "Error in SQL"), 0) << console;
 }
 
+// A folder named through "." or ".." is not imported: the library would
+// hold a second name of the same folder.
+TEST(LibraryImport, AFolderWithADotSegmentIsRefusedAndSaidSo) {
+  Station station;
+  station.link_php_cgi();
+  station.write_script("x.php", "<?php echo 'page ran';");
+  ASSERT_TRUE(test::make_library(station.server()));
+  make_file(station.root.path() / "B" / "song.mp3");
+  ServerProcess server(station.server());
+  ASSERT_TRUE(server.wait_until_listening()) << server.console();
+  const std::string folder = station.root.path().string() + "/A/../B/";
+  EXPECT_TRUE(http_exchange("GET /x.php?add_dir=" + folder + " HTTP/1.0\r\n\r\n").ends_with("page ran"));
+  ASSERT_TRUE(server.wait_for_console("\n---> Exit socket_accept_mt\n")) << server.console();
+  EXPECT_NE(server.console().find("\n---> Not imported: the folder " + folder +
+                                  " has a \".\" or \"..\" segment; the library keeps one name a folder\n"),
+            std::string::npos)
+      << server.console();
+  EXPECT_EQ(test::library_sql(station.server(), "select count(*) from song_dir"), "0\n");
+}
+
 // The station's library page reads the library through the connection string
 // the server hands to the interpreter, from the interpreter's own folder.
 TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {

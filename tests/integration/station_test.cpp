@@ -5,9 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace zv::testing {
 namespace {
@@ -79,6 +85,57 @@ TEST(StationKit, ServicesAreRatedAnExposureOf4_5OrLower) {
                                 "' >/dev/null 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0) << unit;
   }
+}
+
+// The station runs as a user of its own, whose home holds no sound set-up:
+// the operator's ~/.asoundrc becomes the station's (read through
+// XDG_CONFIG_HOME), once, so later edits there are kept.
+TEST(StationKit, SetupGivesTheStationTheOperatorsSoundSetUp) {
+  TempDir odbc;
+  TempDir root;
+  fs::create_directories(root.path() / "home");
+  std::ofstream(root.path() / "home" / ".asoundrc") << "pcm.!default { type null }\n";
+  const fs::path kept = root.path() / "station" / "config" / "alsa" / "asoundrc";
+  const std::string setup = "env -u SUDO_USER HOME='" + (root.path() / "home").string() + "' ODBCSYSINI='" +
+                            odbc.path().string() + "' '" ZV_SOURCE_DIR "/station/setup-station' '" +
+                            (root.path() / "station").string() + "' >/dev/null";
+  ASSERT_EQ(std::system(setup.c_str()), 0);
+  std::ofstream(kept, std::ios::app) << "# the operator's edit\n";
+  ASSERT_EQ(std::system(setup.c_str()), 0);
+  std::ifstream in(kept);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "pcm.!default { type null }\n# the operator's edit\n");
+}
+
+// The server and the player meet in a window folder only the station's user
+// can make: never one under /tmp, where another user could make it first.
+TEST(StationKit, TheWindowFolderOfTheRunScriptAndTheUnitsIsNotUnderTmp) {
+  const std::string files =
+      "'" ZV_SOURCE_DIR "/scripts/run' '" ZV_SOURCE_DIR "/station/systemd/zentavio-server.service' '" ZV_SOURCE_DIR
+      "/station/systemd/zentavio-player.service'";
+  EXPECT_EQ(std::system(("test \"$(grep -c 'ZV_WINDOW_DIR=' " + files + " | grep -c ':[1-9]')\" = 3").c_str()), 0)
+      << "each names its window folder";
+  EXPECT_NE(std::system(("grep -E '(ZV_WINDOW_DIR|^ *windows)=.*/tmp' " + files + " >&2").c_str()), 0);
+}
+
+// Icecast's pid file is the station user's to write: a pid of another
+// program there is never ended by the set-up run as root.
+TEST(StationKit, APidFileNamingAnotherProcessNeverGetsItEnded) {
+  TempDir root;
+  fs::create_directories(root.path() / "server" / "icecast");
+  const pid_t unrelated = ::fork();
+  if (unrelated == 0) {
+    ::execl("/bin/sleep", "sleep", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::ofstream(root.path() / "server" / "icecast" / "icecast.pid") << unrelated << "\n";
+  EXPECT_EQ(
+      std::system(
+          ("'" ZV_SOURCE_DIR "/station/demo-icecast' --stop '" + (root.path() / "server").string() + "'").c_str()),
+      0);
+  EXPECT_EQ(::waitpid(unrelated, nullptr, WNOHANG), 0) << "the unrelated process still runs";
+  ::kill(unrelated, SIGKILL);
+  ::waitpid(unrelated, nullptr, 0);
 }
 
 }  // namespace

@@ -252,5 +252,16 @@ TEST(PercentDecodeTest, ShortEscapeAtTheEndReadsNothingPastTheCount) {
   }
 }
 
+TEST(SecretsHidden, AQueryFieldEndingInPasswordShowsItsValueAsStars) {
+  EXPECT_EQ(with_secrets_hidden("GET /settings.php?stream_port=8000&stream_password=s3cret&save=Save HTTP/1.1\r\n"
+                                "Referer: http://127.0.0.1:8080/settings.php?Stream_Password=x%26y#top\r\n"),
+            "GET /settings.php?stream_port=8000&stream_password=***&save=Save HTTP/1.1\r\n"
+            "Referer: http://127.0.0.1:8080/settings.php?Stream_Password=***#top\r\n");
+  EXPECT_EQ(with_secrets_hidden("GET /a.php?password=a&password=b"), "GET /a.php?password=***&password=***");
+  // Only a field's name counts, and an empty value stays as it is.
+  for (const char* kept : {"GET /a.php?note=password=x", "GET /a.php?password=&b=1", "X-password=1\r\n"})
+    EXPECT_EQ(with_secrets_hidden(kept), kept);
+}
+
 }  // namespace
 }  // namespace zv

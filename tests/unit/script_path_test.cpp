@@ -25,5 +25,13 @@ TEST(ScriptPathTest, DotsInsideNamesAndSingleDotsAreOrdinary) {
   EXPECT_FALSE(has_parent_segment(u"a/..b/x.php"));
 }
 
+TEST(ScriptPathTest, AFolderWithASingleOrDoubleDotSegmentIsNamedTwice) {
+  EXPECT_TRUE(has_dot_segment(u"/music/A/../B/"));
+  EXPECT_TRUE(has_dot_segment(u"/music/./B"));
+  EXPECT_TRUE(has_dot_segment(u"C:\\Music\\."));
+  EXPECT_FALSE(has_dot_segment(u"/music/.B/..C/d./"));
+  EXPECT_FALSE(has_dot_segment(nullptr));
+}
+
 }  // namespace
 }  // namespace zv
