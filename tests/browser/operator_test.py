@@ -75,4 +75,4 @@ class OperatorTest(StationTest):
                          "outcome) values ('k1', ?, ?, 1, ?, '/music/Pop/', 'sent', 'played')", now, now + 3, name)
         with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
             rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
-        self.assertEqual(rows[1][2:], ["'" + name, "/music/Pop/", "sent", "played"])
+        self.assertEqual(rows[1][2:6], ["'" + name, "/music/Pop/", "sent", "played"])
