@@ -806,7 +806,7 @@ TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord
       std::string::npos)
       << report;
   const std::string music = http_exchange("GET /history.php?format=music HTTP/1.0\r\n\r\n");
-  EXPECT_NE(music.find(",日本語,Überlänge – Ça,,0:0"), std::string::npos) << music;
+  EXPECT_NE(music.find(",日本語,\"Überlänge – Ça\",,0:0"), std::string::npos) << music;
   const std::string history = http_exchange("GET /history.php HTTP/1.0\r\n\r\n");
   EXPECT_NE(history.find("<svg id=\"listeners-chart\""), std::string::npos) << history;
 }
