@@ -1,6 +1,9 @@
 // The station player steered: from a skip to the next song's first sound,
-// and from the player's start (with a song waiting from before) to its first
-// sound, both measured in what an ALSA device of the bench's own heard.
+// from the player's start (with a song waiting from before) to its first
+// sound, and from a song's import to its first sound when it is sent to play
+// next and the song on air skipped (it is measured first), all measured in
+// what an ALSA device of the bench's own heard. The skip is the anchor of the
+// import: their difference is what measuring the new song costs.
 //
 //   bench_player_control [ROUNDS]     (default 5)
 
@@ -28,11 +31,15 @@ namespace {
 
 double ms(std::size_t samples) { return 1000.0 * static_cast<double>(samples) / zt::RECORDING_RATE; }
 
-// The first tone heard that starts at or after sample `from`; waits up to 5 s.
-const zt::Tone* first_tone_after(const zt::AudioRecorder& recorder, std::size_t from, std::vector<zt::Tone>& tones) {
+// The first tone heard (of `hz`, when given) that starts at or after sample
+// `from`; waits up to 5 s.
+const zt::Tone* first_tone_after(const zt::AudioRecorder& recorder, std::size_t from, std::vector<zt::Tone>& tones,
+                                 int hz = 0) {
   for (int i = 0; i < 250; ++i) {
     tones = zt::tones_heard(recorder.left_channel());
-    const auto found = std::find_if(tones.begin(), tones.end(), [&](const zt::Tone& tone) { return tone.start >= from; });
+    const auto found = std::find_if(tones.begin(), tones.end(), [&](const zt::Tone& tone) {
+      return tone.start >= from && (hz == 0 || std::abs(tone.hz - hz) < 20);
+    });
     if (found != tones.end() && found->end > found->start + zt::RECORDING_RATE / 5) return &*found;
     std::this_thread::sleep_for(20ms);
   }
@@ -68,7 +75,7 @@ int main(int argc, char** argv) {
     if (std::system(command.c_str()) != 0) return 1;
   }
 
-  std::vector<double> skips, starts;
+  std::vector<double> skips, starts, imports;
   for (int round = 0; round < rounds; ++round) {
     // A song waiting from before, as after a restart.
     std::ofstream(station.server() / "player_state.txt")
@@ -89,8 +96,22 @@ int main(int argc, char** argv) {
     zv::send_copy_data(window, 0, zv::player::CONTROL_SKIP, 0, nullptr, 5000);
     const zt::Tone* next = first_tone_after(recorder, before_skip, tones);
     if (next) skips.push_back(ms(next->start - before_skip));
+
+    // A song new to the library, at -6 dBFS, sent to play next at once.
+    std::this_thread::sleep_for(1s);
+    const std::string fresh = (station.root.path() / ("fresh" + std::to_string(round) + ".wav")).string();
+    if (std::system(("sox -n -r 44100 -c 2 '" + fresh + "' synth 5 sine 660 vol 0.5").c_str()) != 0) return 1;
+    const std::size_t before_import = recorder.left_channel().size();
+    zv::test::library_sql(station.server(), "insert into song (song_id, song_dir_id, song_name) values (" +
+                                                std::to_string(100 + round) + ", 0, '" + fresh + "');");
+    zv::send_copy_data(window, 0, zv::player::CONTROL_PUT_NEXT, static_cast<std::uint32_t>(fresh.size()), fresh.data(),
+                       5000);
+    zv::send_copy_data(window, 0, zv::player::CONTROL_SKIP, 0, nullptr, 5000);
+    const zt::Tone* imported = first_tone_after(recorder, before_import, tones, 660);
+    if (imported) imports.push_back(ms(imported->start - before_import));
   }
   report("skip to the next song's first sound", skips);
   report("player start to first sound", starts);
+  report("import, sent next, to its first sound", imports);
   return 0;
 }

@@ -178,62 +178,46 @@ Audience audience_of(const std::deque<ListenerSample>& samples, double from, dou
   return audience;
 }
 
-ListenerCount::ListenerCount() : thread_([this] { run(); }) {}
-
-ListenerCount::~ListenerCount() {
-  {
-    std::lock_guard hold(lock_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  thread_.join();
+ListenerCount::ListenerCount() {
+  worker_.start([this](std::unique_lock<std::mutex>& hold) { return work(hold); });
 }
 
 void ListenerCount::watch(const std::vector<StreamTarget>& streams) {
-  std::lock_guard hold(lock_);
-  if (streams == streams_) return;
-  streams_ = streams;
-  samples_.clear();  // counts of another server or mount say nothing of these
-  read_ = true;
-  wake_.notify_all();
-}
-
-void ListenerCount::read_now() {
   {
-    std::lock_guard hold(lock_);
-    read_ = true;
+    std::lock_guard hold(worker_.lock());
+    if (streams == streams_) return;
+    streams_ = streams;
+    samples_.clear();  // counts of another server or mount say nothing of these
   }
-  wake_.notify_all();
+  worker_.wake();
 }
 
-std::optional<Audience> ListenerCount::audience(double from, double to) const {
-  std::lock_guard hold(lock_);
+void ListenerCount::read_now() { worker_.wake(); }
+
+std::optional<Audience> ListenerCount::audience(double from, double to) {
+  std::lock_guard hold(worker_.lock());
   if (streams_.empty() || samples_.empty()) return std::nullopt;
   return audience_of(samples_, from, to);
 }
 
-void ListenerCount::run() {
-  std::unique_lock hold(lock_);
-  while (!stopping_) {
-    wake_.wait_for(hold, READ_INTERVAL, [this] { return stopping_ || read_; });
-    if (stopping_) break;
-    read_ = false;
-    const std::vector<StreamTarget> streams = streams_;
-    if (streams.empty()) continue;
-    hold.unlock();
-    // The mounts of one server are read from one status page.
-    std::optional<std::int64_t> listeners;
-    std::vector<std::string> mounts;
-    for (const StreamTarget& stream : streams) mounts.push_back(stream.mount);
-    if (const auto status = read_status(streams.front().host, streams.front().port)) {
-      listeners = mount_listeners(*status, mounts);
-    }
-    const double now = unix_time();
-    hold.lock();
-    if (!listeners || streams != streams_) continue;
+BackgroundWorker::Clock::time_point ListenerCount::work(std::unique_lock<std::mutex>& hold) {
+  const std::vector<StreamTarget> streams = streams_;
+  if (streams.empty()) return BackgroundWorker::Clock::time_point::max();
+  hold.unlock();
+  // The mounts of one server are read from one status page.
+  std::optional<std::int64_t> listeners;
+  std::vector<std::string> mounts;
+  for (const StreamTarget& stream : streams) mounts.push_back(stream.mount);
+  if (const auto status = read_status(streams.front().host, streams.front().port)) {
+    listeners = mount_listeners(*status, mounts);
+  }
+  const double now = unix_time();
+  hold.lock();
+  if (listeners && streams == streams_) {
     samples_.push_back({now, *listeners});
     while (samples_.size() > 2 && samples_[1].time < now - KEPT_SECONDS) samples_.pop_front();
   }
+  return BackgroundWorker::Clock::now() + READ_INTERVAL;
 }
 
 }  // namespace zv::player

@@ -4,15 +4,13 @@
 // when asked (at each song's start and end), so that each play on record
 // keeps who heard it. Playback never waits for the server.
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "background_worker.h"
 #include "play_counts.h"
 #include "playback_engine.h"
 
@@ -35,9 +33,6 @@ Audience audience_of(const std::deque<ListenerSample>& samples, double from, dou
 class ListenerCount {
  public:
   ListenerCount();
-  ~ListenerCount();
-  ListenerCount(const ListenerCount&) = delete;
-  ListenerCount& operator=(const ListenerCount&) = delete;
 
   // The streams to count the listeners of (none: no stream, no listeners).
   void watch(const std::vector<StreamTarget>& streams);
@@ -45,17 +40,14 @@ class ListenerCount {
   void read_now();
   // Who heard what played from `from` to `to` (seconds since 1970); none
   // while the stream is off or its server has not answered.
-  std::optional<Audience> audience(double from, double to) const;
+  std::optional<Audience> audience(double from, double to);
 
  private:
-  void run();
+  BackgroundWorker::Clock::time_point work(std::unique_lock<std::mutex>& hold);
 
-  mutable std::mutex lock_;
-  std::condition_variable wake_;
-  bool stopping_ = false, read_ = true;
   std::vector<StreamTarget> streams_;
   std::deque<ListenerSample> samples_;  // the last hours' readings, oldest first
-  std::thread thread_;
+  BackgroundWorker worker_;             // last: its thread ends before what it works on
 };
 
 }  // namespace zv::player

@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const zv::WindowHandle window = zv::create_window(zv::PLAYER_WINDOW_CAPTION, [&player](const zv::CopyData& message) {
-    // Control messages carry UTF-8 text; a song's path comes as UTF-16.
+    // Control messages carry UTF-8 text; a song's path comes as UTF-16. The
+    // answer goes once what the message added is on the disk.
     if (zv::player::is_control_message(message.dw_data)) {
       const auto* bytes = static_cast<const char*>(message.data);
       player.receive({message.dw_data, bytes ? std::string(bytes, message.cb_data) : std::string()});
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   player.set_window_address(zv::window_address(window));
-  std::printf("Station player: window \"Zentavio Player\" open in %s\n", std::filesystem::current_path().string().c_str());
+  std::printf("Station player: window \"Zentavio Player\" open in %s\n",
+              std::filesystem::current_path().string().c_str());
   while (!zv::stop_requested() && zv::pump_window_messages(window, 10)) player.step(0.02);
   zv::destroy_window(window);
   std::printf("Station player: stopped\n");

@@ -1,9 +1,9 @@
 #include "onair_file.h"
 
-#include "platform/utf8.h"
-
 #include <cstdio>
-#include <fstream>
+
+#include "platform/file_access.h"
+#include "platform/utf8.h"
 
 namespace zv::player {
 
@@ -62,9 +62,10 @@ std::string onair_json(const OnAir& state) {
                      ",\"faults\":[";
   for (std::size_t i = 0; i < state.faults.size(); ++i) {
     const Fault& fault = state.faults[i];
-    json += std::string(i ? ",{" : "{") + "\"key\":" + quoted(fault.key) + ",\"kind\":" + quoted(fault.kind) +
-            ",\"text\":" + quoted(fault.text) + ",\"started\":" + std::to_string(fault.started) +
-            ",\"ended\":" + std::to_string(fault.ended) + ",\"seen\":" + (fault.seen ? "true" : "false") + "}";
+    json += std::string(i ? ",{" : "{") + "\"key\":" + quoted(fault.key) +
+            ",\"kind\":" + quoted(fault_kind_name(fault.kind)) + ",\"text\":" + quoted(fault.text) +
+            ",\"started\":" + std::to_string(fault.started) + ",\"ended\":" + std::to_string(fault.ended) +
+            ",\"seen\":" + (fault.seen ? "true" : "false") + "}";
   }
   json += "],\"now\":";
   if (state.now) {
@@ -85,16 +86,7 @@ std::string onair_json(const OnAir& state) {
 }
 
 bool write_onair_file(const std::filesystem::path& file, const OnAir& state) {
-  auto partial = file;
-  partial += ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out << onair_json(state);
-    if (!out.flush()) return false;
-  }
-  std::error_code failed;
-  std::filesystem::rename(partial, file, failed);
-  return !failed;
+  return write_file_whole(file, onair_json(state));
 }
 
 }  // namespace zv::player

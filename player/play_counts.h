@@ -12,16 +12,17 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace zv::player {
 
 inline constexpr const char* PENDING_PLAYS_FILE = "plays_pending.txt";
 
 // How a play ended, as play_record.outcome holds it.
-inline constexpr const char* OUTCOME_PLAYED = "played";        // played out
-inline constexpr const char* OUTCOME_SKIPPED = "skipped";      // skipped by the operator
-inline constexpr const char* OUTCOME_FAILED = "failed";        // missing, not audio, the device failed
-inline constexpr const char* OUTCOME_STOPPED = "stopped";      // cut by the operator's stop
+inline constexpr const char* OUTCOME_PLAYED = "played";    // played out
+inline constexpr const char* OUTCOME_SKIPPED = "skipped";  // skipped by the operator
+inline constexpr const char* OUTCOME_FAILED = "failed";    // missing, not audio, the device failed
+inline constexpr const char* OUTCOME_STOPPED = "stopped";  // cut by the operator's stop
 
 // Who heard one play: listeners at its start, the most at one time, and
 // listeners times the seconds they listened.
@@ -29,18 +30,29 @@ struct Audience {
   std::int64_t at_start = 0, peak = 0, listener_seconds = 0;
 };
 
-struct Play {
+// A row of play_record; a play played out also counts for its song.
+struct PlayRecord {
   std::optional<std::int32_t> song_id;  // looked up by path when not known
-  std::string path;                     // the song's path; a fault's text
-  std::int64_t played = 0;              // seconds since 1970, UTC: when it ended
+  std::string path;
+  std::int64_t ended = 0;  // seconds since 1970, UTC
   // Only a play with a key is recorded; one without is only counted.
   std::string key;
   std::int64_t started = 0;
-  std::string source = "sent";          // "sent" or "scheduled"; a fault's kind
+  std::string source = "sent";  // "sent" or "scheduled"
   std::string outcome = OUTCOME_PLAYED;
-  bool fault = false;                   // a row of fault_record rather than play_record
-  std::optional<Audience> audience{};   // none while the stream is off
+  std::optional<Audience> audience{};  // none while the stream is off
 };
+
+// A row of fault_record, replaced as the fault goes on.
+struct FaultRecord {
+  std::string key;
+  std::string kind;
+  std::string text;
+  std::int64_t started = 0;
+  std::int64_t ended = 0;  // 0 while it lasts
+};
+
+using Recorded = std::variant<PlayRecord, FaultRecord>;
 
 enum class CountResult { counted, not_in_library, unreachable };
 
@@ -48,24 +60,31 @@ enum class CountResult { counted, not_in_library, unreachable };
 // has none yet) and, for a play played out, the song's play_count + 1 and
 // play_time, and the folder's play_count + 1 when none of its songs is left
 // at it. A recorded play also gets its row of play_detail: the song's tags
-// as they are now, and its audience. A fault replaces its row of
-// fault_record. `counted` also when the play was on record already.
-CountResult count_play(const Play& play);
+// as they are now, and its audience. `counted` also when the play was on
+// record already.
+CountResult count_play(const PlayRecord& play);
+// Replaces the fault's row of fault_record.
+CountResult record_fault(const FaultRecord& fault);
 
-// Plays not yet in the library, kept in `file` (one a line).
-class PendingPlays {
+// Plays and faults not yet in the library, kept in `file` (one a line).
+class PendingRecords {
  public:
-  explicit PendingPlays(std::filesystem::path file);  // takes over what the file holds
-  void add(Play play);
-  bool empty() const { return plays_.empty(); }
-  std::size_t size() const { return plays_.size(); }
-  const Play& front() const { return plays_.front(); }
+  explicit PendingRecords(std::filesystem::path file);  // takes over what the file holds
+  // False when the file could not be written (the record waits in memory).
+  bool add(Recorded record);
+  bool empty() const { return records_.empty(); }
+  std::size_t size() const { return records_.size(); }
+  const Recorded& front() const { return records_.front(); }
   void pop_front();
 
  private:
-  void save() const;
+  bool save() const;
   std::filesystem::path file_;
-  std::deque<Play> plays_;
+  std::deque<Recorded> records_;
 };
+
+// The file's text for `records`, and the records a file's text holds.
+std::string pending_text(const std::deque<Recorded>& records);
+std::deque<Recorded> read_pending(const std::string& text);
 
 }  // namespace zv::player

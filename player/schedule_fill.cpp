@@ -121,8 +121,35 @@ PlaylistPlan plan_of_hour(const ComingHour& hour) {
   return plan_positions(lists, std::move(folders), HOUR_SONGS_PER_POSITION, HOUR_POSITION_COUNT);
 }
 
-std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, const ComingHour& hour) {
+namespace {
+
+std::string trimmed(std::string name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();  // as the hand-off reads names
+  return name;
+}
+
+// `recent` with every play on record that ended within the last hour: a
+// song sent by the operator counts as much as a scheduled one.
+RecentPlays with_plays_on_record(RecentPlays recent, std::int64_t now) {
+  char folder[TEXT_COLUMN_LENGTH + 2] = {}, name[TEXT_COLUMN_LENGTH + 2] = {};
+  std::int32_t ended = 0;
+  // Plays are found by their start, which the record is ordered by; a play
+  // longer than an hour is no concern of the last hour's rule.
+  Statement plays(nullptr, SQL_PLAYS_SINCE, {Column(folder, sizeof folder), Column(name, sizeof name), Column(ended)});
+  if (!plays.run({now - 2 * RECENT_SECONDS})) return recent;
+  while (plays.next()) {
+    auto& last = recent[std::string(folder) + name];
+    last = std::max<std::int64_t>(last, ended);
+  }
+  return recent;
+}
+
+}  // namespace
+
+std::vector<QueuedSong> hour_songs(const RecentPlays& own, std::int64_t now, const ComingHour& hour) {
   const PlaylistPlan plan = plan_of_hour(hour);
+  if (plan.positions.empty()) return {};
+  const RecentPlays recent = with_plays_on_record(own, now);
   std::vector<const PlannedPosition*> positions;
   for (const PlannedPosition& position : plan.positions) positions.push_back(&position);
   std::sort(positions.begin(), positions.end(),
@@ -134,9 +161,11 @@ std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, 
     std::int64_t longest_ago_played = 0;
     for (const PlannedSong& song : position->songs) {
       if (taken.count(song.id)) continue;
-      // The later of the library's play_time and the player's own record.
+      // The latest of the library's play_time, the record and the player's own.
       std::int64_t played = song.play_time;
-      if (const auto own = recent.find(song.id); own != recent.end()) played = std::max(played, own->second);
+      if (const auto on_record = recent.find(trimmed(song.name)); on_record != recent.end()) {
+        played = std::max(played, on_record->second);
+      }
       if (now - played >= RECENT_SECONDS) {
         chosen = &song;
         break;
@@ -151,8 +180,7 @@ std::vector<QueuedSong> hour_songs(const RecentPlays& recent, std::int64_t now, 
     taken.insert(chosen->id);
     QueuedSong song;
     song.id = chosen->id;
-    song.path = chosen->name;
-    while (!song.path.empty() && song.path.back() == ' ') song.path.pop_back();  // as the hand-off reads names
+    song.path = trimmed(chosen->name);
     song.source = SongSource::schedule;
     songs.push_back(std::move(song));
   }

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 
 namespace zv::player {
 
@@ -39,23 +38,9 @@ std::optional<double> gain_value(const std::string& text) {
   return value;
 }
 
-Statement::Value number_or_null(const std::optional<double>& value) {
-  if (!value) return std::monostate{};
-  return *value;
-}
+Value number_or_null(const std::optional<double>& value) { return value ? Value::real(*value) : Value::null(); }
 
 }  // namespace
-
-std::optional<FileStamp> file_stamp(const std::string& path) {
-  std::error_code failed;
-  const auto size = std::filesystem::file_size(path, failed);
-  if (failed) return std::nullopt;
-  const auto modified = std::filesystem::last_write_time(path, failed);
-  if (failed) return std::nullopt;
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(modified).time_since_epoch());
-  return FileStamp{static_cast<std::int64_t>(size), seconds.count()};
-}
 
 std::optional<SongTags> read_song_tags(const std::string& path) {
   TagLib::FileRef file(path.c_str(), true, TagLib::AudioProperties::Fast);
@@ -97,7 +82,7 @@ bool store_song_tags(LibraryConnection& library, std::int32_t song_id, const Fil
   Statement store(&library, STORE_TAGS);
   return store.run({std::int64_t{song_id},
                     stamp.size,
-                    stamp.modified,
+                    stamp.modified_s(),
                     tags.title,
                     tags.artist,
                     tags.album,

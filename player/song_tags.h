@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "file_stamp.h"
 #include "library/query.h"
 
 namespace zv::player {
@@ -21,20 +22,12 @@ struct SongTags {
   std::optional<double> track_gain, track_peak, album_gain, album_peak;
 };
 
-// The file's size and modification time (seconds since 1970), as song_tags keeps them.
-struct FileStamp {
-  std::int64_t size = -1, modified = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-// None when the file is gone.
-std::optional<FileStamp> file_stamp(const std::string& path);
-
 // The file's tags; empty texts where it has none. None when TagLib cannot
 // read the file at all (not a format it knows).
 std::optional<SongTags> read_song_tags(const std::string& path);
 
-// Replaces song `song_id`'s row of song_tags. False when the library did not take it.
+// Replaces song `song_id`'s row of song_tags, read from the file as `stamp`
+// says. False when the library did not take it.
 bool store_song_tags(LibraryConnection& library, std::int32_t song_id, const FileStamp& stamp, const SongTags& tags);
 
 // "Artist - Title" as a stream's title; the title alone without an artist,

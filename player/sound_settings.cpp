@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <sstream>
 
 namespace zv::player {
 
@@ -30,9 +31,9 @@ std::vector<StreamTarget> SoundSettings::streams() const {
   return targets;
 }
 
-SoundSettings read_sound_settings(const std::filesystem::path& server_folder) {
+SoundSettings parse_sound_settings(const std::string& text) {
   SoundSettings settings;
-  std::ifstream in(server_folder / SOUND_SETTINGS_FILE);
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const auto equals = line.find('=');
@@ -51,6 +52,14 @@ SoundSettings read_sound_settings(const std::filesystem::path& server_folder) {
     if (name == "station_genre") settings.station_genre = value;
     if (name == "station_url") settings.station_url = value;
   }
+  return settings;
+}
+
+SoundSettings read_sound_settings(const std::filesystem::path& server_folder) {
+  std::ifstream in(server_folder / SOUND_SETTINGS_FILE, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  SoundSettings settings = parse_sound_settings(text.str());
   std::ifstream password(server_folder / STREAM_PASSWORD_FILE);
   std::getline(password, settings.stream_password);
   if (!settings.stream_password.empty() && settings.stream_password.back() == '\r') settings.stream_password.pop_back();

@@ -32,5 +32,7 @@ struct SoundSettings {
 };
 
 SoundSettings read_sound_settings(const std::filesystem::path& server_folder);
+// The settings sound_settings.txt's text holds, without the password.
+SoundSettings parse_sound_settings(const std::string& text);
 
 }  // namespace zv::player

@@ -4,24 +4,26 @@
 // device the station chose; every play goes on record and every song played
 // to its end is counted in the library. The pages steer it through control
 // messages on its window; what it holds survives its end in player_state.txt.
+// docs/player.md tells its threads and who owns what.
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
-#include <vector>
 
+#include "fault_log.h"
 #include "library_worker.h"
 #include "listener_count.h"
 #include "onair_file.h"
+#include "play_queue.h"
 #include "playback_engine.h"
-#include "player_state.h"
 #include "queued_song.h"
 #include "song_facts.h"
+#include "sound_settings.h"
 #include "stream_status.h"
 
 namespace zv::player {
@@ -43,11 +45,12 @@ class StationPlayer {
   bool ready() const { return engine_.ready(); }
   // Where other programs reach the player's window, published for the pages.
   void set_window_address(std::string address) { window_ = std::move(address); }
-  // From the window's procedure: kept for the next step, answered at once.
-  void receive(WindowMessage message);
-  // Does what is due: takes in the received songs and commands, follows
-  // playback, keeps the engine supplied, publishes and saves the state.
-  // Waits up to `timeout_s` for playback when there is nothing else to do.
+  // From the window's procedure: done at once, and what it added to the
+  // queue is on the disk before it returns (and the sender hears "taken").
+  void receive(const WindowMessage& message);
+  // Does what is due: follows playback, keeps the engine supplied, publishes
+  // and saves the state. Waits up to `timeout_s` for playback when there is
+  // nothing else to do.
   void step(double timeout_s);
 
  private:
@@ -58,25 +61,25 @@ class StationPlayer {
   };
 
   void resume_saved();
-  void take_messages();
   void control(const WindowMessage& message);
+  void stop();
   void take_back();
-  void put(const std::string& paths, bool next);
   void follow(const EngineEvent& event);
+  void begin_play(std::int64_t now);
   void end_play(const std::string& outcome);
   void supply();
+  bool skip_missing(const QueuedSong& song);
   void apply_device_choice();
+  void follow_settings();
   void watch_silence();
   void publish();
   void save();
   std::optional<QueuedSong> next_song();
-  // The station's sound settings, read again before each song.
-  SongCue sound_of(const QueuedSong& song);
+  // The song's sound: the station's settings with the song's own facts.
+  SongCue sound_of(const QueuedSong& song, const SongFacts& facts) const;
   void report_stream(const EngineEvent& event);
   RecentPlays recent_songs(std::int64_t now) const;
-  void open_fault(const std::string& kind, const std::string& text, std::int64_t started);
-  void close_fault(const std::string& kind);
-  void record_fault(const Fault& fault);
+  std::string play_key(std::int64_t now) { return "p" + std::to_string(queue_.new_key()) + "-" + std::to_string(now); }
 
   std::filesystem::path folder_;
   std::string system_default_;
@@ -86,26 +89,22 @@ class StationPlayer {
   SongFactsWorker song_facts_;
   ListenerCount listeners_;
   std::map<std::string, StreamState> streams_;
+  SoundSettings settings_;
+  std::optional<FileStamp> settings_stamp_;  // of the settings last read
 
-  std::mutex inbox_lock_;
-  std::vector<WindowMessage> inbox_;
-
-  std::deque<QueuedSong> queue_;      // sent, not yet given to the engine
-  std::deque<QueuedSong> schedule_;   // the hour's songs, played when queue_ is empty
-  std::deque<QueuedSong> fallback_;   // the last songs drawn, while the library does not answer
-  int schedule_hour_ = -1;            // the hour schedule_ was drawn for
+  PlayQueue queue_;
+  FaultLog faults_;
   bool schedule_asked_ = false;
   bool schedule_empty_said_ = false;  // said once until the schedule has songs again
   Clock::time_point schedule_asked_at_{};
   Clock::time_point schedule_retry_at_{};
-  std::deque<Loaded> loaded_;         // given to the engine, the one on air first
-  std::optional<NowPlaying> now_;
-  std::string play_key_;              // the record's name for the play on air
+  Clock::time_point fallback_retry_at_{};
+  std::set<std::string> missing_;    // scheduled songs found missing, one fault each
+  std::deque<Loaded> loaded_;        // given to the engine, the one on air first
+  std::optional<SongOnAir> on_air_;  // the play of loaded_.front(), once it began
   std::optional<std::int64_t> skipped_entry_;
   std::deque<PlayedSong> history_;
-  std::deque<Fault> faults_;
   bool stopped_ = false;
-  std::int64_t next_key_ = 1;
   std::string device_;
   Clock::time_point device_retry_at_{};
   Clock::time_point silent_since_ = Clock::now();

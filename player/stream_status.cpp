@@ -1,6 +1,8 @@
 #include "stream_status.h"
 
-#include <fstream>
+#include <sstream>
+
+#include "platform/file_access.h"
 
 namespace zv::player {
 
@@ -17,19 +19,12 @@ std::string field(std::string text) {
 }  // namespace
 
 bool write_stream_status(const std::filesystem::path& file, const std::map<std::string, StreamState>& streams) {
-  auto partial = file;
-  partial += ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    for (const auto& [address, state] : streams) {
-      out << (state.up ? "up" : "down") << '\t' << state.since << '\t' << field(address) << '\t' << field(state.error)
-          << '\n';
-    }
-    if (!out.flush()) return false;
+  std::ostringstream out;
+  for (const auto& [address, state] : streams) {
+    out << (state.up ? "up" : "down") << '\t' << state.since << '\t' << field(address) << '\t' << field(state.error)
+        << '\n';
   }
-  std::error_code failed;
-  std::filesystem::rename(partial, file, failed);
-  return !failed;
+  return write_file_whole(file, out.str());
 }
 
 }  // namespace zv::player

@@ -1,20 +1,58 @@
 #pragma once
 // The statements of the station's player: what it reads to choose a song,
-// and the play counts it keeps, which the playlist rotates on.
+// the record of its plays and faults, and the play counts it keeps, which the
+// playlist rotates on.
 
 namespace zv {
 
-// song_id. Bound: song_id (integer), song_name (text), play_time (integer).
-inline constexpr const char16_t* SQL_SONG_FOR_AIR = u"select song_id, song_name, play_time from song where song_id=%d";
+// The player's record of plays and faults and its play counts, run unnarrated
+// as prepared statements with "?" values.
+
+// song_name. Bound: song_id (integer).
+inline constexpr const char* SQL_SONG_BY_NAME = "select song_id from song where song_name=?";
+// play_key. Bound: how many rows bear it (integer).
+inline constexpr const char* SQL_PLAY_ON_RECORD = "select count(*) from play_record where play_key=?";
+// play_key, started, ended, song_id (or NULL), song's file name, folder, source, outcome.
+inline constexpr const char* SQL_RECORD_PLAY =
+    "insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, outcome) "
+    "values (?, ?, ?, ?, ?, ?, ?, ?)";
+// Each recorded play's song as its tags name it now, and its audience:
+// play_key, seconds on air, listeners at start, peak, listener-seconds (each
+// or NULL), song_id (or NULL), the song's path (for a NULL song_id).
+inline constexpr const char* SQL_RECORD_PLAY_DETAIL =
+    "insert or replace into play_detail (play_key, duration_s, listeners_start, listeners_peak, listener_seconds, "
+    "artist, title, album, isrc, label, composer) select ?, ?, ?, ?, ?, coalesce(t.artist, ''), coalesce(t.title, ''), "
+    "coalesce(t.album, ''), coalesce(t.isrc, ''), coalesce(t.label, ''), coalesce(t.composer, '') "
+    "from (select 1) left join song_tags t on t.song_id = coalesce(?, (select song_id from song where song_name = ?))";
+// fault_key.
+inline constexpr const char* SQL_FORGET_FAULT = "delete from fault_record where fault_key=?";
+// fault_key, started, ended (0 while it lasts), kind, detail.
+inline constexpr const char* SQL_RECORD_FAULT =
+    "insert into fault_record (fault_key, started, ended, kind, detail) values (?, ?, ?, ?, ?)";
 // play_time (seconds since 1970, UTC), song_id.
-inline constexpr const char16_t* SQL_COUNT_SONG_PLAY =
-    u"update song set play_count=play_count+1, play_time=%d where song_id=%d";
+inline constexpr const char* SQL_COUNT_SONG_PLAY =
+    "update song set play_count=play_count+1, play_time=? where song_id=?";
 // song_id: when none of the song's folder is left at the folder's count, the
 // folder's next round begins.
-inline constexpr const char16_t* SQL_NEXT_FOLDER_ROUND =
-    u"update song_dir set play_count=play_count+1 where song_dir_id=(select song_dir_id from song "
-    u"where song_id=%d) and not exists (select song_id from song where "
-    u"song.song_dir_id=song_dir.song_dir_id and song.play_count=song_dir.play_count)";
+inline constexpr const char* SQL_NEXT_FOLDER_ROUND =
+    "update song_dir set play_count=play_count+1 where song_dir_id=(select song_dir_id from song "
+    "where song_id=?) and not exists (select song_id from song where "
+    "song.song_dir_id=song_dir.song_dir_id and song.play_count=song_dir.play_count)";
+// Seconds since 1970: every play on record that started since, sent or
+// scheduled. Bound: its folder and file name (text), when it ended (integer).
+inline constexpr const char* SQL_PLAYS_SINCE = "select dir_name, song_name, ended from play_record where started>=?";
+
+// What the player knows of each song's sound. Bound: song_id, song_name,
+// replay_gain, sm_fade_in, sm_fade_out, file_size, is_ads, is_jingle.
+inline constexpr const char* SQL_SONG_FACTS =
+    "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
+    "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
+// Each song's tags as the player names it on the stream, and the file they
+// were read from. Bound: song_id, file_size, file_mtime, artist, title.
+inline constexpr const char* SQL_SONG_TAGS_KEPT = "select song_id, file_size, file_mtime, artist, title from song_tags";
+// A song measured: replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size, song_id.
+inline constexpr const char* SQL_STORE_MEASURE =
+    "update song set replay_gain=?, sec_count=?, sm_fade_in=?, sm_fade_out=?, file_size=? where song_id=?";
 
 // The player's own reads of the hour's song lists, run unnarrated as
 // prepared statements with "?" values. A list is its folder's songs whose

@@ -1,5 +1,8 @@
 #include "library/query.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "library/database.h"
 
 namespace zv {
@@ -111,7 +114,9 @@ struct Statement::State {
   SQLRETURN code = SQL_ERROR;
   ColumnBinding bindings[MAX_COLUMNS];
   int count = 0;
-  SQLBIGINT values[MAX_COLUMNS] = {};
+  std::vector<SQLBIGINT> values;
+  std::vector<SQLDOUBLE> reals;
+  std::vector<SQLLEN> lengths;
 };
 
 Statement::Statement(LibraryConnection* connection, const char* sql, std::initializer_list<Column> columns)
@@ -144,46 +149,48 @@ Statement::~Statement() {
   if (state_->statement != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, state_->statement);
 }
 
-bool Statement::run(std::initializer_list<std::int64_t> values) {
+bool Statement::run(std::initializer_list<Value> values) {
   state_->code = SQL_ERROR;
   if (state_->statement == SQL_NULL_HSTMT) return false;
   SQLFreeStmt(state_->statement, SQL_CLOSE);
+  // The driver reads the values when the statement runs: sized before any is
+  // bound, so none moves until then.
+  state_->values.assign(values.size(), 0);
+  state_->reals.assign(values.size(), 0);
+  state_->lengths.assign(values.size(), 0);
+  static const char16_t nothing[] = u"";
+  static const char nothing_utf8[] = "";
   SQLUSMALLINT number = 0;
-  for (const std::int64_t value : values) {
-    if (number == MAX_COLUMNS) break;
-    state_->values[number] = value;
-    ++number;
-    SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                     &state_->values[number - 1], 0, nullptr);
-  }
-  state_->code = SQLExecute(state_->statement);
-  return sql_succeeded(state_->code);
-}
-
-bool Statement::run(const std::vector<Value>& values) {
-  state_->code = SQL_ERROR;
-  if (state_->statement == SQL_NULL_HSTMT) return false;
-  SQLFreeStmt(state_->statement, SQL_CLOSE);
-  // The driver reads the values when the statement runs: they stay where they are until then.
-  std::vector<SQLLEN> lengths(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const auto number = static_cast<SQLUSMALLINT>(i + 1);
-    const Value& value = values[i];
-    if (const auto* integer = std::get_if<std::int64_t>(&value)) {
-      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
-                       const_cast<std::int64_t*>(integer), 0, nullptr);
-    } else if (const auto* real = std::get_if<double>(&value)) {
-      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0,
-                       const_cast<double*>(real), 0, nullptr);
-    } else if (const auto* text = std::get_if<std::string>(&value)) {
-      lengths[i] = static_cast<SQLLEN>(text->size());
-      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, text->size() + 1, 0,
-                       const_cast<char*>(text->c_str()), lengths[i], &lengths[i]);
-    } else {
-      lengths[i] = SQL_NULL_DATA;
-      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 1, 0, nullptr, 0,
-                       &lengths[i]);
+  for (const Value& value : values) {
+    const int at = number++;
+    SQLLEN& length = state_->lengths[at];
+    if (value.kind() == Value::Kind::text) {
+      const std::u16string_view text = value.text();
+      length = static_cast<SQLLEN>(text.size() * sizeof(char16_t));
+      auto* data = const_cast<char16_t*>(text.empty() ? nothing : text.data());
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                       std::max<SQLULEN>(text.size(), 1), 0, data, length, &length);
+      continue;
     }
+    if (value.kind() == Value::Kind::utf8) {
+      const std::string_view text = value.utf8();
+      length = static_cast<SQLLEN>(text.size());
+      auto* data = const_cast<char*>(text.empty() ? nothing_utf8 : text.data());
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                       std::max<SQLULEN>(text.size(), 1), 0, data, length, &length);
+      continue;
+    }
+    if (value.kind() == Value::Kind::real) {
+      state_->reals[at] = value.real();
+      length = 0;
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_DOUBLE, 0, 0, &state_->reals[at],
+                       0, &length);
+      continue;
+    }
+    state_->values[at] = value.number();
+    length = value.kind() == Value::Kind::null ? SQL_NULL_DATA : 0;
+    SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &state_->values[at],
+                     0, &length);
   }
   state_->code = SQLExecute(state_->statement);
   return sql_succeeded(state_->code);

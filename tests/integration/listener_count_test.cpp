@@ -5,12 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "play_counts.h"
-
 namespace zv::player {
 namespace {
 
@@ -39,23 +33,6 @@ TEST(ListenerCount, APlaysAudienceFollowsTheReadingsWhileItPlayed) {
   EXPECT_EQ(later.at_start, 1) << "the last reading holds until the next";
   EXPECT_EQ(later.listener_seconds, 10);
   EXPECT_EQ(audience_of({}, 100, 120).peak, 0);
-}
-
-// A play's audience waits with it in the pending file while the library cannot be reached.
-TEST(ListenerCount, APlaysAudienceIsKeptWhileThePlayWaitsForTheLibrary) {
-  const auto file = std::filesystem::temp_directory_path() / ("pending-" + std::to_string(::getpid()) + ".txt");
-  Play heard{7, "/m/a\tb.mp3", 200, "p1-100", 100, "sent", OUTCOME_PLAYED};
-  heard.audience = Audience{1, 3, 250};
-  PendingPlays(file).add(heard);
-  Play unheard{std::nullopt, "/m/c.mp3", 300, "p2-200", 200, "scheduled", OUTCOME_SKIPPED};
-  PendingPlays(file).add(unheard);
-  const PendingPlays again(file);
-  ASSERT_EQ(again.size(), 2u);
-  EXPECT_EQ(again.front().path, "/m/a\tb.mp3");
-  ASSERT_TRUE(again.front().audience);
-  EXPECT_EQ(again.front().audience->peak, 3);
-  EXPECT_EQ(again.front().audience->listener_seconds, 250);
-  std::filesystem::remove(file);
 }
 
 }  // namespace

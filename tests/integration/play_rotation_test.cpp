@@ -36,9 +36,9 @@ TEST(PlayRotation, EverySongOfAFolderIsOfferedBeforeAnyIsOfferedTwice) {
   std::vector<std::int32_t> offered;
   for (int round = 0; round < 8; ++round) {
     offered.push_back(first_offered());
-    player::Play play;
+    player::PlayRecord play;
     play.song_id = offered.back();
-    play.played = 1700000000 + round;
+    play.ended = 1700000000 + round;
     ASSERT_EQ(player::count_play(play), player::CountResult::counted);
   }
   for (const std::size_t start : {0u, 4u}) {
@@ -63,9 +63,29 @@ TEST(PlayRotation, TheSongOnAirIsNotTakenAgainForTheNextHour) {
                         "insert into song (song_id, song_dir_id, song_name, play_time) values "
                         "(1, 1, '/music/1.mp3', 1699999900), (2, 1, '/music/2.mp3', 1699997000);"),
             "");
-  const auto songs = player::hour_songs({{2, now}}, now, current_hour(get_local_time()));
+  const auto songs = player::hour_songs({{"/music/2.mp3", now}}, now, current_hour(get_local_time()));
   ASSERT_FALSE(songs.empty());
   EXPECT_EQ(songs.front().id.value_or(0), 1);
+}
+
+// A song the operator sent and that played within the hour is on record,
+// not yet in the player's own memory (a restart) nor in play_time (skipped):
+// the schedule does not take it again.
+TEST(PlayRotation, EveryPlayOnRecordCountsForTheLastHour) {
+  test::LibraryFolder library;
+  ASSERT_TRUE(library.made());
+  const std::int64_t now = 1700000000;
+  ASSERT_EQ(library.sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+                        "insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '/music/');"
+                        "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+                        "insert into song (song_id, song_dir_id, song_name, play_time) values "
+                        "(1, 1, '/music/1.mp3', 1699990000), (2, 1, '/music/2.mp3', 1699980000);"
+                        "insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, "
+                        "outcome) values ('p1-1', 1699999800, 1699999957, null, '1.mp3', '/music/', 'sent', 'skipped');"),
+            "");
+  const auto songs = player::hour_songs({}, now, current_hour(get_local_time()));
+  ASSERT_FALSE(songs.empty());
+  EXPECT_EQ(songs.front().id.value_or(0), 2);
 }
 
 // The player reads the hour through statements of its own; its plan is the
