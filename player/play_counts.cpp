@@ -1,5 +1,6 @@
 #include "play_counts.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -73,6 +74,15 @@ CountResult count_play(const PlayRecord& play) {
               std::u16string_view(*name), std::u16string_view(*folder), std::u16string_view(*source),
               std::u16string_view(*outcome)}))
       return CountResult::unreachable;
+    // No audience (the stream off): NULL listeners.
+    auto heard = [&](std::int64_t Audience::*count) {
+      return play.audience ? Value((*play.audience).*count) : Value::null();
+    };
+    // A library without play_detail (library-setup not run since) still records and counts the play.
+    Statement(nullptr, SQL_RECORD_PLAY_DETAIL)
+        .run({play.key, std::max<std::int64_t>(0, play.ended - play.started), heard(&Audience::at_start),
+              heard(&Audience::peak), heard(&Audience::listener_seconds),
+              play.song_id ? Value(*play.song_id) : Value::null(), play.path});
   }
   if (play.outcome != OUTCOME_PLAYED) return transaction.commit() ? CountResult::counted : CountResult::unreachable;
   std::int32_t song_id = play.song_id.value_or(0);
@@ -111,14 +121,20 @@ std::string one_line(std::string text) {
 }  // namespace
 
 // Lines of this player: "R\t<ended>\t<started>\t<key>\t<play or fault>\t<source or kind>\t<outcome>\t<song_id>\t<path
-// or text>"; older players wrote "<played>\t<song_id>\t<path>".
+// or text>", and for a play with its audience "L\t" and the same with the
+// listeners at start, peak and listener-seconds before the path; older
+// players wrote "<played>\t<song_id>\t<path>".
 std::string pending_text(const std::deque<Recorded>& records) {
   std::ostringstream out;
   for (const Recorded& record : records) {
     if (const auto* play = std::get_if<PlayRecord>(&record)) {
-      out << "R\t" << play->ended << '\t' << play->started << '\t' << one_line(play->key) << "\tplay\t"
-          << one_line(play->source) << '\t' << one_line(play->outcome) << '\t'
-          << (play->song_id ? std::to_string(*play->song_id) : std::string()) << '\t' << one_line(play->path) << '\n';
+      out << (play->audience ? "L\t" : "R\t") << play->ended << '\t' << play->started << '\t' << one_line(play->key)
+          << "\tplay\t" << one_line(play->source) << '\t' << one_line(play->outcome) << '\t'
+          << (play->song_id ? std::to_string(*play->song_id) : std::string()) << '\t';
+      if (play->audience)
+        out << play->audience->at_start << '\t' << play->audience->peak << '\t' << play->audience->listener_seconds
+            << '\t';
+      out << one_line(play->path) << '\n';
     } else {
       const auto& fault = std::get<FaultRecord>(record);
       out << "R\t" << fault.ended << '\t' << fault.started << '\t' << one_line(fault.key) << "\tfault\t"
@@ -141,6 +157,14 @@ std::deque<Recorded> read_pending(const std::string& text) {
         records.push_back(PlayRecord{song_id(part[7]), part[8], integer_field(part[1]), part[3], integer_field(part[2]),
                                      part[5], part[6]});
       }
+      continue;
+    }
+    if (line.starts_with("L\t")) {
+      const auto part = tab_fields(line, 12);
+      if (part.empty()) continue;
+      records.push_back(PlayRecord{song_id(part[7]), part[11], integer_field(part[1]), part[3], integer_field(part[2]),
+                                   part[5], part[6],
+                                   Audience{integer_field(part[8]), integer_field(part[9]), integer_field(part[10])}});
       continue;
     }
     const auto part = tab_fields(line, 3);

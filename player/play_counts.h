@@ -24,6 +24,12 @@ inline constexpr const char* OUTCOME_SKIPPED = "skipped";  // skipped by the ope
 inline constexpr const char* OUTCOME_FAILED = "failed";    // missing, not audio, the device failed
 inline constexpr const char* OUTCOME_STOPPED = "stopped";  // cut by the operator's stop
 
+// Who heard one play: listeners at its start, the most at one time, and
+// listeners times the seconds they listened.
+struct Audience {
+  std::int64_t at_start = 0, peak = 0, listener_seconds = 0;
+};
+
 // A row of play_record; a play played out also counts for its song.
 struct PlayRecord {
   std::optional<std::int32_t> song_id;  // looked up by path when not known
@@ -34,6 +40,7 @@ struct PlayRecord {
   std::int64_t started = 0;
   std::string source = "sent";  // "sent" or "scheduled"
   std::string outcome = OUTCOME_PLAYED;
+  std::optional<Audience> audience{};  // none while the stream is off
 };
 
 // A row of fault_record, replaced as the fault goes on.
@@ -52,7 +59,9 @@ enum class CountResult { counted, not_in_library, unreachable };
 // In one transaction: the play's row of play_record (when it has a key and
 // has none yet) and, for a play played out, the song's play_count + 1 and
 // play_time, and the folder's play_count + 1 when none of its songs is left
-// at it. `counted` also when the play was on record already.
+// at it. A recorded play also gets its row of play_detail: the song's tags
+// as they are now, and its audience. `counted` also when the play was on
+// record already.
 CountResult count_play(const PlayRecord& play);
 // Replaces the fault's row of fault_record.
 CountResult record_fault(const FaultRecord& fault);

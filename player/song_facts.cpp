@@ -12,6 +12,7 @@
 #include "loudness_analysis.h"
 #include "platform/file_access.h"
 #include "play_queue.h"
+#include "song_tags.h"
 #include "tab_fields.h"
 
 namespace zv::player {
@@ -27,16 +28,6 @@ using Clock = BackgroundWorker::Clock;
 std::int64_t stored_size(std::int64_t size) { return std::max<std::int64_t>(size, 1); }
 
 }  // namespace
-
-FileStamp stamp_of(const std::string& path) {
-  std::error_code failed;
-  const auto size = std::filesystem::file_size(path, failed);
-  if (failed) return {};
-  const auto modified = std::filesystem::last_write_time(path, failed);
-  if (failed) return {};
-  return {static_cast<std::int64_t>(size),
-          std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count()};
-}
 
 SongFactsWorker::SongFactsWorker(std::filesystem::path stamps_file) : stamps_file_(std::move(stamps_file)) {
   read_stamps();
@@ -80,6 +71,10 @@ std::optional<SongFacts> SongFactsWorker::known(const std::string& path, const F
     if (!(measured->second.stamp == stamp)) return std::nullopt;
     SongFacts facts = measured->second.facts.value_or(SongFacts{});
     facts.fades = fades(path);
+    if (const auto song = library_.find(path); song != library_.end()) {
+      facts.artist = song->second.facts.artist;
+      facts.title = song->second.facts.title;
+    }
     return facts;
   }
   if (!library_read_) return std::nullopt;
@@ -120,6 +115,22 @@ void SongFactsWorker::ahead(const std::vector<std::string>& paths) {
 }
 
 bool SongFactsWorker::read_library() {
+  struct Tagged {
+    std::int64_t size = 0, modified_s = 0;
+    std::string artist, title;
+  };
+  std::map<std::int32_t, Tagged> tagged;
+  bool tags_kept = false;
+  {
+    std::int32_t tag_id = 0, tag_size = 0, tag_modified = 0;
+    std::vector<char> artist(TEXT_COLUMN_LENGTH + 2), title(TEXT_COLUMN_LENGTH + 2);
+    Statement tags(&connection_, SQL_SONG_TAGS_KEPT,
+                   {Column(tag_id), Column(tag_size), Column(tag_modified), Column(artist.data(), artist.size()),
+                    Column(title.data(), title.size())});
+    // A library without song_tags (library-setup not run since) is measured without tags.
+    tags_kept = tags.run();
+    while (tags_kept && tags.next()) tagged[tag_id] = {tag_size, tag_modified, artist.data(), title.data()};
+  }
   std::int32_t id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
   double gain = 0;
   std::vector<char> name(TEXT_COLUMN_LENGTH + 2);
@@ -128,16 +139,33 @@ bool SongFactsWorker::read_library() {
                    Column(size), Column(ads), Column(jingle)});
   if (!songs.run()) return false;
   std::map<std::string, LibrarySong> library;
+  std::set<std::string> untagged;
   while (songs.next()) {
     std::string path = songs.is_null(1) ? "" : name.data();
     while (!path.empty() && path.back() == ' ') path.pop_back();  // as the hand-off reads names
     const bool in_ads = !songs.is_null(6) && ads != 0;
     const bool in_jingles = !songs.is_null(7) && jingle != 0;
-    library[path] = {id, {gain, fade_in, fade_out, !in_ads && !in_jingles}, size};
+    LibrarySong& song = library[path] = {id, {gain, fade_in, fade_out, !in_ads && !in_jingles}, size};
+    if (!tags_kept) continue;
+    const auto known = tagged.find(id);
+    if (known == tagged.end()) {
+      untagged.insert(path);
+      continue;
+    }
+    song.facts.artist = known->second.artist;
+    song.facts.title = known->second.title;
+    song.tagged_size = known->second.size;
+    song.tagged_modified_s = known->second.modified_s;
+    const FileStamp stamp = stamp_of(path);
+    if (stamp.size >= 0 && (stamp.size != song.tagged_size || stamp.modified_s() != song.tagged_modified_s)) {
+      untagged.insert(path);
+    }
   }
   if (songs.failed()) return false;
   std::lock_guard hold(worker_.lock());
   library_ = std::move(library);
+  untagged_ = std::move(untagged);
+  tags_kept_ = tags_kept;
   library_read_ = true;
   return true;
 }
@@ -180,8 +208,43 @@ void SongFactsWorker::measure(const std::string& path) {
   measured_[path] = {stamp, facts};
   if (stored) keep_stamp(path, stamp);
   if (auto known = library_.find(path); known != library_.end() && stored) {
-    known->second.facts = {facts.replay_gain, facts.fade_in_ms, facts.fade_out_ms, known->second.facts.fades};
+    known->second.facts.replay_gain = facts.replay_gain;
+    known->second.facts.fade_in_ms = facts.fade_in_ms;
+    known->second.facts.fade_out_ms = facts.fade_out_ms;
     known->second.size = stored_size(stamp.size);
+  }
+}
+
+bool SongFactsWorker::tags_due(const std::string& path, const FileStamp& stamp) const {
+  const auto song = library_.find(path);
+  if (!tags_kept_ || song == library_.end() || stamp.size < 0) return false;
+  return stamp.size != song->second.tagged_size || stamp.modified_s() != song->second.tagged_modified_s;
+}
+
+// A file whose tags cannot be read keeps an empty row, so it is read again
+// only once it changes.
+void SongFactsWorker::read_tags(const std::string& path) {
+  const FileStamp stamp = stamp_of(path);
+  std::int32_t id = 0;
+  {
+    std::lock_guard hold(worker_.lock());
+    untagged_.erase(path);
+    if (!tags_due(path, stamp)) return;
+    id = library_.at(path).id;
+  }
+  const SongTags tags = read_song_tags(path).value_or(SongTags{});
+  if (store_song_tags(connection_, id, stamp, tags)) {
+    std::printf("Song %d tags: %s\n", id, stream_title(tags.artist, tags.title, "(none)").c_str());
+  } else {
+    // Named on the stream all the same; stored when the library is read again.
+    std::printf("Song %d: its tags could not be stored\n", id);
+  }
+  std::lock_guard hold(worker_.lock());
+  if (auto song = library_.find(path); song != library_.end()) {
+    song->second.facts.artist = tags.artist;
+    song->second.facts.title = tags.title;
+    song->second.tagged_size = stamp.size;
+    song->second.tagged_modified_s = stamp.modified_s();
   }
 }
 
@@ -203,6 +266,14 @@ Clock::time_point SongFactsWorker::work(std::unique_lock<std::mutex>& hold) {
   if (!wanted_.empty()) {
     path = wanted_.front();
     wanted_.pop_front();
+  } else if (!untagged_.empty()) {
+    // Tags before measures: a new folder's songs are named on the pages long
+    // before they are all measured.
+    path = *untagged_.begin();
+    hold.unlock();
+    read_tags(path);
+    hold.lock();
+    return Clock::now();
   } else {
     // Then, one after another, every song of the library not yet measured.
     for (const auto& [song_path, song] : library_) {
@@ -215,6 +286,7 @@ Clock::time_point SongFactsWorker::work(std::unique_lock<std::mutex>& hold) {
   if (path.empty()) return read_at_;
   measuring_ = path;
   hold.unlock();
+  read_tags(path);
   measure(path);
   hold.lock();
   measuring_.clear();

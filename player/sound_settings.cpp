@@ -22,6 +22,12 @@ std::vector<StreamTarget> SoundSettings::streams() const {
   if (!stream_on || stream_host.empty()) return targets;
   if (stream_mp3) targets.push_back({stream_host, stream_port, stream_mount + ".mp3", stream_password, false, 128});
   if (stream_opus) targets.push_back({stream_host, stream_port, stream_mount + ".opus", stream_password, true, 96});
+  for (StreamTarget& target : targets) {
+    target.name = station_name;
+    target.description = station_description;
+    target.genre = station_genre;
+    target.url = station_url;
+  }
   return targets;
 }
 
@@ -41,6 +47,10 @@ SoundSettings parse_sound_settings(const std::string& text) {
     if (name == "stream_mount" && value.starts_with('/')) settings.stream_mount = value;
     if (name == "stream_mp3") settings.stream_mp3 = value == "1";
     if (name == "stream_opus") settings.stream_opus = value == "1";
+    if (name == "station_name") settings.station_name = value;
+    if (name == "station_description") settings.station_description = value;
+    if (name == "station_genre") settings.station_genre = value;
+    if (name == "station_url") settings.station_url = value;
   }
   return settings;
 }

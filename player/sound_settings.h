@@ -25,6 +25,7 @@ struct SoundSettings {
   std::string stream_password;
   bool stream_mp3 = true;
   bool stream_opus = false;
+  std::string station_name, station_description, station_genre, station_url;
 
   // The stream servers to send to, as these settings say.
   std::vector<StreamTarget> streams() const;

@@ -10,6 +10,7 @@
 #include "player_state.h"
 #include "player_window/protocol.h"
 #include "schedule_fill.h"
+#include "song_tags.h"
 #include "sound_device_choice.h"
 
 namespace zv::player {
@@ -220,8 +221,10 @@ void StationPlayer::end_play(const std::string& outcome) {
   if (!on_air_ || loaded_.empty()) return;
   const std::int64_t now = unix_now();
   const QueuedSong& song = on_air_->song;
-  library_.record(
-      PlayRecord{song.id, song.path, now, on_air_->play_key, on_air_->started, record_source(song.source), outcome});
+  PlayRecord play{song.id, song.path, now, on_air_->play_key, on_air_->started, record_source(song.source), outcome};
+  play.audience = listeners_.audience(static_cast<double>(on_air_->started), static_cast<double>(now));
+  listeners_.read_now();  // the next song's listeners at its start
+  library_.record(std::move(play));
   history_.push_front({song, now});
   if (history_.size() > HISTORY_LENGTH) history_.pop_back();
   on_air_.reset();
@@ -269,6 +272,7 @@ void StationPlayer::follow(const EngineEvent& event) {
     case EngineEvent::Kind::started:
       std::printf("On air: %s\n", loaded_.front().song.path.c_str());
       begin_play(now);
+      listeners_.read_now();
       break;
     case EngineEvent::Kind::finished:
       end_play(skipped_entry_ == event.entry ? OUTCOME_SKIPPED : OUTCOME_PLAYED);
@@ -313,6 +317,7 @@ void StationPlayer::follow_settings() {
   const SoundSettings settings = read_sound_settings(folder_);
   engine_.set_crossfade(settings.crossfade_s);
   engine_.set_streams(settings.streams());
+  listeners_.watch(settings.streams());
   const bool sound_changed =
       settings.target_lufs != settings_.target_lufs || settings.crossfade_s != settings_.crossfade_s;
   settings_ = settings;
@@ -477,6 +482,7 @@ SongCue StationPlayer::sound_of(const QueuedSong& song, const SongFacts& facts) 
   cue.start_at_s = song.start_at;  // a song cut by a stop or the player's end goes on where it was
   cue.title = song_file_name(song.path);
   if (const auto dot = cue.title.rfind('.'); dot != std::string::npos && dot > 0) cue.title.resize(dot);
+  cue.title = stream_title(facts.artist, facts.title, cue.title);
   cue.fades = facts.fades;
   // Measured songs play at the station's loudness; those without sound as they are.
   if (facts.fade_out_ms > 0) {

@@ -17,6 +17,7 @@
 
 #include "fault_log.h"
 #include "library_worker.h"
+#include "listener_count.h"
 #include "onair_file.h"
 #include "play_queue.h"
 #include "playback_engine.h"
@@ -86,6 +87,7 @@ class StationPlayer {
   PlaybackEngine engine_;
   LibraryWorker library_;
   SongFactsWorker song_facts_;
+  ListenerCount listeners_;
   std::map<std::string, StreamState> streams_;
   SoundSettings settings_;
   std::optional<FileStamp> settings_stamp_;  // of the settings last read

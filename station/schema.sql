@@ -119,3 +119,53 @@ create table if not exists library_scan (
   songs_renamed  integer not null default 0,
   songs_missing  integer not null default 0
 );
+
+-- What each song's file says of itself, read by the station player where it
+-- measures the song: texts in UTF-8, empty where the file has no such tag (a
+-- song without a title is known by its file name). file_size and file_mtime
+-- (seconds since 1970) are the file's when it was read; a file that differs
+-- is read again. length_ms: the length its header gives. The ReplayGain
+-- values are the file's own (dB, linear peak), NULL when it carries none.
+create table if not exists song_tags (
+  song_id      integer primary key,
+  file_size    integer not null,
+  file_mtime   integer not null,
+  title        text    not null default '',
+  artist       text    not null default '',
+  album        text    not null default '',
+  album_artist text    not null default '',
+  year         integer not null default 0,
+  genre        text    not null default '',
+  track        integer not null default 0,
+  composer     text    not null default '',
+  isrc         text    not null default '',
+  label        text    not null default '',
+  copyright    text    not null default '',
+  length_ms    integer not null default 0,
+  track_gain   real,
+  track_peak   real,
+  album_gain   real,
+  album_peak   real,
+  read_at      integer not null default 0
+);
+
+-- Each play as it went on air, beside its row of play_record (the same
+-- play_key): the song as its tags named it then, and who heard it. The
+-- listeners are those of all the station's mounts together: at the play's
+-- start, the most at one time, and listener-seconds (listeners times the
+-- seconds they listened), from which the listeners who heard it follow.
+-- duration_s: the seconds it was on air. The listeners are NULL for a play
+-- while the stream was off or its server did not answer.
+create table if not exists play_detail (
+  play_key         text    primary key,
+  artist           text    not null default '',
+  title            text    not null default '',
+  album            text    not null default '',
+  isrc             text    not null default '',
+  label            text    not null default '',
+  composer         text    not null default '',
+  duration_s       integer not null default 0,
+  listeners_start  integer,
+  listeners_peak   integer,
+  listener_seconds integer
+);

@@ -105,6 +105,12 @@ void StreamOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>&
     if (GstElement* shout = pipeline_->element("shout")) {
       g_object_set(shout, "ip", target_.host.c_str(), "port", target_.port, "mount", target_.mount.c_str(), "password",
                    target_.password.c_str(), nullptr);
+      for (const auto& [property, text] : {std::pair{"streamname", &target_.name},
+                                           {"description", &target_.description},
+                                           {"genre", &target_.genre},
+                                           {"url", &target_.url}}) {
+        if (!text->empty()) g_object_set(shout, property, text->c_str(), nullptr);
+      }
     }
     title_sent_.clear();
     started_ = now;

@@ -21,6 +21,8 @@ struct StreamTarget {
   std::string password;  // the source password
   bool opus = false;     // Ogg Opus; MP3 otherwise
   int kbps = 128;
+  // What the station calls itself, sent to listeners as icy-name, icy-description, icy-genre and icy-url.
+  std::string name{}, description{}, genre{}, url{};
   bool operator==(const StreamTarget&) const = default;
 };
 

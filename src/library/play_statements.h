@@ -16,6 +16,14 @@ inline constexpr const char* SQL_PLAY_ON_RECORD = "select count(*) from play_rec
 inline constexpr const char* SQL_RECORD_PLAY =
     "insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, outcome) "
     "values (?, ?, ?, ?, ?, ?, ?, ?)";
+// Each recorded play's song as its tags name it now, and its audience:
+// play_key, seconds on air, listeners at start, peak, listener-seconds (each
+// or NULL), song_id (or NULL), the song's path (for a NULL song_id).
+inline constexpr const char* SQL_RECORD_PLAY_DETAIL =
+    "insert or replace into play_detail (play_key, duration_s, listeners_start, listeners_peak, listener_seconds, "
+    "artist, title, album, isrc, label, composer) select ?, ?, ?, ?, ?, coalesce(t.artist, ''), coalesce(t.title, ''), "
+    "coalesce(t.album, ''), coalesce(t.isrc, ''), coalesce(t.label, ''), coalesce(t.composer, '') "
+    "from (select 1) left join song_tags t on t.song_id = coalesce(?, (select song_id from song where song_name = ?))";
 // fault_key.
 inline constexpr const char* SQL_FORGET_FAULT = "delete from fault_record where fault_key=?";
 // fault_key, started, ended (0 while it lasts), kind, detail.
@@ -39,6 +47,9 @@ inline constexpr const char* SQL_PLAYS_SINCE = "select dir_name, song_name, ende
 inline constexpr const char* SQL_SONG_FACTS =
     "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
     "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
+// Each song's tags as the player names it on the stream, and the file they
+// were read from. Bound: song_id, file_size, file_mtime, artist, title.
+inline constexpr const char* SQL_SONG_TAGS_KEPT = "select song_id, file_size, file_mtime, artist, title from song_tags";
 // A song measured: replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size, song_id.
 inline constexpr const char* SQL_STORE_MEASURE =
     "update song set replay_gain=?, sec_count=?, sm_fade_in=?, sm_fade_out=?, file_size=? where song_id=?";

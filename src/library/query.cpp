@@ -1,6 +1,7 @@
 #include "library/query.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "library/database.h"
 
@@ -113,9 +114,9 @@ struct Statement::State {
   SQLRETURN code = SQL_ERROR;
   ColumnBinding bindings[MAX_COLUMNS];
   int count = 0;
-  SQLBIGINT values[MAX_COLUMNS] = {};
-  SQLDOUBLE reals[MAX_COLUMNS] = {};
-  SQLLEN lengths[MAX_COLUMNS] = {};
+  std::vector<SQLBIGINT> values;
+  std::vector<SQLDOUBLE> reals;
+  std::vector<SQLLEN> lengths;
 };
 
 Statement::Statement(LibraryConnection* connection, const char* sql, std::initializer_list<Column> columns)
@@ -152,10 +153,15 @@ bool Statement::run(std::initializer_list<Value> values) {
   state_->code = SQL_ERROR;
   if (state_->statement == SQL_NULL_HSTMT) return false;
   SQLFreeStmt(state_->statement, SQL_CLOSE);
+  // The driver reads the values when the statement runs: sized before any is
+  // bound, so none moves until then.
+  state_->values.assign(values.size(), 0);
+  state_->reals.assign(values.size(), 0);
+  state_->lengths.assign(values.size(), 0);
   static const char16_t nothing[] = u"";
+  static const char nothing_utf8[] = "";
   SQLUSMALLINT number = 0;
   for (const Value& value : values) {
-    if (number == MAX_COLUMNS) break;
     const int at = number++;
     SQLLEN& length = state_->lengths[at];
     if (value.kind() == Value::Kind::text) {
@@ -163,6 +169,14 @@ bool Statement::run(std::initializer_list<Value> values) {
       length = static_cast<SQLLEN>(text.size() * sizeof(char16_t));
       auto* data = const_cast<char16_t*>(text.empty() ? nothing : text.data());
       SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                       std::max<SQLULEN>(text.size(), 1), 0, data, length, &length);
+      continue;
+    }
+    if (value.kind() == Value::Kind::utf8) {
+      const std::string_view text = value.utf8();
+      length = static_cast<SQLLEN>(text.size());
+      auto* data = const_cast<char*>(text.empty() ? nothing_utf8 : text.data());
+      SQLBindParameter(state_->statement, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
                        std::max<SQLULEN>(text.size(), 1), 0, data, length, &length);
       continue;
     }

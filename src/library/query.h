@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "library/statements.h"
@@ -36,11 +37,13 @@ class Column {
 inline constexpr int MAX_COLUMNS = 8;
 
 // What a prepared statement's "?" stands for: a whole number, a real one,
-// UTF-16 text (the caller keeps it until the statement has run), or NULL.
+// UTF-16 or UTF-8 text (the caller keeps it until the statement has run), or
+// NULL.
 class Value {
  public:
   Value(std::int64_t number) : number_(number) {}
   Value(std::u16string_view text) : text_(text), kind_(Kind::text) {}
+  Value(const std::string& utf8) : utf8_(utf8), kind_(Kind::utf8) {}
   static Value real(double number) {
     Value value(0);
     value.real_ = number;
@@ -53,16 +56,18 @@ class Value {
     return value;
   }
 
-  enum class Kind { number, real, text, null };
+  enum class Kind { number, real, text, utf8, null };
   Kind kind() const { return kind_; }
   std::int64_t number() const { return number_; }
   double real() const { return real_; }
   std::u16string_view text() const { return text_; }
+  std::string_view utf8() const { return utf8_; }
 
  private:
   std::int64_t number_ = 0;
   double real_ = 0;
   std::u16string_view text_;
+  std::string_view utf8_;
   Kind kind_ = Kind::number;
 };
 
@@ -137,8 +142,8 @@ class Statement {
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
-  // Runs it with `values` for its placeholders, in order (at most
-  // MAX_COLUMNS). True when it ran; its rows are then read with next().
+  // Runs it with `values` for its placeholders, in order. True when it ran;
+  // its rows are then read with next().
   bool run(std::initializer_list<Value> values = {});
   // The next row into the columns; false at the end or when the read fails.
   bool next();

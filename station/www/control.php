@@ -11,6 +11,7 @@
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/onair.inc';
+require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/token.inc';
 
 require_token();

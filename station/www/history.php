@@ -1,12 +1,19 @@
 <?php
-// The record of what went on air, for a chosen day or range of days (local
-// time): history.php?from=YYYY-MM-DD&to=YYYY-MM-DD, today by default; with
-// format=csv the same plays as a CSV file (UTF-8, a header row, one row a
-// play) for royalty reports. The faults of the same days follow the plays.
+// The record of what went on air, for a chosen day, range of days or month
+// (local time): history.php?from=YYYY-MM-DD&to=YYYY-MM-DD or ?month=YYYY-MM,
+// today by default, with each play's listeners and a chart of them. With
+// format= the same plays as a file for royalty reports:
+//   csv           one row a play (UTF-8, a header row);
+//   soundexchange a Report of Use: one row a recording with its performances;
+//   music         a music report: one row a play with its writer and duration.
+// The faults of the same days follow the plays.
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/tags.inc';
+require __DIR__ . '/include/sound.inc';
 require __DIR__ . '/include/export.inc';
+require __DIR__ . '/include/reports.inc';
 
 function day_param($name, $default)
 {
@@ -25,6 +32,16 @@ function day_param($name, $default)
 
 $from = day_param('from', date('Y-m-d'));
 $to = day_param('to', $from);
+$month = (string)param('month');
+if ($month !== '') {
+    $first = DateTime::createFromFormat('!Y-m', $month);
+    if ($first === false || $first->format('Y-m') !== $month) {
+        $odd_input[] = '"month" must be a month as YYYY-MM; "' . $month . '" was left out.';
+    } else {
+        $from = $first->format('Y-m-d');
+        $to = $first->format('Y-m-t');
+    }
+}
 if ($to < $from) {
     list($from, $to) = array($to, $from);
 }
@@ -33,8 +50,7 @@ $end = strtotime($to . ' 00:00:00 +1 day');
 
 $error = '';
 $db = library_open($error);
-$plays = $db === false ? false : library_rows($db, 'select started, ended, song_name, dir_name, source, outcome '
-    . 'from play_record where started >= ' . (int)$start . ' and started < ' . (int)$end . ' order by started, play_id');
+$plays = $db === false ? false : report_plays($db, $start, $end);
 $faults = $db === false ? false : library_rows($db, 'select started, ended, kind, detail from fault_record where started >= '
     . (int)$start . ' and started < ' . (int)$end . ' order by started, fault_id');
 if ($plays === false && $error === '') {
@@ -46,37 +62,46 @@ function time_text($seconds)
     return (int)$seconds > 0 ? date('Y-m-d H:i:s', (int)$seconds) : '';
 }
 
-if (param('format') === 'csv' && $plays !== false) {
-    header('Content-Type: text/csv; charset=utf-8');
-    header('Content-Disposition: attachment; filename="plays-' . $from . ($to !== $from ? '-to-' . $to : '') . '.csv"');
-    $out = fopen('php://output', 'w');
-    csv_row($out, array('started', 'ended', 'song', 'folder', 'source', 'outcome'));
-    foreach ($plays as $play) {
-        csv_row($out, array(time_text($play['started']), time_text($play['ended']), $play['song_name'], $play['dir_name'],
-            $play['source'], $play['outcome']));
-    }
-    fclose($out);
+$format = (string)param('format');
+$period = $from . ($to !== $from ? '-to-' . $to : '');
+if (isset(REPORTS[$format]) && $plays !== false) {
+    list($type, $extension) = REPORTS[$format];
+    header('Content-Type: ' . $type . '; charset=utf-8');
+    header('Content-Disposition: attachment; filename="' . $format . '-' . $period . '.' . $extension . '"');
+    echo report_text($format, $plays, sound_settings());
     exit;
 }
 
+$sound = sound_settings();
 page_top('History');
+$range = array('from' => $from, 'to' => $to);
 ?>
 <form method="get" action="history.php" id="range">
 <p><label>From <input type="date" name="from" value="<?php echo h($from); ?>"></label>
 <label>to <input type="date" name="to" value="<?php echo h($to); ?>"></label> <input type="submit" value="Show">
-<a id="csv" href="history.php?<?php echo h(query_of(array('from' => $from, 'to' => $to, 'format' => 'csv'))); ?>">Export as CSV</a></p>
+<label>or the month <input type="month" name="month" value="<?php echo h(substr($from, 0, 7)); ?>"></label></p>
+<p>Export: <a id="csv" href="history.php?<?php echo h(query_of($range + array('format' => 'csv'))); ?>">CSV</a> |
+<a id="soundexchange" href="history.php?<?php echo h(query_of($range + array('format' => 'soundexchange'))); ?>">SoundExchange Report of Use</a> |
+<a id="music-report" href="history.php?<?php echo h(query_of($range + array('format' => 'music'))); ?>">Music report</a>
+<?php if ($sound['station_name'] === ''): ?>
+<span class="note">(the reports name the station as settings.php sets it)</span>
+<?php endif; ?></p>
 </form>
 <?php if ($error !== ''): ?>
 <p class="error"><?php echo h($error); ?></p>
 <?php elseif (!$plays): ?>
 <p class="note">No plays on record from <?php echo h($from); ?> to <?php echo h($to); ?>.</p>
 <?php else: ?>
+<?php echo listeners_chart($plays, $start, $end); ?>
 <table id="plays">
-<tr><th>Started</th><th>Ended</th><th>Song</th><th>Folder</th><th>Source</th><th>Outcome</th></tr>
+<tr><th>Started</th><th>Ended</th><th>Song</th><th>Folder</th><th>Source</th><th>Outcome</th>
+<th class="number" title="Listeners when it began, the most at one time, and those who heard it">Listeners</th></tr>
 <?php foreach ($plays as $play): ?>
 <tr><td><?php echo h(time_text($play['started'])); ?></td><td><?php echo h(time_text($play['ended'])); ?></td>
-<td><?php echo h($play['song_name']); ?></td><td><?php echo h($play['dir_name']); ?></td>
-<td><?php echo h($play['source']); ?></td><td><?php echo h($play['outcome']); ?></td></tr>
+<td><?php echo song_html($play['song_name'], $play['title'] !== '' ? $play : null); ?></td><td><?php echo h($play['dir_name']); ?></td>
+<td><?php echo h($play['source']); ?></td><td><?php echo h($play['outcome']); ?></td>
+<td class="number listeners"><?php echo $play['listeners_start'] === null ? '' : h($play['listeners_start'] . ' / '
+    . $play['listeners_peak'] . ' / ' . performances($play)); ?></td></tr>
 <?php endforeach; ?>
 </table>
 <?php endif; ?>

@@ -4,9 +4,11 @@
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/onair.inc';
+require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/sound.inc';
 
-// The name shown on every visit; change it to the station's own.
+// The name shown on every visit unless settings.php names the station.
 $station_name = 'Demo Station';
 
 $pages = array(
@@ -19,9 +21,11 @@ $pages = array(
     'settings.php' => array('Sound and stream', 'The station\'s loudness, crossfades and Icecast stream.'),
 );
 $sound = sound_settings();
+$station_name = station_name($sound, $station_name);
 $state = onair_state();
-// The page reloads itself while there is an on-air state to keep current.
-page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" content="10">' . "\n");
+// What is on air is kept current from nowplaying.php (below), so the
+// stream's player is never cut by a reload.
+page_top($station_name);
 ?>
 <p class="time"><span id="time" data-zone="<?php echo h(date_default_timezone_get()); ?>"><?php
     echo h(date('l j F Y, H:i:s')); ?></span>&nbsp;
@@ -53,9 +57,39 @@ page_top($station_name, $state === null ? '' : '<meta http-equiv="refresh" conte
         echo '<span class="listeners">', h($listeners), $listeners === 1 ? ' listener' : ' listeners', '</span>';
     }
 ?></p>
+<p><audio id="listen" controls preload="none" src="<?php echo h(stream_listen_url($sound)); ?>"></audio></p>
 <?php endif; ?>
 <?php if ($state !== null): ?>
 <div id="onair"><?php echo onair_html($state, false); ?></div>
+<script>
+(function () {
+  var now = document.getElementById('now');
+  function clock(seconds) { return Math.floor(seconds / 60) + ':' + ('0' + seconds % 60).slice(-2); }
+  // Untagged songs keep their file's name, as the page shows them.
+  function name(song) {
+    if (song.artist) return song.artist + ' \u2013 ' + song.title;
+    return song.file.replace(/\.[^.]*$/, '') === song.title ? song.file : song.title;
+  }
+  function show(answer) {
+    var playing = answer.now_playing;
+    if (!playing) {
+      now.textContent = answer.is_online ? 'Nothing is playing.' : 'The player is not running.';
+      return;
+    }
+    var strong = document.createElement('strong'), song = document.createElement('span');
+    song.className = 'song';
+    song.title = playing.song.file;
+    song.textContent = name(playing.song);
+    strong.appendChild(song);
+    now.replaceChildren(strong, ' ' + clock(playing.elapsed) + ' of ' + clock(playing.duration));
+    var listeners = document.querySelector('#stream .listeners');
+    if (listeners) listeners.textContent = answer.listeners.total + (answer.listeners.total === 1 ? ' listener' : ' listeners');
+  }
+  setInterval(function () {
+    fetch('nowplaying.php').then(function (reply) { return reply.json(); }).then(show).catch(function () {});
+  }, 10000);
+})();
+</script>
 <?php endif; ?>
 <dl>
 <?php foreach ($pages as $page => $about): ?>

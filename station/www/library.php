@@ -1,6 +1,6 @@
 <?php
 // The music library: its folders with their marks and colours, a folder's
-// songs, a search by name, changing a folder's marks and colours, removing a
+// songs, a search by name, artist, title or album, changing a folder's marks and colours, removing a
 // folder from the library, and importing a folder.
 //
 // An import goes in three steps: library.php?folder=... checks the folder
@@ -16,6 +16,7 @@ require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/import.inc';
 require __DIR__ . '/include/librarian.inc';
 require __DIR__ . '/include/token.inc';
+require __DIR__ . '/include/tags.inc';
 
 const CONFIRM_ABOVE_FILES = 1000;
 const SEARCH_LIMIT = 500;
@@ -161,23 +162,32 @@ if ($db !== false) {
             $folders[(int)$row['song_dir_id']] = $row;
         }
     }
+    $columns = 's.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size';
     if ($search !== '') {
         // Matched here rather than by the library's LIKE, which folds only
-        // ASCII letters: any letter in any case, in the file's name only.
+        // ASCII letters: any letter in any case, in the file's name or its tags.
         $songs = array();
-        foreach (library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size'
-            . ' from song order by song_name') ?: array() as $row) {
-            if (count($songs) < SEARCH_LIMIT && name_matches(basename(str_replace('\\', '/', $row['song_name'])), $search)) {
+        $rows = library_rows($db, "select $columns, t.artist, t.title, t.album from song s "
+            . 'left join song_tags t on t.song_id = s.song_id order by s.song_name');
+        if ($rows === false) {  // a library whose song_tags is not made yet
+            $rows = library_rows($db, "select $columns from song s order by s.song_name");
+        }
+        foreach ($rows ?: array() as $row) {
+            $texts = array(basename(str_replace('\\', '/', $row['song_name'])));
+            foreach (array('artist', 'title', 'album') as $tag) {
+                $texts[] = isset($row[$tag]) ? (string)$row[$tag] : '';
+            }
+            if (count($songs) < SEARCH_LIMIT && name_matches(implode("\n", $texts), $search)) {
                 $songs[] = $row;
             }
         }
-        $songs_title = 'Songs whose name holds "' . $search . '"';
+        $songs_title = 'Songs whose name, artist, title or album holds "' . $search . '"';
     } elseif ($show !== null && isset($folders[$show])) {
-        $songs = library_rows($db, 'select song_id, song_name, play_count, song_dir_id, sec_count, replay_gain, file_size from song where song_dir_id='
-            . $show . ' order by song_name') ?: array();
+        $songs = library_rows($db, "select $columns from song s where s.song_dir_id=" . $show . ' order by s.song_name') ?: array();
         $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
     }
     $librarian = librarian_status($db);
+    $tags = $songs ? tags_by_id($db, array_column($songs, 'song_id')) : array();
     odbc_close($db);
 }
 
@@ -255,7 +265,8 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <th class="number" title="The gain that brings the song to -23 LUFS, held so its true peak stays at -1 dBTP">Loudness gain</th></tr>
 <?php foreach ($songs as $song): ?>
 <tr><td><input type="checkbox" class="pick" name="song[]" value="<?php echo (int)$song['song_id']; ?>"><span
-class="pick-order note"></span></td><td><?php echo h(song_title($song['song_name'])); ?></td><td><?php
+class="pick-order note"></span></td><td><?php
+    echo song_html($song['song_name'], isset($tags[(int)$song['song_id']]) ? $tags[(int)$song['song_id']] : null); ?></td><td><?php
     echo h($song['song_name']); ?></td>
 <td class="number"><?php echo h($song['play_count']); ?></td>
 <?php if ((int)$song['file_size'] > 0): ?>

@@ -7,6 +7,7 @@ require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/onair.inc';
 require __DIR__ . '/include/token.inc';
 require __DIR__ . '/include/library.inc';
+require __DIR__ . '/include/tags.inc';
 
 const PLAYED_SHOWN = 50;
 
@@ -21,8 +22,17 @@ $control_texts = array('off' => array('The player is not running: nothing was ch
 
 $error = '';
 $db = library_open($error);
-$played = $db === false ? false : library_rows($db, 'select started, ended, song_name, dir_name, source, outcome '
-    . 'from play_record order by started desc, play_id desc limit ' . PLAYED_SHOWN);
+$played = false;
+if ($db !== false) {
+    // Each play as its song was named when it played; a library without play_detail has only the file names.
+    $played = library_rows($db, 'select r.started, r.ended, r.song_name, r.dir_name, r.source, r.outcome, d.artist, d.title '
+        . 'from play_record r left join play_detail d on d.play_key = r.play_key order by r.started desc, r.play_id desc '
+        . 'limit ' . PLAYED_SHOWN);
+    if ($played === false) {
+        $played = library_rows($db, 'select started, ended, song_name, dir_name, source, outcome from play_record '
+            . 'order by started desc, play_id desc limit ' . PLAYED_SHOWN);
+    }
+}
 
 $state = onair_state();
 page_top('On air');
@@ -47,7 +57,8 @@ endif; ?>
 <?php foreach ($played as $play): ?>
 <tr><td><?php echo h(date('Y-m-d H:i:s', (int)$play['started'])); ?></td>
 <td><?php echo h(date('H:i:s', (int)$play['ended'])); ?></td>
-<td><?php echo h($play['song_name']); ?> <span class="note">(<?php echo h($play['source']); ?>)</span></td>
+<td><?php echo song_html($play['song_name'], isset($play['title']) && $play['title'] !== '' ? $play : null,
+    $play['song_name']); ?> <span class="note">(<?php echo h($play['source']); ?>)</span></td>
 <td><?php echo h($play['outcome']); ?></td></tr>
 <?php endforeach; ?>
 </table>

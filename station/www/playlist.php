@@ -12,6 +12,7 @@
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/schedule.inc';
+require __DIR__ . '/include/tags.inc';
 
 // The server writes the colours as "#rrggbb"; anything else is not used.
 function colour($value)
@@ -91,7 +92,9 @@ foreach ($positions as $p => $songs) {
 }
 $folder_of = array();
 $entry = null;
+$tags = array();
 if ($db !== false) {
+    $tags = tags_by_id($db, $positions ? array_merge(...array_map('array_keys', array_values($positions))) : array());
     $found = songs_by_id($db, array_values($first_songs));
     foreach ($first_songs as $p => $id) {
         $folder_of[$p] = isset($found[$id]) ? (string)$found[$id]['dir_name'] : '';
@@ -140,7 +143,8 @@ or its folders have no songs.</p>
 for <?php echo h($hour); ?></p>
 <ul>
 <?php foreach ($songs as $id => $name): ?>
-<li><label><input type="checkbox" name="song[]" value="<?php echo (int)$id; ?>"> <?php echo h($name); ?></label></li>
+<li><label><input type="checkbox" name="song[]" value="<?php echo (int)$id; ?>"> <?php
+    echo song_html($name, isset($tags[$id]) ? $tags[$id] : null, $name); ?></label></li>
 <?php endforeach; ?>
 </ul>
 <?php endif; ?>

@@ -8,6 +8,7 @@
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
 require __DIR__ . '/include/token.inc';
+require __DIR__ . '/include/tags.inc';
 
 const MAX_SONGS = 500;  // the server reads item0 to item499
 
@@ -20,6 +21,7 @@ $unknown = int_param('unknown', 0, MAX_SONGS);
 $error = '';
 $db = library_open($error);
 $songs = $db === false ? array() : songs_by_id($db, $ids);
+$tags = $db === false ? array() : tags_by_id($db, $ids);
 $missing = 0;
 $chosen = array();
 foreach ($ids as $id) {
@@ -69,7 +71,7 @@ if ($gone): ?>
 <?php if ($chosen): ?>
 <ol id="songs">
 <?php foreach ($chosen as $id): ?>
-<li><?php echo h(song_title($songs[$id]['song_name'])); ?> <span class="note">(<?php
+<li><?php echo song_html($songs[$id]['song_name'], isset($tags[$id]) ? $tags[$id] : null); ?> <span class="note">(<?php
     echo h($songs[$id]['song_name']); ?>)</span><?php
     echo in_array($id, $gone, true) ? ' <span class="error missing-file">file not found</span>' : ''; ?></li>
 <?php endforeach; ?>

@@ -1,6 +1,7 @@
 <?php
 // The station's sound: the loudness every song is played at, the crossfade
-// between music songs and the Icecast stream. Stored in the server folder;
+// between music songs and the Icecast stream, and what the station calls
+// itself there and in its reports. Stored in the server folder;
 // the player takes them up at its next song.
 
 require __DIR__ . '/include/page.inc';
@@ -43,6 +44,12 @@ if (param('save') !== null) {
     }
     $new['stream_host'] = $host;
     $new['stream_mount'] = $mount;
+    foreach (STATION_TEXTS as $name => $label) {
+        $new[$name] = trim((string)param($name));
+        if (preg_match('/[\x00-\x1f\x7f]/', $new[$name]) || preg_match('//u', $new[$name]) !== 1) {
+            $problems[] = $label . ' must be one line of text.';
+        }
+    }
     // An empty field keeps the stored password; clearing it is a choice of its own.
     $password = (string)param('stream_password');
     $clear = param('stream_password_clear') === '1';
@@ -113,6 +120,9 @@ if (!$problems && param('renewed') === '1') {
 <span class="note">MP3 at this mount with ".mp3", Ogg Opus with ".opus"</span></td></tr>
 <tr><td>Formats</td><td><label><input type="checkbox" name="stream_mp3" value="1"<?php echo checked($settings['stream_mp3'] === '1'); ?>> MP3</label>
 <label><input type="checkbox" name="stream_opus" value="1"<?php echo checked($settings['stream_opus'] === '1'); ?>> Ogg Opus</label></td></tr>
+<?php foreach (STATION_TEXTS as $name => $label): ?>
+<tr><td><label for="<?php echo $name; ?>"><?php echo h($label); ?></label></td><td><input id="<?php echo $name; ?>" name="<?php echo $name; ?>" value="<?php echo h($settings[$name]); ?>" size="40"></td></tr>
+<?php endforeach; ?>
 <tr><td><label for="stream_password">Source password</label></td><td><input type="password" id="stream_password" name="stream_password" value="" autocomplete="new-password">
 <span class="note">Left empty, the stored one stays.</span>
 <label><input type="checkbox" name="stream_password_clear" value="1"> Clear the password</label></td></tr>

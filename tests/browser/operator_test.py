@@ -50,9 +50,9 @@ class OperatorTest(StationTest):
         with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
             self.assertIn("text/csv", reply.headers["Content-Type"])
             rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
-        self.assertEqual(rows[0], ["started", "ended", "song", "folder", "source", "outcome"])
-        self.assertEqual([row[2:] for row in rows[1:]], [["überlänge 2.wav", folder + "/", "sent", "played"],
-                                                          ["Überlänge 1.wav", folder + "/", "sent", "played"]])
+        self.assertEqual(rows[0][:6], ["started", "ended", "song", "folder", "source", "outcome"])
+        self.assertEqual([row[2:6] for row in rows[1:]], [["überlänge 2.wav", folder + "/", "sent", "played"],
+                                                           ["Überlänge 1.wav", folder + "/", "sent", "played"]])
 
     def test_skip_and_stop_on_the_on_air_page(self):
         folder = self.station.make_songs("Pop", ["A.mp3", "B.mp3"])
@@ -75,4 +75,4 @@ class OperatorTest(StationTest):
                          "outcome) values ('k1', ?, ?, 1, ?, '/music/Pop/', 'sent', 'played')", now, now + 3, name)
         with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
             rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
-        self.assertEqual(rows[1][2:], ["'" + name, "/music/Pop/", "sent", "played"])
+        self.assertEqual(rows[1][2:6], ["'" + name, "/music/Pop/", "sent", "played"])

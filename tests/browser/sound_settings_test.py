@@ -16,7 +16,7 @@ class SoundSettingsTest(StationTest):
     def test_settings_are_stored_for_the_player_and_the_password_never_shown(self):
         self.open("settings.php")
         for name, value in (("target_lufs", "-16"), ("crossfade_s", "2"), ("stream_host", "relay.example.org"),
-                            ("stream_port", "8100"), ("stream_password", "hackme-42")):
+                            ("stream_port", "8100"), ("stream_password", "hackme-42"), ("station_name", "Radio Ü")):
             field = self.find("input[name=%s]" % name)
             field.clear()
             field.send_keys(value)
@@ -25,7 +25,8 @@ class SoundSettingsTest(StationTest):
         self.assertEqual(self.text("#message"), "Saved; the player uses them from its next song.")
         self.assertEqual(self.stored("sound_settings.txt"),
                          "target_lufs=-16\ncrossfade_s=2\nstream_on=1\nstream_host=relay.example.org\n"
-                         "stream_port=8100\nstream_mount=/stream\nstream_mp3=1\nstream_opus=0\n")
+                         "stream_port=8100\nstream_mount=/stream\nstream_mp3=1\nstream_opus=0\nstation_name=Radio Ü\n"
+                         "station_description=\nstation_genre=\nstation_url=\ncall_letters=\ntransmission_category=\n")
         password = os.path.join(self.station.server_folder, "stream_password.txt")
         self.assertEqual(self.stored("stream_password.txt"), "hackme-42")
         self.assertEqual(stat.S_IMODE(os.stat(password).st_mode), 0o600)

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <regex>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -65,12 +65,14 @@ class PlayerStation : public ::testing::Test {
     }
     std::ofstream(music_ / "broken.mp3") << std::string(4000, 'x');
     const std::string m = music_.string() + "/";
-    ASSERT_EQ(sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + m + "'), (2, 2, '/other/');"
-                  "insert into song (song_id, song_dir_id, song_name) values (1, 1, '" + m + "a440.wav'), (2, 1, '" + m +
-                  "b660.mp3'), (3, 1, '" + m + "c880.wav'), (4, 1, '" + m + "gone.wav'), (5, 1, '" + m +
-                  "broken.mp3'), (6, 2, '" + m + "z.wav');"),
+    ASSERT_EQ(sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + m +
+                  "'), (2, 2, '/other/');"
+                  "insert into song (song_id, song_dir_id, song_name) values (1, 1, '" +
+                  m + "a440.wav'), (2, 1, '" + m + "b660.mp3'), (3, 1, '" + m + "c880.wav'), (4, 1, '" + m +
+                  "gone.wav'), (5, 1, '" + m + "broken.mp3'), (6, 2, '" + m + "z.wav');"),
               "");
-    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php", station_.www() / "playlist.php");
+    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php",
+                  station_.www() / "playlist.php");
     // These songs are 1 s tones, heard one after another.
     std::ofstream(station_.server() / "sound_settings.txt") << "crossfade_s=0\n";
     alsa_config_ = station_.root.path() / "asound.conf";
@@ -80,7 +82,8 @@ class PlayerStation : public ::testing::Test {
   void TearDown() override { ::unsetenv("ALSA_CONFIG_PATH"); }
 
   void write_alsa_config() {
-    std::ofstream(alsa_config_) << recorded_device_config("!default", default_) + recorded_device_config("studio", studio_);
+    std::ofstream(alsa_config_) << recorded_device_config("!default", default_) +
+                                       recorded_device_config("studio", studio_);
   }
   std::string sql(const std::string& statement) { return test::library_sql(station_.server(), statement); }
   void start_server() {
@@ -114,8 +117,8 @@ class PlayerStation : public ::testing::Test {
   void control(player::ControlMessage message, const std::string& data = "") {
     const WindowHandle window = find_window(PLAYER_WINDOW_CAPTION);
     std::int64_t answer = 0;
-    ASSERT_EQ(send_copy_data(window, 0, message, static_cast<std::uint32_t>(data.size()), data.empty() ? nullptr : data.data(),
-                             5000, &answer),
+    ASSERT_EQ(send_copy_data(window, 0, message, static_cast<std::uint32_t>(data.size()),
+                             data.empty() ? nullptr : data.data(), 5000, &answer),
               SendResult::answered);
     EXPECT_EQ(answer, 1);
   }
@@ -137,9 +140,10 @@ class PlayerStation : public ::testing::Test {
   void add_song(int id, int folder, const std::string& name, const std::string& format, const std::string& effects) {
     const std::string command = "sox -n " + format + " '" + song(name) + "' " + effects + " 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    sql("insert or ignore into song_dir (song_dir_id, dir_order, dir_name, is_ads) values (3, 3, '/m/', 0), (4, 4, '/ads/', 1);"
-        "insert into song (song_id, song_dir_id, song_name) values (" + std::to_string(id) + ", " + std::to_string(folder) +
-        ", '" + song(name) + "');");
+    sql("insert or ignore into song_dir (song_dir_id, dir_order, dir_name, is_ads) values (3, 3, '/m/', 0), (4, 4, "
+        "'/ads/', 1);"
+        "insert into song (song_id, song_dir_id, song_name) values (" +
+        std::to_string(id) + ", " + std::to_string(folder) + ", '" + song(name) + "');");
   }
   void set_sound(const std::string& settings) { std::ofstream(station_.server() / "sound_settings.txt") << settings; }
   // The tones a device has heard once `count` of them have come out of it: a
@@ -158,7 +162,8 @@ class PlayerStation : public ::testing::Test {
     // Icecast runs as its own user.
     fs::permissions(station_.root.path(), fs::perms::others_exec, fs::perm_options::add);
     ASSERT_EQ(std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station_.server().string() + "' " +
-                           port + " >/dev/null").c_str()),
+                           port + " >/dev/null")
+                              .c_str()),
               0);
   }
   // Icecast, the server and the player, until the player's stream `mount` is on air.
@@ -179,8 +184,8 @@ class PlayerStation : public ::testing::Test {
     const std::string command = "timeout " + std::to_string(seconds) +
                                 " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
-                                "channels=1 ! filesink location='" + (station_.root.path() / "listener.raw").string() +
-                                "' >/dev/null 2>&1";
+                                "channels=1 ! filesink location='" +
+                                (station_.root.path() / "listener.raw").string() + "' >/dev/null 2>&1";
     std::thread listener([command, status] {
       const int ended = std::system(command.c_str());
       if (status) *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
@@ -297,7 +302,8 @@ TEST_F(PlayerStation, ChosenDeviceIsPlayedOnFromTheNextSong) {
   hand_off("item0=1");
   ASSERT_TRUE(wait_for_player("On air: ")) << player_->console();
   // As the device page stores a choice.
-  std::ofstream(station_.server() / "sound_device.txt.new") << "{81ECAF3C-4FEB-8A5B-842B-13BD8ACDDE90}\nstudio\nStudio out\n";
+  std::ofstream(station_.server() / "sound_device.txt.new")
+      << "{81ECAF3C-4FEB-8A5B-842B-13BD8ACDDE90}\nstudio\nStudio out\n";
   fs::rename(station_.server() / "sound_device.txt.new", station_.server() / "sound_device.txt");
   hand_off("item0=3");
   ASSERT_TRUE(wait_for_player("Play counted: ", 2)) << player_->console();
@@ -312,13 +318,14 @@ TEST_F(PlayerStation, DeviceThatCannotBeOpenedIsTriedAgainAndNothingIsLost) {
   start_server();
   start_player();
   hand_off("item0=1");
-  ASSERT_TRUE(wait_for_player(
-      "Sound device unplugged failed (audio output initialization failed); trying again in 5 s\n"))
+  ASSERT_TRUE(
+      wait_for_player("Sound device unplugged failed (audio output initialization failed); trying again in 5 s\n"))
       << player_->console();
   std::ofstream(station_.server() / "sound_device.txt") << "\ndefault\nSystem default\n";
   ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
-  EXPECT_NE(player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      player_->console().find("Fault passed: The sound device unplugged fails (audio output initialization failed)\n"),
+      std::string::npos)
       << player_->console();
   EXPECT_EQ(frequencies(heard(default_, 1)), (std::vector<int>{440}));
 }
@@ -345,8 +352,9 @@ TEST_F(PlayerStation, OnlyOneProgramHoldsThePlayerWindowAndTheStopClosesIt) {
     ASSERT_TRUE(tool.wait_for_console("Window \"Zentavio Player\" open\n"));
     ServerProcess second(station_.server(), std::nullopt, ZV_PLAYER_BINARY);
     EXPECT_EQ(second.wait_exit(), 1);
-    EXPECT_NE(second.console().find("Station player: the window \"Zentavio Player\" is held by another program; ending\n"),
-              std::string::npos)
+    EXPECT_NE(
+        second.console().find("Station player: the window \"Zentavio Player\" is held by another program; ending\n"),
+        std::string::npos)
         << second.console();
   }
   start_player();
@@ -444,7 +452,7 @@ TEST_F(PlayerStation, SkipRemoveAndMoveChangeWhatIsHeardNext) {
   EXPECT_EQ(record(), "long.wav|sent|skipped\nz.wav|sent|played\nc880.wav|sent|played\n");
   const std::string console = player_->console();
   for (const std::string& line : {"Next: " + song("z.wav"), "Removed: " + song("b660.mp3"), "Skip: " + song("long.wav"),
-                                 "Play on record (skipped): " + song("long.wav")})
+                                  "Play on record (skipped): " + song("long.wav")})
     EXPECT_NE(console.find(line + "\n"), std::string::npos) << line << console;
   EXPECT_EQ(sql("select song_id, play_count from song where song_id in (2, 3, 6, 7) order by song_id;"),
             "2|0\n3|1\n6|1\n7|0\n");
@@ -479,7 +487,8 @@ TEST_F(PlayerStation, KilledWhileASongPlaysThePlayerGoesOnAndRecordsEachSongOnce
 }
 
 TEST_F(PlayerStation, AFailingDeviceAndAMissingFileShowOnEveryPage) {
-  for (const char* page : {"index.php"}) fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
+  for (const char* page : {"index.php"})
+    fs::copy_file(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
   fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include");
   std::ofstream(station_.server() / "sound_device.txt") << "{00000000-0000-0000-0000-000000000001}\nunplugged\nUSB\n";
   start_server();
@@ -717,7 +726,8 @@ TEST_F(PlayerStation, InACrossfadeTheIncomingSongIsOnAir) {
   std::this_thread::sleep_for(100ms);  // published with the step that found it
   const std::string onair = read_file(station_.server() / "onair.json");
   std::smatch now;
-  ASSERT_TRUE(std::regex_search(onair, now, std::regex("\"now\":\\{[^}]*\"name\":\"in.wav\"[^}]*\"position\":([0-9.]+)")))
+  ASSERT_TRUE(
+      std::regex_search(onair, now, std::regex("\"now\":\\{[^}]*\"name\":\"in.wav\"[^}]*\"position\":([0-9.]+)")))
       << onair;
   EXPECT_LT(std::stod(now[1].str()), 1.0) << "the position is the incoming song's own";
   control(player::CONTROL_SKIP);
@@ -839,8 +849,9 @@ TEST_F(PlayerStation, TheProgramIsOnTheStreamWithTitlesAndTheStreamComesBackByIt
   std::string titles;
   for (int i = 0; i < 40 && titles.find("c880") == std::string::npos; ++i) {
     std::this_thread::sleep_for(200ms);
-    std::system(("curl -s http://127.0.0.1:" + port + "/status-json.xsl >'" + (station_.root.path() / "status.json").string() +
-                 "'").c_str());
+    std::system(("curl -s http://127.0.0.1:" + port + "/status-json.xsl >'" +
+                 (station_.root.path() / "status.json").string() + "'")
+                    .c_str());
     titles += read_file(station_.root.path() / "status.json");
   }
   fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/index.php", station_.www() / "index.php");
@@ -1032,6 +1043,102 @@ TEST_F(PlayerStation, FourBusyProcessesLeaveNoGapInASong) {
   const auto tones = tones_heard(samples);
   ASSERT_EQ(frequencies(tones), (std::vector<int>{550}));
   EXPECT_LT(longest_silence_ms(samples, tones[0].start, tones[0].end), 20.0);
+}
+
+// The StreamTitle a listener asking for ICY metadata receives first (empty
+// when none came within 3 s), and the response's headers.
+std::pair<std::string, std::string> icy_title(const fs::path& folder, const std::string& url) {
+  const fs::path headers = folder / "icy-headers.txt", body = folder / "icy-body.bin";
+  std::system(
+      ("curl -s --max-time 3 -H 'Icy-MetaData: 1' -D '" + headers.string() + "' -o '" + body.string() + "' " + url)
+          .c_str());
+  const std::string head = read_file(headers), audio = read_file(body);
+  std::smatch interval;
+  if (!std::regex_search(head, interval, std::regex("icy-metaint:\\s*([0-9]+)", std::regex::icase))) return {"", head};
+  const std::size_t every = std::stoul(interval[1]);
+  for (std::size_t at = every; at < audio.size(); at += every + 1) {
+    const std::size_t length = static_cast<unsigned char>(audio[at]) * 16u;
+    const std::string meta = audio.substr(at + 1, length);
+    if (const auto title = meta.find("StreamTitle='"); title != std::string::npos) {
+      return {meta.substr(title + 13, meta.find("';", title) - title - 13), head};
+    }
+    at += length;
+  }
+  return {"", head};
+}
+
+TEST_F(PlayerStation, TaggedSongsAreNamedOnTheStreamAndTheirListenersAreOnRecord) {
+  const std::string port = "18000";
+  // Song 8: 6 s, tagged by lame in UTF-16 with a Japanese title.
+  add_song(8, 3, "tagged.wav", "-r 44100 -c 2", "synth 6 sine 550 vol 0.5");
+  const std::string command =
+      "LC_ALL=C.UTF-8 lame --quiet --id3v2-utf16 --ta 'Überlänge – Ça' --tt '日本語' --tl 'Album' "
+      "--tv TSRC=USABC2100001 '" +
+      song("tagged.wav") + "' '" + song("tagged.mp3") + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  sql("update song set song_name = '" + song("tagged.mp3") + "' where song_id = 8;");
+  std::ofstream(station_.server() / "sound_settings.txt") << "crossfade_s=0\nstation_name=Radio Ü\n";
+  for (const char* page : {"nowplaying.php", "history.php"})
+    fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www" / page, station_.www() / page);
+  fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www/include", station_.www() / "include", fs::copy_options::recursive);
+  // The pages get none of the test's environment: the server runs where the
+  // test's library registration stands in for /etc's.
+  const fs::path wrapper = station_.root.path() / "server-with-library";
+  std::ofstream(wrapper)
+      << "#!/bin/sh\nexec unshare --mount --propagation private sh -c 'mount --bind \"$1/odbcinst.ini\" "
+         "/etc/odbcinst.ini && mount --bind \"$1/odbc.ini\" /etc/odbc.ini && exec \"$2\"' sh '"
+      << test::use_test_odbc_registration().string() << "' '" << ZV_SERVER_BINARY << "'\n";
+  fs::permissions(wrapper, fs::perms::owner_all);
+  start_icecast(port);
+  server_.emplace(station_.server(), std::nullopt, wrapper.c_str());
+  ASSERT_TRUE(server_->wait_until_listening()) << server_->console();
+  start_player();
+  ASSERT_TRUE(wait_for_player("Song 8 tags: Überlänge – Ça - 日本語\n")) << player_->console();
+  std::thread listener = listen(port, "/stream.mp3", 20);
+  // The listener is counted before the song begins, however long it took to connect.
+  const std::string status = "curl -s http://127.0.0.1:" + port + "/status-json.xsl";
+  std::string counted;
+  for (int i = 0; i < 100 && counted.find("\"listeners\":1,") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(100ms);
+    std::system((status + " >'" + (station_.root.path() / "status.json").string() + "'").c_str());
+    counted = read_file(station_.root.path() / "status.json");
+  }
+  hand_off("item0=8");
+  ASSERT_TRUE(wait_for_player("On air: " + song("tagged.mp3"))) << player_->console();
+
+  const std::string now = http_exchange("GET /nowplaying.php HTTP/1.0\r\n\r\n");
+  EXPECT_NE(now.find("Content-Type: application/json"), std::string::npos) << now;
+  EXPECT_NE(now.find("\"name\":\"Radio Ü\""), std::string::npos) << now;
+  EXPECT_NE(now.find("\"text\":\"Überlänge – Ça - 日本語\",\"artist\":\"Überlänge – Ça\",\"title\":\"日本語\""),
+            std::string::npos)
+      << now;
+  std::smatch elapsed;
+  ASSERT_TRUE(std::regex_search(now, elapsed, std::regex("\"duration\":6,\"elapsed\":([0-9]+),"))) << now;
+  EXPECT_LE(std::stoi(elapsed[1]), 6);
+  EXPECT_TRUE(std::regex_search(now, std::regex("\"listeners\":\\{\"total\":[1-9]"))) << now;
+
+  std::pair<std::string, std::string> heard;
+  for (int i = 0; i < 5 && heard.first != "Überlänge – Ça - 日本語"; ++i)
+    heard = icy_title(station_.root.path(), "http://127.0.0.1:" + port + "/stream.mp3");
+  EXPECT_EQ(heard.first, "Überlänge – Ça - 日本語") << heard.second;
+  EXPECT_NE(heard.second.find("icy-name:Radio Ü\r\n"), std::string::npos) << heard.second;
+  ASSERT_TRUE(wait_for_player("Play counted: ")) << player_->console();
+  listener.join();
+  stop_icecast();
+  const std::string peak = sql("select listeners_peak from play_detail;");
+  EXPECT_GE(std::atoi(peak.c_str()), 1) << peak;
+  const std::string report = http_exchange("GET /history.php?format=soundexchange HTTP/1.0\r\n\r\n");
+  EXPECT_NE(
+      report.find("NAME_OF_SERVICE\tTRANSMISSION_CATEGORY\tFEATURED_ARTIST\tSOUND_RECORDING_TITLE\tISRC\tALBUM_TITLE\t"
+                  "MARKETING_LABEL\tACTUAL_TOTAL_PERFORMANCES\r\n^Radio Ü^\t^^\t^Überlänge – Ça^\t^日本語^\t"
+                  "^USABC2100001^\t^Album^\t^^\t" +
+                  peak.substr(0, peak.size() - 1) + "\r\n"),
+      std::string::npos)
+      << report;
+  const std::string music = http_exchange("GET /history.php?format=music HTTP/1.0\r\n\r\n");
+  EXPECT_NE(music.find(",日本語,\"Überlänge – Ça\",,0:0"), std::string::npos) << music;
+  const std::string history = http_exchange("GET /history.php HTTP/1.0\r\n\r\n");
+  EXPECT_NE(history.find("<svg id=\"listeners-chart\""), std::string::npos) << history;
 }
 
 }  // namespace

@@ -169,7 +169,9 @@ TEST_F(PlaylistThroughServer, StationPageShowsPositionsAndSendsTheChoice) {
   std::string page = get("/playlist.php");
   EXPECT_EQ(count_of(page, "<div class=\"position\""), 16) << page;
   EXPECT_NE(page.find("id=\"position0\" style=\"color: #ff0000; background: #FF0000;\""), std::string::npos) << page;
-  EXPECT_NE(page.find("<input type=\"checkbox\" name=\"song[]\" value=\"1\"> Song 1</label>"), std::string::npos);
+  EXPECT_NE(page.find("<input type=\"checkbox\" name=\"song[]\" value=\"1\"> <span class=\"song\" title=\"Song "
+                      "1\">Song 1</span></label>"),
+            std::string::npos);
 
   EXPECT_NE(page.find("action=\"send.php\""), std::string::npos) << "the pick step is not a hand-off";
 

@@ -88,7 +88,7 @@ TEST(SavedState, DamagedLinesArePassedOver) {
 
 TEST(PendingRecords, PlaysAndFaultsComeBackApartAndOlderLinesAreRead) {
   const std::deque<Recorded> records = {
-      PlayRecord{12, "/m/a\tb.mp3", 200, "p1-100", 100, "scheduled", OUTCOME_SKIPPED},
+      PlayRecord{12, "/m/a\tb.mp3", 200, "p1-100", 100, "scheduled", OUTCOME_SKIPPED, Audience{1, 3, 250}},
       FaultRecord{"f2-150", "device", "The sound device\nusb fails", 150, 0},
       PlayRecord{std::nullopt, "/m/c.mp3", 300, "p3-250", 250, "sent", OUTCOME_PLAYED}};
   const auto back = read_pending(pending_text(records) + "1700000000\t7\t/old/song.mp3\n");
@@ -101,11 +101,16 @@ TEST(PendingRecords, PlaysAndFaultsComeBackApartAndOlderLinesAreRead) {
   EXPECT_EQ(play.key, "p1-100");
   EXPECT_EQ(play.source, "scheduled");
   EXPECT_EQ(play.outcome, OUTCOME_SKIPPED);
+  ASSERT_TRUE(play.audience);
+  EXPECT_EQ(play.audience->at_start, 1);
+  EXPECT_EQ(play.audience->peak, 3);
+  EXPECT_EQ(play.audience->listener_seconds, 250);
   const auto& fault = std::get<FaultRecord>(back[1]);
   EXPECT_EQ(fault.kind, "device");
   EXPECT_EQ(fault.text, "The sound device usb fails");
   EXPECT_EQ(fault.started, 150);
   EXPECT_FALSE(std::get<PlayRecord>(back[2]).song_id);
+  EXPECT_FALSE(std::get<PlayRecord>(back[2]).audience) << "heard while the stream was off";
   const auto& old = std::get<PlayRecord>(back[3]);
   EXPECT_EQ(old.path, "/old/song.mp3");
   EXPECT_EQ(old.song_id, 7);
