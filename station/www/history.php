@@ -67,7 +67,9 @@ $period = $from . ($to !== $from ? '-to-' . $to : '');
 if (isset(REPORTS[$format]) && $plays !== false) {
     list($type, $extension) = REPORTS[$format];
     header('Content-Type: ' . $type . '; charset=utf-8');
-    header('Content-Disposition: attachment; filename="' . $format . '-' . $period . '.' . $extension . '"');
+    // The play record's CSV keeps the name it always had (plays-...csv).
+    $name = $format === 'csv' ? 'plays' : $format;
+    header('Content-Disposition: attachment; filename="' . $name . '-' . $period . '.' . $extension . '"');
     echo report_text($format, $plays, sound_settings());
     exit;
 }
