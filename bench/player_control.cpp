@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> paths;
   for (int i = 0; i < 2; ++i) {
     paths.push_back((station.root.path() / ("song" + std::to_string(i) + ".wav")).string());
-    const std::string command = "sox -n -r 44100 -c 2 '" + paths.back() + "' synth 5 sine " + (i ? "880" : "440") +
-                                " vol 0.5";
+    const std::string command =
+        "sox -n -r 44100 -c 2 '" + paths.back() + "' synth 5 sine " + (i ? "880" : "440") + " vol 0.5";
     if (std::system(command.c_str()) != 0) return 1;
   }
 
@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     // A song waiting from before, as after a restart.
     std::ofstream(station.server() / "player_state.txt")
-        << "alive\t0\nstopped\t0\nnext_key\t10\nqueue\t1\t0\thandoff\t\t\t0\t" << paths[0] << "\nqueue\t2\t0\thandoff\t\t\t0\t"
-        << paths[1] << "\n";
+        << "alive\t0\nstopped\t0\nnext_key\t10\nqueue\t1\t0\thandoff\t\t\t0\t" << paths[0]
+        << "\nqueue\t2\t0\thandoff\t\t\t0\t" << paths[1] << "\n";
     const std::size_t before_start = recorder.left_channel().size();
     zt::ServerProcess player(station.server(), std::nullopt, ZV_PLAYER_BINARY);
     std::vector<zt::Tone> tones;

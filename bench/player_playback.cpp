@@ -35,14 +35,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
-#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/window_messages.h"
@@ -69,7 +69,8 @@ std::vector<std::string> make_songs(const zt::Station& station, int count, int s
     const std::string command = i % 2 ? tone + " | lame --quiet -b 192 - '" + path.string() + "'" : tone;
     if (std::system(command.c_str()) != 0) return {};
     paths.push_back(path.string());
-    zv::test::library_sql(station.server(), "insert into song (song_dir_id, song_name) values (0, '" + path.string() + "');");
+    zv::test::library_sql(station.server(),
+                          "insert into song (song_dir_id, song_name) values (0, '" + path.string() + "');");
   }
   return paths;
 }
@@ -157,8 +158,9 @@ bool measure_on_air(int songs) {
   // The stream's settings go into the sound settings beside the crossfade.
   std::filesystem::permissions(station.root.path(), std::filesystem::perms::others_exec,
                                std::filesystem::perm_options::add);  // Icecast runs as its own user
-  if (std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station.server().string() +
-                   "' 18001 >/dev/null").c_str()) != 0) {
+  if (std::system(
+          (std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station.server().string() + "' 18001 >/dev/null")
+              .c_str()) != 0) {
     return false;
   }
   const auto paths = make_songs(station, songs, SONG_SECONDS);
@@ -176,7 +178,8 @@ bool measure_on_air(int songs) {
     std::system(("timeout " + std::to_string(SONG_SECONDS * songs + 15) +
                  " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:18001/stream.mp3 ! decodebin ! audioconvert "
                  "! audio/x-raw,format=S16LE,channels=1 ! filesink sync=false buffer-mode=unbuffered location='" +
-                 listened.string() + "' >/dev/null 2>&1").c_str());
+                 listened.string() + "' >/dev/null 2>&1")
+                    .c_str());
   });
   std::optional<std::chrono::steady_clock::time_point> listener_heard;
   std::atomic<bool> watching{true};
@@ -204,7 +207,8 @@ bool measure_on_air(int songs) {
     return false;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const double cpu = static_cast<double>(player.cpu_ticks() - ticks_before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  const double cpu =
+      static_cast<double>(player.cpu_ticks() - ticks_before) / static_cast<double>(::sysconf(_SC_CLK_TCK));
   std::printf("songs: %d of %d s, crossfade 3 s, MP3 stream on (%s)\n", songs, SONG_SECONDS,
               player.console().find("Stream on air: ") != std::string::npos ? "on air" : "NOT on air");
   std::printf("player processor time while playing: %.2f s in %.1f s = %.2f %% of one core = %.0f s per hour\n", cpu,
@@ -214,11 +218,12 @@ bool measure_on_air(int songs) {
   std::system(("kill $(cat '" + (station.server() / "icecast/icecast.pid").string() + "')").c_str());
   listener.join();
   const auto samples = recorder.left_channel();
-  const auto first = std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return std::abs(int{s}) > 300; });
+  const auto first =
+      std::find_if(samples.begin(), samples.end(), [](std::int16_t s) { return std::abs(int{s}) > 300; });
   if (listener_heard && first != samples.end()) {
-    const auto device_heard = recorder_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                   std::chrono::duration<double>((first - samples.begin()) /
-                                                                                 double{zt::RECORDING_RATE}));
+    const auto device_heard =
+        recorder_start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>((first - samples.begin()) / double{zt::RECORDING_RATE}));
     std::printf("delay from the sound card to a stream listener: %.0f ms (below 0: the listener hears it first)\n",
                 std::chrono::duration<double, std::milli>(*listener_heard - device_heard).count());
   }
@@ -318,8 +323,9 @@ bool measure_beside_liquidsoap() {
   std::ofstream(config, std::ios::app) << zt::recorded_device_config("liquidsoap", theirs);
   std::filesystem::permissions(station.root.path(), std::filesystem::perms::others_exec,
                                std::filesystem::perm_options::add);  // Icecast runs as its own user
-  if (std::system((std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station.server().string() +
-                   "' 18002 >/dev/null").c_str()) != 0) {
+  if (std::system(
+          (std::string(ZV_SOURCE_DIR) + "/station/demo-icecast '" + station.server().string() + "' 18002 >/dev/null")
+              .c_str()) != 0) {
     return false;
   }
   // Icecast ends with the bench, whatever way it ends.
@@ -381,13 +387,14 @@ bool measure_beside_liquidsoap() {
     }
     their_load = measure_load(liquidsoap.pid(), WINDOW_SECONDS);
   }
-  std::printf("beside Liquidsoap: %d songs of %d s, crossfade 3 s, gain, ALSA output, MP3 128 kbit/s to icecast2; "
-              "a minute of playing each\n",
-              SONGS, SONG_SECONDS);
+  std::printf(
+      "beside Liquidsoap: %d songs of %d s, crossfade 3 s, gain, ALSA output, MP3 128 kbit/s to icecast2; "
+      "a minute of playing each\n",
+      SONGS, SONG_SECONDS);
   std::printf("player:     %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * player_load.cpu_share,
               player_load.wakeups, player_load.busiest.c_str());
-  std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * their_load.cpu_share,
-              their_load.wakeups, their_load.busiest.c_str());
+  std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * their_load.cpu_share, their_load.wakeups,
+              their_load.busiest.c_str());
   std::printf("ratio (player / Liquidsoap): processor time %.2f, wake-ups %.2f\n",
               player_load.cpu_share / their_load.cpu_share, player_load.wakeups / their_load.wakeups);
   return true;
@@ -402,16 +409,19 @@ bool measure_gaps_under_load(int seconds) {
   if (!recorder.run_at_realtime_priority()) std::fprintf(stderr, "the recorder runs without real-time priority\n");
   if (!prepare(station, recorder, "crossfade_s=0\n")) return false;
   const auto song = station.root.path() / "long.wav";
-  if (std::system(("sox -V1 -n -r 44100 -c 2 '" + song.string() + "' synth " + std::to_string(seconds) +
-                   " sine 550 vol 0.5").c_str()) != 0) {
+  if (std::system(
+          ("sox -V1 -n -r 44100 -c 2 '" + song.string() + "' synth " + std::to_string(seconds) + " sine 550 vol 0.5")
+              .c_str()) != 0) {
     return false;
   }
-  zv::test::library_sql(station.server(), "insert into song (song_dir_id, song_name) values (0, '" + song.string() + "');");
+  zv::test::library_sql(station.server(),
+                        "insert into song (song_dir_id, song_name) values (0, '" + song.string() + "');");
   zt::ServerProcess player(station.server(), std::nullopt, ZV_PLAYER_BINARY);
   if (!player_open(player) || !player.wait_for_console("Song 1 measured: ", 60s)) return false;
   const auto pids = station.root.path() / "busy.pids";
   std::system(("for i in 1 2 3 4; do timeout " + std::to_string(seconds + 30) +
-               " sh -c 'while :; do :; done' & echo $! >>'" + pids.string() + "'; done").c_str());
+               " sh -c 'while :; do :; done' & echo $! >>'" + pids.string() + "'; done")
+                  .c_str());
   hand_off({song.string()});
   const bool played = player.wait_for_console("Play counted: ", std::chrono::seconds(seconds + 30));
   std::system(("kill $(cat '" + pids.string() + "') 2>/dev/null").c_str());
@@ -427,9 +437,10 @@ bool measure_gaps_under_load(int seconds) {
     gaps += gap > 20;
     longest = std::max(longest, gap);
   }
-  std::printf("gaps under load: one song of %d s, four busy processes on the machine's cores: %d gaps over 20 ms, "
-              "the longest silence inside the song %.1f ms\n",
-              seconds, gaps, longest);
+  std::printf(
+      "gaps under load: one song of %d s, four busy processes on the machine's cores: %d gaps over 20 ms, "
+      "the longest silence inside the song %.1f ms\n",
+      seconds, gaps, longest);
   return true;
 }
 

@@ -523,7 +523,8 @@ void StationPlayer::publish() {
   state.device = device_.empty() ? chosen_sound_device(folder_ / SOUND_DEVICE_FILE, system_default_) : device_;
   // The pages say why nothing is heard here: the station chose no card, or the machine has none.
   if (state.device == NULL_DEVICE) {
-    state.device += chosen_sound_device(folder_ / SOUND_DEVICE_FILE, "").empty() ? " (no sound card)" : " (streaming only)";
+    state.device +=
+        chosen_sound_device(folder_ / SOUND_DEVICE_FILE, "").empty() ? " (no sound card)" : " (streaming only)";
   }
   state.window = window_;
   state.stopped = stopped_;

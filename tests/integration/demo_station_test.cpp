@@ -99,7 +99,8 @@ TEST_F(DemoStation, ServesAFullPlaylistAndItsMusicFolders) {
   // Four folders in turn over the 16 positions, each position with songs.
   EXPECT_NE(playlist.find("<h2>Position 16</h2>"), std::string::npos) << playlist;
   EXPECT_EQ(playlist.find("No songs"), std::string::npos) << playlist;
-  for (const char* song : {"Morning Light", "Station ID", "Thunder Road", "Bakery on Main Street", "Don&#039;t Look Back"})
+  for (const char* song :
+       {"Morning Light", "Station ID", "Thunder Road", "Bakery on Main Street", "Don&#039;t Look Back"})
     EXPECT_NE(playlist.find(std::string("\">") + song + "</span></label>"), std::string::npos) << song;
 
   const std::string browse = http_exchange("GET /browse.php?dir=" + query_value(music) + " HTTP/1.0\r\n\r\n");

@@ -60,8 +60,7 @@ TEST(LibraryImport, AddDirOfAPageRequestImportsTheFolder) {
   EXPECT_EQ(test::library_sql(station.server(), "select song_dir_id, song_name from song order by song_id"),
             "1|" + dir + "intro.mp3\n1|" + dir + "night/outro.wav\n");
   EXPECT_TRUE(fs::exists(station.server() / "out.txt"));
-  EXPECT_EQ(fs::file_size(station.server() / "out.txt"),
-            2 * (dir + "intro.mp3\n" + dir + "night/outro.wav\n").size());
+  EXPECT_EQ(fs::file_size(station.server() / "out.txt"), 2 * (dir + "intro.mp3\n" + dir + "night/outro.wav\n").size());
   const std::string console = server.console();
   EXPECT_EQ(count_of(console, "Direct ODBC: Successfully connected to database."), 1) << console;
   EXPECT_EQ(count_of(console, "cover.jpg\n"), 2) << console;
@@ -102,17 +101,19 @@ TEST(LibraryImport, LibraryPageShowsFoldersWithMarksAndColours) {
   const std::string shown = station.root.path().string() + "/Rock &amp; Roll";
   test::library_sql(station.server(),
                     "insert into song_dir (dir_order, is_playlist, is_ads, is_jingle, dir_name, play_count, dir_color, "
-                    "dir_bgcolor) values (1, 0, 1, 0, '" + stored + "', 2, '16711680', '42495');"
-                    "insert into song (song_dir_id, song_name) values (1, '" + stored + "a.mp3');");
+                    "dir_bgcolor) values (1, 0, 1, 0, '" +
+                        stored +
+                        "', 2, '16711680', '42495');"
+                        "insert into song (song_dir_id, song_name) values (1, '" +
+                        stored + "a.mp3');");
 
   const fs::path page = station.www() / "library.php";
   auto run_page = [&](const std::string& query) {
-    const std::string command =
-        "cd " + station.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
-        " ODBCINI=" + std::getenv("ODBCINI") + " REDIRECT_STATUS=200 REQUEST_METHOD=GET" +
-        " SCRIPT_FILENAME=" + page.string() + " QUERY_STRING='" + query + "'" +
-        " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" +
-        (station.server() / "base2.mdb").string() + ";\" php-cgi";
+    const std::string command = "cd " + station.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
+                                " ODBCINI=" + std::getenv("ODBCINI") + " REDIRECT_STATUS=200 REQUEST_METHOD=GET" +
+                                " SCRIPT_FILENAME=" + page.string() + " QUERY_STRING='" + query + "'" +
+                                " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" +
+                                (station.server() / "base2.mdb").string() + ";\" php-cgi";
     std::string output;
     if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
       char chunk[4096];
@@ -178,8 +179,8 @@ TEST(LibraryImport, NamesKeepTheirBytesAndLineBreaksAreRefused) {
   fs::copy_file(fs::path(ZV_SOURCE_DIR) / "tests/integration/scripts/echo_input.php", station.www() / "playlist.php");
   ASSERT_TRUE(test::make_library(station.server()));
   const fs::path music = station.root.path() / "music";
-  for (const char* name : {"caf\xe9.mp3", "bad\xff.mp3", "bad\xfe.mp3", "d\xff/in.mp3", "evil\n/etc/passwd\n.mp3",
-                           "line\rbreak.mp3"})
+  for (const char* name :
+       {"caf\xe9.mp3", "bad\xff.mp3", "bad\xfe.mp3", "d\xff/in.mp3", "evil\n/etc/passwd\n.mp3", "line\rbreak.mp3"})
     make_file(music / name);
 
   ServerProcess server(station.server());
@@ -190,15 +191,16 @@ TEST(LibraryImport, NamesKeepTheirBytesAndLineBreaksAreRefused) {
 
   EXPECT_NE(reply.find("\nscript " + hex_of(server_folder.string() + "/www/names.php") + "\n"), std::string::npos)
       << reply;
-  for (const std::string& line : {"dir " + hex_of("d\xff"), "dir " + hex_of("evil\n"), "file " + hex_of("caf\xe9.mp3"),
-                                 "file " + hex_of("bad\xff.mp3"), "file " + hex_of("bad\xfe.mp3"),
-                                 "file " + hex_of("line\rbreak.mp3")})
+  for (const std::string& line :
+       {"dir " + hex_of("d\xff"), "dir " + hex_of("evil\n"), "file " + hex_of("caf\xe9.mp3"),
+        "file " + hex_of("bad\xff.mp3"), "file " + hex_of("bad\xfe.mp3"), "file " + hex_of("line\rbreak.mp3")})
     EXPECT_NE(reply.find("\n" + line + "\n"), std::string::npos) << line << "\n" << reply;
 
   const std::string dir = music.string() + "/";
   EXPECT_EQ(test::library_sql(station.server(), "select hex(dir_name) from song_dir"), hex_of(dir) + "\n");
   std::string songs;
-  for (const char* name : {"bad\xfe.mp3", "bad\xff.mp3", "caf\xe9.mp3", "d\xff/in.mp3"}) songs += hex_of(dir + name) + "\n";
+  for (const char* name : {"bad\xfe.mp3", "bad\xff.mp3", "caf\xe9.mp3", "d\xff/in.mp3"})
+    songs += hex_of(dir + name) + "\n";
   EXPECT_EQ(test::library_sql(station.server(), "select hex(song_name) from song order by song_name"), songs);
   const std::string console = server.console();
   EXPECT_EQ(count_of(console, "\n" + dir + "evil%0A is not imported: its name holds a line break.\n"), 2) << console;

@@ -75,14 +75,15 @@ TEST(PlayRotation, EveryPlayOnRecordCountsForTheLastHour) {
   test::LibraryFolder library;
   ASSERT_TRUE(library.made());
   const std::int64_t now = 1700000000;
-  ASSERT_EQ(library.sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
-                        "insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '/music/');"
-                        "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
-                        "insert into song (song_id, song_dir_id, song_name, play_time) values "
-                        "(1, 1, '/music/1.mp3', 1699990000), (2, 1, '/music/2.mp3', 1699980000);"
-                        "insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, "
-                        "outcome) values ('p1-1', 1699999800, 1699999957, null, '1.mp3', '/music/', 'sent', 'skipped');"),
-            "");
+  ASSERT_EQ(
+      library.sql("insert into playlist_info (playinfo_id, play_time, week_days) values (1, 24, 128);"
+                  "insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '/music/');"
+                  "insert into playlist (playinfo_id, song_dir_id, dir_order) values (1, 1, 1);"
+                  "insert into song (song_id, song_dir_id, song_name, play_time) values "
+                  "(1, 1, '/music/1.mp3', 1699990000), (2, 1, '/music/2.mp3', 1699980000);"
+                  "insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, "
+                  "outcome) values ('p1-1', 1699999800, 1699999957, null, '1.mp3', '/music/', 'sent', 'skipped');"),
+      "");
   const auto songs = player::hour_songs({}, now, current_hour(get_local_time()));
   ASSERT_FALSE(songs.empty());
   EXPECT_EQ(songs.front().id.value_or(0), 2);

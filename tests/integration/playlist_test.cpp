@@ -142,10 +142,9 @@ TEST_F(PlaylistThroughServer, WithAPlayerTheSongsAreHandedOffInsteadOfAPlaylist)
     received.push_back(line.substr(0, at) + line.substr(end));
   }
   EXPECT_NE(sender, " sender=0");
-  EXPECT_EQ(received, (std::vector<std::string>{"dwData=1003 cbData=1 text=",
-                                                "dwData=1001 cbData=46 text=/music/Pop/Song 12.mp3",
-                                                "dwData=1001 cbData=46 text=/music/Pop/Song 15.mp3",
-                                                "dwData=1002 cbData=1 text="}))
+  EXPECT_EQ(received, (std::vector<std::string>{
+                          "dwData=1003 cbData=1 text=", "dwData=1001 cbData=46 text=/music/Pop/Song 12.mp3",
+                          "dwData=1001 cbData=46 text=/music/Pop/Song 15.mp3", "dwData=1002 cbData=1 text="}))
       << output;
 
   // Without a query the hand-off does not run: the playlist is built.
@@ -200,8 +199,9 @@ TEST_F(PlaylistThroughServer, OnlyTheStationsOwnPagesDriveTheServer) {
   start_server();
 
   const std::string query = "?add_dir=" + ads.string() + "&is_ads=1&item0=12";
-  for (const std::string line : {"Host: attacker.example:8080", "Sec-Fetch-Site: cross-site", "Sec-Fetch-Site: same-site",
-                                 "Origin: http://127.0.0.1:9000", "Referer: http://attacker.example/ads.html"}) {
+  for (const std::string line :
+       {"Host: attacker.example:8080", "Sec-Fetch-Site: cross-site", "Sec-Fetch-Site: same-site",
+        "Origin: http://127.0.0.1:9000", "Referer: http://attacker.example/ads.html"}) {
     const std::string reply = http_exchange("GET /playlist.php" + query + " HTTP/1.0\r\n" + line + "\r\n\r\n");
     EXPECT_TRUE(reply.starts_with("HTTP/1.0 404 Not Found\n")) << line << "\n" << reply;
   }
@@ -215,8 +215,9 @@ TEST_F(PlaylistThroughServer, OnlyTheStationsOwnPagesDriveTheServer) {
   EXPECT_EQ(test::library_sql(station_.server(), "select count(*) from song;"), "300\n");
   EXPECT_EQ(count_of(player.output(), "dwData="), 0) << player.output();
 
-  const std::string own = http_exchange("GET /playlist.php?item0=12 HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n"
-                                        "Sec-Fetch-Site: same-origin\r\nReferer: http://127.0.0.1:8080/send.php\r\n\r\n");
+  const std::string own = http_exchange(
+      "GET /playlist.php?item0=12 HTTP/1.0\r\nHost: 127.0.0.1:8080\r\n"
+      "Sec-Fetch-Site: same-origin\r\nReferer: http://127.0.0.1:8080/send.php\r\n\r\n");
   EXPECT_TRUE(own.starts_with("HTTP/1.0 200 OK\n")) << own;
   EXPECT_TRUE(http_exchange("GET /playlist.php?item0=15 HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 200 OK\n"));
   EXPECT_EQ(count_of(player.output(), "dwData=1001"), 2) << player.output();

@@ -119,9 +119,10 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
     if (loudest < QUIET) continue;
     // From the first crossing to the last: a count over the window would be
     // 50 Hz coarse, too coarse to tell 440 from 550 Hz where they meet.
-    const int hz = crossings < 2 ? 0
-                                 : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
-                                                                static_cast<double>(last - first)));
+    const int hz =
+        crossings < 2
+            ? 0
+            : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE / static_cast<double>(last - first)));
     if (!tones.empty() && tones.back().end == start && std::abs(tones.back().hz - hz) <= 60) {
       tones.back().end = start + WINDOW;
     } else {
@@ -148,10 +149,11 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
       if (crossings++ == 0) first = i;
       last = i;
     }
-    tone.hz = crossings < 2 ? 0
-                            : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE /
-                                                           static_cast<double>(last - first) / 10) *
-                                               10);
+    tone.hz =
+        crossings < 2
+            ? 0
+            : static_cast<int>(
+                  std::lround((crossings - 1) / 2.0 * RECORDING_RATE / static_cast<double>(last - first) / 10) * 10);
   }
   return long_tones;
 }

@@ -231,7 +231,7 @@ TEST(PercentDecodeTest, Escapes) {
 
 TEST(PercentDecodeTest, NonHexDigitsStillGiveAValue) {
   EXPECT_EQ(percent_decode("%gg", 0), std::string(1, '\0'));  // g gives 0
-  EXPECT_EQ(percent_decode("%zZ", 0), "\x33");  // z gives 3
+  EXPECT_EQ(percent_decode("%zZ", 0), "\x33");                // z gives 3
   EXPECT_EQ(percent_decode("%G1", 0), std::string(1, '\x01'));
 }
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <fstream>
 #include <thread>
@@ -44,8 +44,8 @@ TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
   ServerProcess server(station.server(), std::vector<std::string>{"TEMP=C:\\temp"});
   ASSERT_TRUE(server.wait_until_listening()) << server.console();
 
-  const std::string reply = http_exchange("GET /sub/page.php?a=1&dir=" + native_path(station.www()) +
-                                          " HTTP/1.0\r\n\r\n");
+  const std::string reply =
+      http_exchange("GET /sub/page.php?a=1&dir=" + native_path(station.www()) + " HTTP/1.0\r\n\r\n");
   ASSERT_EQ(reply.substr(0, HEADER_200.size()), HEADER_200) << reply;
   EXPECT_EQ(reply.substr(HEADER_200.size(), 26), "Content-Type: text/plain\n\n");
 
@@ -55,15 +55,13 @@ TEST(WindowsServer, RunsTheInterpreterWithTheClientSocketAsItsOutput) {
   const auto length_at = reply.find("env: CONTENT_LENGTH=");
   ASSERT_NE(length_at, std::string::npos) << reply;
   const std::size_t length = std::stoul(reply.substr(length_at + 20));
-  const std::string entries = env_line("SCRIPT_FILENAME=" + base + "\\www\\sub/page.php") +
-                              env_line("QUERY_STRING=a=1&dir=" + native_path(station.www())) +
-                              env_line("REMOTE_ADDR=127.0.0.1") +
-                              env_line("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + base +
-                                       "\\base2.mdb;") +
-                              env_line("TEMP=C:\\temp") + env_line("REQUEST_METHOD=POST") +
-                              env_line("CONTENT_LENGTH=" + std::to_string(length)) +
-                              env_line("CONTENT_TYPE=application/x-www-form-urlencoded") +
-                              env_line("REDIRECT_STATUS=200");
+  const std::string entries =
+      env_line("SCRIPT_FILENAME=" + base + "\\www\\sub/page.php") +
+      env_line("QUERY_STRING=a=1&dir=" + native_path(station.www())) + env_line("REMOTE_ADDR=127.0.0.1") +
+      env_line("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" + base + "\\base2.mdb;") +
+      env_line("TEMP=C:\\temp") + env_line("REQUEST_METHOD=POST") +
+      env_line("CONTENT_LENGTH=" + std::to_string(length)) +
+      env_line("CONTENT_TYPE=application/x-www-form-urlencoded") + env_line("REDIRECT_STATUS=200");
   EXPECT_EQ(reply.substr(HEADER_200.size() + 26, entries.size()), entries);
 
   // The folder listing of www is the body: it reaches the child's standard
