@@ -16,6 +16,7 @@ import time
 import unittest
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions
@@ -196,6 +197,13 @@ class StationTest(unittest.TestCase):
         return self.browser.find_elements(By.CSS_SELECTOR, css)
 
     def text(self, css):
+        """The element's text; a page that updates its parts may replace the
+        element between finding and reading it, so it is found again."""
+        for _ in range(20):
+            try:
+                return self.find(css).text
+            except StaleElementReferenceException:
+                continue
         return self.find(css).text
 
     def follow(self, css):
