@@ -27,10 +27,19 @@ TEST(StationKit, SetupMakesAStationWhoseFrontPageLinksEveryPage) {
   const std::string command = "ODBCSYSINI='" + odbc.path().string() + "' '" ZV_SOURCE_DIR "/station/setup-station' '" +
                               station.string() + "' >/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_TRUE(fs::is_directory(station / "server" / "www"));
   EXPECT_EQ(fs::canonical(station / "php" / "php-cgi.exe"), fs::canonical("/usr/bin/php-cgi"));
-  // Running it again keeps the station as it is.
+  // A station made when the pages were one link gets a folder of links: shown
+  // read-only to the player's unit, a real folder cannot be renamed or
+  // replaced from there (as a bind mount in a mount namespace shows).
+  const fs::path www = station / "server" / "www";
+  fs::remove_all(www);
+  fs::create_directory_symlink(fs::path(ZV_SOURCE_DIR) / "station/www", www);
   ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_TRUE(fs::is_directory(fs::symlink_status(www)));
+  EXPECT_TRUE(fs::is_symlink(www / "index.php"));
+  const std::string replace = "unshare -m sh -c \"mount --bind -o ro '" + www.string() + "' '" + www.string() +
+                              "' || exit 0; mv '" + www.string() + "' '" + www.string() + ".other'\" 2>/dev/null";
+  EXPECT_NE(std::system(replace.c_str()), 0);
 
   ServerProcess server(station / "server");
   ASSERT_TRUE(server.wait_until_listening()) << server.console();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -142,6 +143,25 @@ TEST(WindowMessages, EndpointIsNamedByTheEncodedTitleInAPrivateFolder) {
   ASSERT_EQ(::stat(folder.path().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
   EXPECT_TRUE(std::filesystem::is_socket(folder.path() / "Zentavio%20Player"));
+}
+
+// Started by hand with no folder named, the windows meet in the working
+// directory (the server folder), never in /tmp.
+TEST(WindowMessages, WithoutAFolderNamedTheWindowsMeetInTheWorkingDirectory) {
+  PrivateWindowFolder scratch;  // a fresh folder, and ZV_WINDOW_DIR restored after
+  ::unsetenv("ZV_WINDOW_DIR");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string kept_runtime = runtime ? runtime : "";
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const auto kept_directory = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path().parent_path());
+  {
+    ReceivingWindow window(u"Hand Started");
+    EXPECT_NE(find_window(u"Hand Started"), 0u);
+    EXPECT_TRUE(std::filesystem::is_socket(scratch.path().parent_path() / "zv-windows" / "Hand%20Started"));
+  }
+  std::filesystem::current_path(kept_directory);
+  if (!kept_runtime.empty()) ::setenv("XDG_RUNTIME_DIR", kept_runtime.c_str(), 1);
 }
 #endif
 

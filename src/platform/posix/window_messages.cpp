@@ -45,18 +45,23 @@ constexpr std::uint32_t MAX_MESSAGE_DATA = 64u << 20;
 
 // --- The folder and the endpoint names.
 
+// Without a folder named by the environment, the windows meet in the working
+// directory (the server folder, where the server and the player both run),
+// never under /tmp, where another user could make the folder first.
 std::string window_folder() {
   if (const char* dir = std::getenv("ZV_WINDOW_DIR"); dir && *dir) return dir;
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
     return std::string(runtime) + "/zv-windows";
-  return "/tmp/zv-windows-" + std::to_string(::geteuid());
+  char here[4096];
+  if (!::getcwd(here, sizeof(here))) return {};
+  return std::string(here) + "/zv-windows";
 }
 
 // A folder someone else owns, or may enter, is not ours to trust.
 bool folder_is_private(const std::string& folder) {
   struct stat info {};
-  return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-         info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+  return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & 077) == 0;
 }
 
 // The title in UTF-8, every byte but letters, digits, "-" and "_" as %XX.
@@ -335,8 +340,9 @@ SendResult send_copy_data(WindowHandle window, WindowHandle sender, std::uint64_
   put_u64(frame.data() + 16, dw_data);
   put_u32(frame.data() + 24, cb_data);
   put_u32(frame.data() + 28, data ? FLAG_HAS_DATA : 0);
-  if (data) frame.insert(frame.end(), static_cast<const unsigned char*>(data),
-                         static_cast<const unsigned char*>(data) + cb_data);
+  if (data)
+    frame.insert(frame.end(), static_cast<const unsigned char*>(data),
+                 static_cast<const unsigned char*>(data) + cb_data);
 
   const auto outcome = [](Io io) { return io == Io::timed_out ? SendResult::timed_out : SendResult::failed; };
   if (const Io written = write_all(fd.get(), frame.data(), frame.size(), deadline); written != Io::done)
@@ -425,8 +431,10 @@ bool pump_window_messages(WindowHandle window, std::uint32_t timeout_ms) {
           continue;
         }
         PendingFrame p{connection, now + RECEIVE_LIMIT, {}};
-        if (read_frame(p, own->handler)) own->pending.push_back(std::move(p));
-        else ::close(connection);
+        if (read_frame(p, own->handler))
+          own->pending.push_back(std::move(p));
+        else
+          ::close(connection);
       }
     }
     if (remaining_ms(deadline) == 0) return true;
