@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "library_fixture.h"
+#include "support/library_fixture.h"
 
 namespace {
 
