@@ -70,10 +70,12 @@ std::string fill_sql(int plays) {
   const std::string count = std::to_string(plays);
   return "with recursive n(i) as (select 0 union all select i + 1 from n where i + 1 < " + count +
          ") insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, outcome) "
-         "select 'k' || i, 1767225600 + i * (2678400 / " + count + "), 1767225600 + i * (2678400 / " + count +
+         "select 'k' || i, 1767225600 + i * (2678400 / " +
+         count + "), 1767225600 + i * (2678400 / " + count +
          ") + 20, null, 'Song ' || (i % 5000) || '.mp3', '/music/Pop/', 'scheduled', 'played' from n;"
          "insert into play_detail (play_key, artist, title, album, isrc, label, composer, duration_s, listeners_start, "
-         "listeners_peak, listener_seconds) select play_key, 'Artist ' || (play_id % 500), 'Title ' || (play_id % 5000), "
+         "listeners_peak, listener_seconds) select play_key, 'Artist ' || (play_id % 500), 'Title ' || (play_id % "
+         "5000), "
          "'Album ' || (play_id % 1000), 'USABC' || printf('%07d', play_id % 5000), 'Label', 'Writer', 20, 3, 5, 80 "
          "from play_record;";
 }
