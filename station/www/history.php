@@ -4,7 +4,8 @@
 // today by default, with each play's listeners and a chart of them. With
 // format= the same plays as a file for royalty reports:
 //   csv           one row a play (UTF-8, a header row);
-//   soundexchange a Report of Use: one row a recording with its performances;
+//   soundexchange a Report of Use (ASCII): one row a recording with its
+//                 performances;
 //   music         a music report: one row a play with its writer and duration.
 // The faults of the same days follow the plays.
 
@@ -48,6 +49,14 @@ if ($to < $from) {
 $start = strtotime($from . ' 00:00:00');
 $end = strtotime($to . ' 00:00:00 +1 day');
 
+// An export goes out row by row as the record gives them; when the record
+// cannot be read, the page below says why.
+$format = (string)param('format');
+if (isset(REPORTS[$format]) && ($export_db = library_open($error)) !== false
+    && export_plays($export_db, $format, $from, $to, $start, $end, sound_settings())) {
+    exit;
+}
+
 $error = '';
 $db = library_open($error);
 $plays = $db === false ? false : report_plays($db, $start, $end);
@@ -60,18 +69,6 @@ if ($plays === false && $error === '') {
 function time_text($seconds)
 {
     return (int)$seconds > 0 ? date('Y-m-d H:i:s', (int)$seconds) : '';
-}
-
-$format = (string)param('format');
-$period = $from . ($to !== $from ? '-to-' . $to : '');
-if (isset(REPORTS[$format]) && $plays !== false) {
-    list($type, $extension) = REPORTS[$format];
-    header('Content-Type: ' . $type . '; charset=utf-8');
-    // The play record's CSV keeps the name it always had (plays-...csv).
-    $name = $format === 'csv' ? 'plays' : $format;
-    header('Content-Disposition: attachment; filename="' . $name . '-' . $period . '.' . $extension . '"');
-    echo report_text($format, $plays, sound_settings());
-    exit;
 }
 
 $sound = sound_settings();

@@ -76,3 +76,35 @@ class OperatorTest(StationTest):
         with urllib.request.urlopen(BASE + "history.php?format=csv") as reply:
             rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
         self.assertEqual(rows[1][2:6], ["'" + name, "/music/Pop/", "sent", "played"])
+
+    def test_the_royalty_reports_follow_their_layouts(self):
+        with open(os.path.join(self.station.server_folder, "sound_settings.txt"), "w", encoding="utf-8") as settings:
+            settings.write("station_name=Radio Ü\ncall_letters=KZVS\ntransmission_category=B\n")
+        now = int(time.time())
+        for key, outcome, peak in (("k1", "played", 3), ("k2", "played", 4), ("k3", "failed", 9)):
+            self.station.sql("insert into play_record (play_key, started, ended, song_id, song_name, dir_name, source, "
+                             "outcome) values (?, ?, ?, 1, 'tagged.mp3', '/music/Pop/', 'sent', ?)", key, now, now + 185,
+                             outcome)
+            self.station.sql("insert into play_detail (play_key, artist, title, album, isrc, label, composer, "
+                             "listeners_peak) values (?, 'Überlänge – Ça', '日本語', "
+                             "'Album', 'USABC2100001', 'Label', 'Writer', ?)", key, peak)
+        days = BASE + "history.php?from=2000-01-01&to=2099-12-31&format="
+
+        with urllib.request.urlopen(days + "soundexchange") as reply:
+            self.assertEqual(reply.headers["Content-Type"], "text/plain; charset=us-ascii")
+            self.assertIn('filename="RadioUKZVS20000101_20991231_B.txt"', reply.headers["Content-Disposition"])
+            lines = reply.read().decode("ascii").split("\r\n")
+        self.assertEqual(lines, ["NAME_OF_SERVICE\tTRANSMISSION_CATEGORY\tFEATURED_ARTIST\tSOUND_RECORDING_TITLE\tISRC\t"
+                                 "ALBUM_TITLE\tMARKETING_LABEL\tACTUAL_TOTAL_PERFORMANCES",
+                                 "^Radio U (KZVS)^\t^B^\t^Uberlange - Ca^\t^???^\t^USABC2100001^\t^Album^\t^Label^\t7", ""],
+                         "one recording, its two heard plays summed, in ASCII")
+
+        with urllib.request.urlopen(days + "music") as reply:
+            rows = list(csv.reader(io.StringIO(reply.read().decode("utf-8"))))
+        self.assertEqual(rows[0], ["station", "date", "time", "title", "performer", "writer", "duration", "album", "label",
+                                   "isrc", "plays"])
+        self.assertEqual(len(rows), 3, "the failed play is left out")
+        self.assertRegex(rows[1][1] + " " + rows[1][2], r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$")
+        self.assertEqual([rows[1][0]] + rows[1][3:], ["Radio Ü (KZVS)", "日本語",
+                                                       "Überlänge – Ça", "Writer", "3:05", "Album",
+                                                       "Label", "USABC2100001", "2"])
