@@ -664,11 +664,6 @@ TEST_F(PlayerStation, WhenTheDeviceFailsTheStreamCarriesTheProgramAndTheDeviceRe
   ASSERT_TRUE(onair_shows(station_.server(), "\"now\":\\{[^}]*\"name\":\"a440.wav\"", 10s)) << player_->console();
   choose_device(station_.server(), "studio");  // taken with the next song
   ASSERT_TRUE(onair_shows(station_.server(), DEVICE_FAULT, 5s)) << player_->console();
-  copy_front_page();
-  const std::string page = http_exchange("GET /index.php HTTP/1.0\r\n\r\n");
-  const auto banner = page.find("<ul class=\"error\" id=\"faults\">");
-  ASSERT_NE(banner, std::string::npos) << page;
-  EXPECT_NE(page.find("The sound device studio fails", banner), std::string::npos) << page;
   ASSERT_TRUE(onair_shows(station_.server(), "\"now\":\\{[^}]*\"name\":\"long.wav\"", 5s)) << player_->console();
   control(player::CONTROL_SKIP);
   ASSERT_TRUE(onair_shows(station_.server(), "\"history\":\\[\\{[^}]*\"name\":\"c880.wav\"", 10s))
@@ -679,6 +674,11 @@ TEST_F(PlayerStation, WhenTheDeviceFailsTheStreamCarriesTheProgramAndTheDeviceRe
   EXPECT_NE(std::find(streamed.begin(), streamed.end(), 660), streamed.end()) << "the stream went on";
   EXPECT_NE(std::find(streamed.begin(), streamed.end(), 880), streamed.end());
 
+  copy_front_page();
+  const std::string page = http_exchange("GET /index.php HTTP/1.0\r\n\r\n");
+  const auto banner = page.find("<ul class=\"error\" id=\"faults\">");
+  ASSERT_NE(banner, std::string::npos) << page;
+  EXPECT_NE(page.find("The sound device studio fails", banner), std::string::npos) << page;
   write_alsa_config();  // the device is back
   ASSERT_TRUE(onair_shows(station_.server(), DEVICE_FAULT_PASSED, 15s)) << player_->console();
   hand_off("item0=6");
