@@ -20,6 +20,7 @@
 #include "platform/console.h"
 #include "platform/stop_request.h"
 #include "platform/window_messages.h"
+#include "playback_engine.h"
 #include "player_control.h"
 #include "player_window/protocol.h"
 #include "sound_device_choice.h"
@@ -46,7 +47,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  zv::player::StationPlayer player(std::filesystem::current_path(), system_default);
+  zv::player::PlaybackEngine engine;
+  zv::player::StationPlayer player(std::filesystem::current_path(), system_default, engine);
   if (!player.ready()) {
     std::printf("Station player: the playback engine (GStreamer) cannot be started\n");
     return 1;

@@ -48,9 +48,10 @@ std::int64_t unix_now() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::string system_default)
+StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::string system_default, Playback& engine)
     : folder_(server_folder),
       system_default_(std::move(system_default)),
+      engine_(engine),
       library_(server_folder / PENDING_PLAYS_FILE),
       song_facts_(server_folder / SONG_STAMPS_FILE),
       faults_(
@@ -119,9 +120,12 @@ void StationPlayer::receive(const WindowMessage& message) {
 }
 
 // The songs given to the engine but not yet on air go back to the head of
-// their lists, so the lists can change.
+// their lists, so the lists can change. The first is kept while it is on air
+// or about to be; while the device fails and nothing is heard it waits like
+// the others, and the operator may remove or move it.
 void StationPlayer::take_back() {
-  while (loaded_.size() > 1) {
+  const std::size_t kept = on_air_ || !engine_.device_failing() ? 1 : 0;
+  while (loaded_.size() > kept) {
     Loaded& song = loaded_.back();
     engine_.remove(song.entry);
     queue_.give_back(std::move(song.song));
@@ -146,6 +150,15 @@ void StationPlayer::stop() {
   queue_.give_back(std::move(cut));
 }
 
+// Nothing is heard while the device fails, so Skip passes over the song that
+// waits first: it never went on air, so it is not on record; the next waits.
+void StationPlayer::skip_waiting() {
+  take_back();
+  std::optional<QueuedSong> song = queue_.take_next();
+  if (!song) return;
+  std::printf("Skip: %s, which waits for the sound device\n", song->path.c_str());
+}
+
 void StationPlayer::control(const WindowMessage& message) {
   changed_ = true;
   switch (message.dw_data) {
@@ -154,6 +167,8 @@ void StationPlayer::control(const WindowMessage& message) {
         std::printf("Skip: %s\n", loaded_.front().song.path.c_str());
         skipped_entry_ = loaded_.front().entry;
         engine_.skip();
+      } else if (!on_air_ && engine_.device_failing()) {
+        skip_waiting();
       }
       return;
     case CONTROL_STOP:

@@ -20,7 +20,7 @@
 #include "listener_count.h"
 #include "onair_file.h"
 #include "play_queue.h"
-#include "playback_engine.h"
+#include "playback.h"
 #include "queued_song.h"
 #include "song_facts.h"
 #include "sound_settings.h"
@@ -36,10 +36,10 @@ struct WindowMessage {
 
 class StationPlayer {
  public:
-  // Runs in `server_folder`; `system_default` is the ALSA device used when the
-  // station chose the system's default. Takes up what the player held when it
-  // last ended.
-  StationPlayer(const std::filesystem::path& server_folder, std::string system_default);
+  // Runs in `server_folder` on `engine`, which outlives it; `system_default`
+  // is the ALSA device used when the station chose the system's default.
+  // Takes up what the player held when it last ended.
+  StationPlayer(const std::filesystem::path& server_folder, std::string system_default, Playback& engine);
   ~StationPlayer();  // what plays is kept to go on with at the next start
 
   bool ready() const { return engine_.ready(); }
@@ -64,6 +64,7 @@ class StationPlayer {
   void control(const WindowMessage& message);
   void stop();
   void take_back();
+  void skip_waiting();
   void follow(const EngineEvent& event);
   void begin_play(std::int64_t now);
   void end_play(const std::string& outcome);
@@ -84,7 +85,7 @@ class StationPlayer {
   std::filesystem::path folder_;
   std::string system_default_;
   std::string window_;
-  PlaybackEngine engine_;
+  Playback& engine_;
   LibraryWorker library_;
   SongFactsWorker song_facts_;
   ListenerCount listeners_;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "play_queue.h"
+#include "playback_engine.h"
 #include "player_control.h"
 #include "player_state.h"
 #include "player_window/protocol.h"
@@ -26,7 +27,8 @@ TEST(StationPlayerInProcess, WhatAMessageAddsIsOnTheDiskWhenItIsAnsweredAndTheSo
   library.sql("insert into song (song_id, song_dir_id, song_name) values (1, 0, '" + song + "');");
   ::testing::internal::CaptureStdout();
   {
-    StationPlayer player(library.path(), NULL_DEVICE);
+    PlaybackEngine engine;
+    StationPlayer player(library.path(), NULL_DEVICE, engine);
     ASSERT_TRUE(player.ready());
     player.receive({COPYDATA_LIST_ITEM, song});
     player.receive({CONTROL_PUT_END, "/gone/a.mp3\n/gone/b.mp3"});
