@@ -37,7 +37,7 @@ TEST(SongTags, AChangedFileIsReadAgain) {
   const std::string song = (library.path() / "song.mp3").string();
   make_song(song, "First");
   library.sql("insert into song (song_id, song_dir_id, song_name) values (1, 1, '" + song + "');");
-  SongFactsWorker worker(library.path() / SONG_STAMPS_FILE);
+  SongFactsWorker worker;
   EXPECT_EQ(once(library, "select artist, title from song_tags;", "Artist|First\n"), "Artist|First\n");
   make_song(song, "Second Version");
   // Due to play (asked for as the player asks, until known): the changed file
