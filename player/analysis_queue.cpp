@@ -8,8 +8,7 @@ std::int64_t stored_size(std::int64_t size) { return std::max<std::int64_t>(size
 
 SongWork work_for(const StoredSong& song, const FileStamp& now, bool tags_kept) {
   if (now.size < 0) return {};
-  const bool written =
-      song.tagged && (song.tagged->first != now.size || song.tagged->second != now.modified_s());
+  const bool written = song.tagged && (song.tagged->first != now.size || song.tagged->second != now.modified_s());
   const bool unmeasured = song.size == 0 || song.size != stored_size(now.size);
   return {tags_kept && (!song.tagged || written), unmeasured || written};
 }
@@ -23,8 +22,8 @@ void AnalysisQueue::add(AnalysisJob job) {
   if (!job.work.any()) return;
   // A song of the backlog that becomes due moves to the due songs.
   if (job.due) std::erase_if(backlog_, [&](const AnalysisJob& waiting) { return waiting.path == job.path; });
-  const bool waiting = std::any_of(backlog_.begin(), backlog_.end(),
-                                   [&](const AnalysisJob& other) { return other.path == job.path; });
+  const bool waiting =
+      std::any_of(backlog_.begin(), backlog_.end(), [&](const AnalysisJob& other) { return other.path == job.path; });
   if (holds(job.path) || waiting) return;
   (job.due ? due_ : backlog_).push_back(std::move(job));
 }

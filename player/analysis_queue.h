@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "file_stamp.h"
 #include "facts_cache.h"
+#include "file_stamp.h"
 
 namespace zv::player {
 

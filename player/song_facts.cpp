@@ -114,9 +114,9 @@ AnalysisJob SongFactsWorker::look_up(const std::string& path, const FileStamp& s
   AnalysisJob job{path, std::nullopt, {false, true}, {}, true};
   std::int32_t id = 0, fade_in = 0, fade_out = 0, size = 0, ads = 0, jingle = 0;
   double gain = 0;
-  Statement song(&connection_, SQL_SONG_FACTS_BY_NAME,
-                 {Column(id), Column(gain), Column(fade_in), Column(fade_out), Column(size), Column(ads),
-                  Column(jingle)});
+  Statement song(
+      &connection_, SQL_SONG_FACTS_BY_NAME,
+      {Column(id), Column(gain), Column(fade_in), Column(fade_out), Column(size), Column(ads), Column(jingle)});
   const bool found = song.run({path}) && song.next();
   if (!found && song.failed()) {
     // Not knowing the song's folder, it is not faded: an advertisement is never cut into.
@@ -225,9 +225,9 @@ void SongFactsWorker::store(Result& result) {
   std::printf("Song %d measured: %.1f LUFS, true peak %.1f dBTP, %.1f s, sound from %.2f s to %.2f s%s\n",
               job.id.value_or(0), measure->loudness_lufs, measure->true_peak_dbtp, measure->seconds,
               measure->sound_begins_s, measure->sound_ends_s,
-              stored     ? ""
-              : job.id   ? " (the library could not store it)"
-                         : " (not in the library)");
+              stored   ? ""
+              : job.id ? " (the library could not store it)"
+                       : " (not in the library)");
 }
 
 Clock::time_point SongFactsWorker::work(std::unique_lock<std::mutex>& hold) {

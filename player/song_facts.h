@@ -60,11 +60,11 @@ class SongFactsWorker {
 
   // Under the worker's lock.
   FactsCache cache_;
-  std::deque<std::string> wanted_;   // to look up, the first soonest
-  std::vector<std::string> due_;     // due soon, the first soonest
+  std::deque<std::string> wanted_;  // to look up, the first soonest
+  std::vector<std::string> due_;    // due soon, the first soonest
   AnalysisQueue queue_;
-  std::deque<Result> results_;       // from the analysers, to store
-  std::set<std::int32_t> soundless_; // held no sound this run: not tried again in the backlog
+  std::deque<Result> results_;        // from the analysers, to store
+  std::set<std::int32_t> soundless_;  // held no sound this run: not tried again in the backlog
   bool ending_ = false;
   std::condition_variable analysis_wake_;
 

@@ -60,11 +60,14 @@ TEST(SongTags, AStoredSongsFactsAreLookedUpWhenItIsDue) {
   const std::string song = (library.path() / "stored.mp3").string();
   make_song(song, "Stored");
   const FileStamp stamp = stamp_of(song);
-  library.sql("insert into song_dir (song_dir_id, dir_name, is_ads) values (2, 'ads', 1);"
-              "insert into song (song_id, song_dir_id, song_name, replay_gain, sm_fade_in, sm_fade_out, file_size) "
-              "values (5, 2, '" + song + "', -4.5, 120, 900, " + std::to_string(stamp.size) + ");"
-              "insert into song_tags (song_id, file_size, file_mtime, artist, title) values (5, " +
-              std::to_string(stamp.size) + ", " + std::to_string(stamp.modified_s()) + ", 'Kept', 'Row');");
+  library.sql(
+      "insert into song_dir (song_dir_id, dir_name, is_ads) values (2, 'ads', 1);"
+      "insert into song (song_id, song_dir_id, song_name, replay_gain, sm_fade_in, sm_fade_out, file_size) "
+      "values (5, 2, '" +
+      song + "', -4.5, 120, 900, " + std::to_string(stamp.size) +
+      ");"
+      "insert into song_tags (song_id, file_size, file_mtime, artist, title) values (5, " +
+      std::to_string(stamp.size) + ", " + std::to_string(stamp.modified_s()) + ", 'Kept', 'Row');");
   std::optional<SongFacts> facts;
   for (int i = 0; i < 100 && !(facts = worker.facts(song)); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -11,9 +11,7 @@ namespace {
 
 FileStamp file(std::int64_t size, std::int64_t modified_s) { return {size, modified_s * 1'000'000'000}; }
 
-AnalysisJob job(const std::string& path, bool due, SongWork work = {true, true}) {
-  return {path, 1, work, {}, due};
-}
+AnalysisJob job(const std::string& path, bool due, SongWork work = {true, true}) { return {path, 1, work, {}, due}; }
 
 std::vector<std::string> taken(AnalysisQueue& queue, bool due_only) {
   std::vector<std::string> paths;

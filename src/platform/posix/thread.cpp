@@ -36,9 +36,8 @@ bool run_in_background() {
   const bool niced = ::setpriority(PRIO_PROCESS, thread, 19) == 0;
   // The idle I/O class: the disk only when nobody else wants it (ioprio_set has no libc wrapper).
   constexpr int IOPRIO_CLASS_IDLE = 3, IOPRIO_CLASS_SHIFT = 13, IOPRIO_WHO_PROCESS = 1;
-  const bool idle_io =
-      ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, static_cast<int>(thread), IOPRIO_CLASS_IDLE << IOPRIO_CLASS_SHIFT) ==
-      0;
+  const bool idle_io = ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, static_cast<int>(thread),
+                                 IOPRIO_CLASS_IDLE << IOPRIO_CLASS_SHIFT) == 0;
   return niced && idle_io;
 }
 
