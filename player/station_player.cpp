@@ -53,7 +53,6 @@ StationPlayer::StationPlayer(const std::filesystem::path& server_folder, std::st
       system_default_(std::move(system_default)),
       engine_(engine),
       library_(server_folder / PENDING_PLAYS_FILE),
-      song_facts_(server_folder / SONG_STAMPS_FILE),
       faults_(
           [this](const Fault& fault) {
             library_.record(

@@ -42,14 +42,24 @@ inline constexpr const char* SQL_NEXT_FOLDER_ROUND =
 // scheduled. Bound: its folder and file name (text), when it ended (integer).
 inline constexpr const char* SQL_PLAYS_SINCE = "select dir_name, song_name, ended from play_record where started>=?";
 
-// What the player knows of each song's sound. Bound: song_id, song_name,
-// replay_gain, sm_fade_in, sm_fade_out, file_size, is_ads, is_jingle.
-inline constexpr const char* SQL_SONG_FACTS =
-    "select s.song_id, s.song_name, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, "
-    "d.is_ads, d.is_jingle from song s left join song_dir d on d.song_dir_id = s.song_dir_id";
-// Each song's tags as the player names it on the stream, and the file they
-// were read from. Bound: song_id, file_size, file_mtime, artist, title.
-inline constexpr const char* SQL_SONG_TAGS_KEPT = "select song_id, file_size, file_mtime, artist, title from song_tags";
+// What the player knows of a song's sound, looked up by its song_name when
+// it is due. Bound: song_id, replay_gain, sm_fade_in, sm_fade_out,
+// file_size, is_ads, is_jingle.
+inline constexpr const char* SQL_SONG_FACTS_BY_NAME =
+    "select s.song_id, s.replay_gain, s.sm_fade_in, s.sm_fade_out, s.file_size, d.is_ads, d.is_jingle "
+    "from song s left join song_dir d on d.song_dir_id = s.song_dir_id where s.song_name=?";
+// A song's tags as the player names it on the stream, and the file they were
+// read from; song_id. Bound: file_size, file_mtime, artist, title.
+inline constexpr const char* SQL_SONG_TAGS_OF =
+    "select file_size, file_mtime, artist, title from song_tags where song_id=?";
+// The songs after a song_id, a page at a time, for the songs not measured or
+// tagged yet: song_id, how many. Bound: song_id, song_name, file_size.
+inline constexpr const char* SQL_SONGS_AFTER =
+    "select song_id, song_name, file_size from song where song_id>? order by song_id limit ?";
+// The files the tags of a page's songs were read from: song_ids after one, up
+// to another. Bound: song_id, file_size, file_mtime.
+inline constexpr const char* SQL_TAG_STAMPS_BETWEEN =
+    "select song_id, file_size, file_mtime from song_tags where song_id>? and song_id<=?";
 // A song measured: replay_gain, sec_count, sm_fade_in, sm_fade_out, file_size, song_id.
 inline constexpr const char* SQL_STORE_MEASURE =
     "update song set replay_gain=?, sec_count=?, sm_fade_in=?, sm_fade_out=?, file_size=? where song_id=?";

@@ -19,5 +19,9 @@ void use_precise_timers();
 // on Linux, where the process's RLIMIT_RTPRIO allows it; time-critical on
 // Windows), for a thread that feeds a sound card; false when refused.
 bool run_in_real_time();
+// Runs the calling thread behind all other work, for its processor and its
+// disk (nice 19 and the idle I/O class on Linux; background mode on
+// Windows), for work that must never delay what plays; false when refused.
+bool run_in_background();
 
 }  // namespace zv

@@ -37,7 +37,7 @@ TEST(SongTags, AChangedFileIsReadAgain) {
   const std::string song = (library.path() / "song.mp3").string();
   make_song(song, "First");
   library.sql("insert into song (song_id, song_dir_id, song_name) values (1, 1, '" + song + "');");
-  SongFactsWorker worker(library.path() / SONG_STAMPS_FILE);
+  SongFactsWorker worker;
   EXPECT_EQ(once(library, "select artist, title from song_tags;", "Artist|First\n"), "Artist|First\n");
   make_song(song, "Second Version");
   // Due to play (asked for as the player asks, until known): the changed file
@@ -47,6 +47,43 @@ TEST(SongTags, AChangedFileIsReadAgain) {
   }
   EXPECT_EQ(worker.facts(song).value_or(SongFacts{}).title, "Second Version") << "the stream's title follows";
   EXPECT_EQ(library.sql("select artist, title from song_tags;"), "Artist|Second Version\n");
+}
+
+// The facts stored for a file as it is are taken as they are, looked up when
+// the song is due, also for a song imported after the worker started; a file
+// written since is read and measured again.
+TEST(SongTags, AStoredSongsFactsAreLookedUpWhenItIsDue) {
+  test::LibraryFolder library;
+  ASSERT_TRUE(library.made());
+  SongFactsWorker worker;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its first look at the library is done
+  const std::string song = (library.path() / "stored.mp3").string();
+  make_song(song, "Stored");
+  const FileStamp stamp = stamp_of(song);
+  library.sql(
+      "insert into song_dir (song_dir_id, dir_name, is_ads) values (2, 'ads', 1);"
+      "insert into song (song_id, song_dir_id, song_name, replay_gain, sm_fade_in, sm_fade_out, file_size) "
+      "values (5, 2, '" +
+      song + "', -4.5, 120, 900, " + std::to_string(stamp.size) +
+      ");"
+      "insert into song_tags (song_id, file_size, file_mtime, artist, title) values (5, " +
+      std::to_string(stamp.size) + ", " + std::to_string(stamp.modified_s()) + ", 'Kept', 'Row');");
+  std::optional<SongFacts> facts;
+  for (int i = 0; i < 100 && !(facts = worker.facts(song)); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->replay_gain, -4.5) << "not measured again";
+  EXPECT_EQ(facts->fade_out_ms, 900);
+  EXPECT_FALSE(facts->fades) << "in an advertising folder";
+  EXPECT_EQ(facts->title, "Row");
+
+  make_song(song, "Written Again");
+  for (int i = 0; i < 300 && worker.facts(song).value_or(SongFacts{}).title != "Written Again"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(worker.facts(song).value_or(SongFacts{}).fade_out_ms, 900) << "measured again";
+  EXPECT_EQ(library.sql("select file_size > 1, sm_fade_out != 900 from song where song_id=5;"), "1|1\n");
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <system_error>
 #include <thread>
@@ -25,6 +28,17 @@ bool run_in_real_time() {
   sched_param priority{};
   priority.sched_priority = sched_get_priority_min(SCHED_RR) + 4;
   return ::pthread_setschedparam(::pthread_self(), SCHED_RR, &priority) == 0;
+}
+
+bool run_in_background() {
+  // On Linux both the nice value and the I/O class belong to the thread, not the process.
+  const auto thread = static_cast<id_t>(::syscall(SYS_gettid));
+  const bool niced = ::setpriority(PRIO_PROCESS, thread, 19) == 0;
+  // The idle I/O class: the disk only when nobody else wants it (ioprio_set has no libc wrapper).
+  constexpr int IOPRIO_CLASS_IDLE = 3, IOPRIO_CLASS_SHIFT = 13, IOPRIO_WHO_PROCESS = 1;
+  const bool idle_io = ::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, static_cast<int>(thread),
+                                 IOPRIO_CLASS_IDLE << IOPRIO_CLASS_SHIFT) == 0;
+  return niced && idle_io;
 }
 
 void use_precise_timers() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }

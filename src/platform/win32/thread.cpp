@@ -27,6 +27,8 @@ void use_precise_timers() {}
 
 bool run_in_real_time() { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0; }
 
+bool run_in_background() { return SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN) != 0; }
+
 bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
   // _beginthreadex rather than _beginthread: the handle of a thread started
   // with _beginthread is closed when the thread ends, so a thread that ends at
