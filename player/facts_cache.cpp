@@ -9,6 +9,11 @@ std::optional<SongFacts> FactsCache::find(const std::string& path, const FileSta
   return found->second->facts;
 }
 
+bool FactsCache::stale(const std::string& path, const FileStamp& stamp) const {
+  const auto found = by_path_.find(path);
+  return found != by_path_.end() && !(found->second->stamp == stamp);
+}
+
 void FactsCache::put(const std::string& path, const FileStamp& stamp, SongFacts facts) {
   if (const auto found = by_path_.find(path); found != by_path_.end()) {
     found->second->stamp = stamp;

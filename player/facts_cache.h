@@ -31,6 +31,9 @@ class FactsCache {
 
   // The facts of `path` when they hold for the file as `stamp` says.
   std::optional<SongFacts> find(const std::string& path, const FileStamp& stamp);
+  // Whether the facts held for `path` are for a file other than `stamp` says:
+  // one rewritten since, which the library's stamp (whole seconds) may miss.
+  bool stale(const std::string& path, const FileStamp& stamp) const;
   // The facts of `path`, holding for the file as `stamp` says.
   void put(const std::string& path, const FileStamp& stamp, SongFacts facts);
   std::size_t size() const { return entries_.size(); }

@@ -249,9 +249,11 @@ Clock::time_point SongFactsWorker::work(std::unique_lock<std::mutex>& hold) {
     const FileStamp stamp = stamp_of(path);
     hold.lock();
     if (cache_.find(path, stamp)) return Clock::now();
+    const bool rewritten = stamp.size >= 0 && cache_.stale(path, stamp);
     hold.unlock();
     AnalysisJob job = look_up(path, stamp);
     hold.lock();
+    if (rewritten) job.work = {true, true};
     if (!job.work.measure) cache_.put(path, stamp, job.known);
     queue_.add(std::move(job));
     queue_.first(due_);

@@ -73,6 +73,9 @@ TEST(FactsCache, HoldsTheSongsAskedForLatelyForTheFileAsItIs) {
   cache.put("b", file(1, 1), SongFacts{2.5});
   EXPECT_EQ(cache.find("a", file(1, 1)).value_or(SongFacts{}).replay_gain, 1.5);
   EXPECT_FALSE(cache.find("a", file(1, 2))) << "the file was written since";
+  EXPECT_TRUE(cache.stale("a", file(1, 2)));
+  EXPECT_FALSE(cache.stale("a", file(1, 1)));
+  EXPECT_FALSE(cache.stale("z", file(1, 1))) << "a song never asked for is the library's to judge";
   cache.put("c", file(1, 1), SongFacts{});
   EXPECT_EQ(cache.size(), 2u);
   EXPECT_FALSE(cache.find("b", file(1, 1))) << "asked for longest ago, gone first";
