@@ -15,17 +15,21 @@ SongWork work_for(const StoredSong& song, const FileStamp& now, bool tags_kept) 
 
 bool AnalysisQueue::holds(const std::string& path) const {
   const auto same = [&](const AnalysisJob& job) { return job.path == path; };
-  return in_progress_.count(path) || std::any_of(due_.begin(), due_.end(), same);
+  return due_in_progress_.count(path) || std::any_of(due_.begin(), due_.end(), same);
 }
 
 void AnalysisQueue::add(AnalysisJob job) {
   if (!job.work.any()) return;
-  // A song of the backlog that becomes due moves to the due songs.
-  if (job.due) std::erase_if(backlog_, [&](const AnalysisJob& waiting) { return waiting.path == job.path; });
-  const bool waiting =
-      std::any_of(backlog_.begin(), backlog_.end(), [&](const AnalysisJob& other) { return other.path == job.path; });
-  if (holds(job.path) || waiting) return;
-  (job.due ? due_ : backlog_).push_back(std::move(job));
+  const auto same = [&](const AnalysisJob& other) { return other.path == job.path; };
+  if (job.due) {
+    // A song of the backlog that becomes due moves to the due songs.
+    std::erase_if(backlog_, same);
+    if (!holds(job.path)) due_.push_back(std::move(job));
+    return;
+  }
+  if (holds(job.path) || backlog_in_progress_.count(job.path) || std::any_of(backlog_.begin(), backlog_.end(), same))
+    return;
+  backlog_.push_back(std::move(job));
 }
 
 void AnalysisQueue::first(const std::vector<std::string>& paths) {
@@ -36,12 +40,12 @@ void AnalysisQueue::first(const std::vector<std::string>& paths) {
                    [&](const AnalysisJob& a, const AnalysisJob& b) { return rank(a) < rank(b); });
 }
 
-std::optional<AnalysisJob> AnalysisQueue::take(bool due_only) {
-  std::deque<AnalysisJob>& from = !due_.empty() || due_only ? due_ : backlog_;
+std::optional<AnalysisJob> AnalysisQueue::take(bool due) {
+  std::deque<AnalysisJob>& from = due ? due_ : backlog_;
   if (from.empty()) return std::nullopt;
   AnalysisJob job = std::move(from.front());
   from.pop_front();
-  in_progress_.insert(job.path);
+  (due ? due_in_progress_ : backlog_in_progress_).insert(job.path);
   return job;
 }
 

@@ -48,21 +48,25 @@ struct AnalysisJob {
 
 class AnalysisQueue {
  public:
-  // A job is taken only once, and not while the same song's is in progress.
+  // A job is taken only once, and not while the same song's is in progress
+  // at the same priority.
   void add(AnalysisJob job);
   // The songs due soon among the due jobs go first, in this order.
   void first(const std::vector<std::string>& paths);
-  // A due job before any other; with `due_only`, none but a due job.
-  std::optional<AnalysisJob> take(bool due_only);
-  void done(const std::string& path) { in_progress_.erase(path); }
-  // Whether the song is due or in progress (not only waiting in the backlog).
+  // With `due`, the first due job; else the first of the backlog. The
+  // backlog's analysers run behind everything else and may be starved on a
+  // busy machine, so a song due is never left to them: one due while its
+  // backlog measure runs is taken again as due.
+  std::optional<AnalysisJob> take(bool due);
+  void done(const AnalysisJob& job) { (job.due ? due_in_progress_ : backlog_in_progress_).erase(job.path); }
+  // Whether the song is due or in progress as due (not only in the backlog).
   bool holds(const std::string& path) const;
   std::size_t backlog() const { return backlog_.size(); }
   bool has_due() const { return !due_.empty(); }
 
  private:
   std::deque<AnalysisJob> due_, backlog_;
-  std::set<std::string> in_progress_;
+  std::set<std::string> due_in_progress_, backlog_in_progress_;
 };
 
 }  // namespace zv::player

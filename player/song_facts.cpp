@@ -85,11 +85,11 @@ void SongFactsWorker::want(const std::string& path) {
   }
 }
 
-void SongFactsWorker::analyse(bool due_only) {
-  if (!due_only) run_in_background();
+void SongFactsWorker::analyse(bool due) {
+  if (!due) run_in_background();
   std::unique_lock hold(worker_.lock());
   while (!ending_) {
-    auto job = queue_.take(due_only);
+    auto job = queue_.take(due);
     if (!job) {
       analysis_wake_.wait(hold);
       continue;
@@ -239,7 +239,7 @@ Clock::time_point SongFactsWorker::work(std::unique_lock<std::mutex>& hold) {
     store(result);
     hold.lock();
     if (result.job.due) cache_.put(result.job.path, result.stamp, result.job.known);
-    queue_.done(result.job.path);
+    queue_.done(result.job);
   }
   // The songs due soon, looked up one at a time so a new result is stored between.
   if (!wanted_.empty()) {

@@ -52,7 +52,7 @@ class SongFactsWorker {
   };
 
   BackgroundWorker::Clock::time_point work(std::unique_lock<std::mutex>& hold);
-  void analyse(bool due_only);
+  void analyse(bool due);
   void want(const std::string& path);
   AnalysisJob look_up(const std::string& path, const FileStamp& stamp);
   void store(Result& result);
