@@ -309,7 +309,8 @@ class="pick-order note"></span></td><td><?php
     });
     var elsewhere = order.length - here;
     document.getElementById('ticked-elsewhere').textContent = elsewhere === 0 ? ''
-      : elsewhere + (elsewhere === 1 ? ' song' : ' songs') + ' ticked on other pages go with them.';
+      : elsewhere === 1 ? '1 song ticked on another page goes with them.'
+      : elsewhere + ' songs ticked on other pages go with them.';
     try { sessionStorage.setItem(KEPT, JSON.stringify(order)); } catch (e) {}
   }
   form.addEventListener('change', function (event) {
