@@ -120,7 +120,7 @@ double anchor_ms(sqlite3* db, const std::vector<std::string>& queries) {
 
 struct Page {
   const char* what;
-  std::string request;               // path and query
+  std::string request;              // path and query
   std::vector<std::string> anchor;  // the cheapest queries for the same page
 };
 
@@ -132,25 +132,31 @@ const std::string PAGE_TAGS =
 
 std::vector<Page> pages_of(int songs) {
   const std::string deep = "/music/7/Artist " + std::to_string(std::min(4000, songs / 3));
-  const std::string month = "r.started >= " + std::to_string(MONTH_START) + " and r.started < " +
-                            std::to_string(MONTH_START + 31L * 86400);
+  const std::string month =
+      "r.started >= " + std::to_string(MONTH_START) + " and r.started < " + std::to_string(MONTH_START + 31L * 86400);
   return {
-      {"search, a file name", "library.php?search=song%20number%2012",
-       {SONG_COLUMNS + "where s.song_id in (select rowid from song_search where song_search match '\"song number 12\"')" +
+      {"search, a file name",
+       "library.php?search=song%20number%2012",
+       {SONG_COLUMNS +
+        "where s.song_id in (select rowid from song_search where song_search match '\"song number 12\"')" +
         SONG_ORDER}},
-      {"search, a tag in capitals", "library.php?search=K%C3%9CNSTLER%2012",
+      {"search, a tag in capitals",
+       "library.php?search=K%C3%9CNSTLER%2012",
        {SONG_COLUMNS + "where s.song_id in (select rowid from song_search where song_search match '\"künstler 12\"')" +
         SONG_ORDER}},
-      {"search, two letters", "library.php?search=zq",
-       {SONG_COLUMNS + "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(lower(f.name || "
-                       "f.artist || f.title || f.album), 'zq') > 0)" +
+      {"search, two letters",
+       "library.php?search=zq",
+       {SONG_COLUMNS +
+        "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(lower(f.name || "
+        "f.artist || f.title || f.album), 'zq') > 0)" +
         SONG_ORDER}},
       {"a folder, first page", "library.php?show=7", {SONG_COLUMNS + "where s.song_dir_id=7" + SONG_ORDER, PAGE_TAGS}},
       {"a folder, deep page",
        "library.php?show=7&after_song_name=" + deep + "&after_song_id=" + std::to_string(songs),
        {SONG_COLUMNS + "where s.song_dir_id=7 and (s.song_name, s.song_id) > ('" + deep + "', " +
         std::to_string(songs) + ")" + SONG_ORDER}},
-      {"history, a month", "history.php?month=2020-03",
+      {"history, a month",
+       "history.php?month=2020-03",
        {"select r.play_id, r.started, r.ended, r.song_name, d.title, d.listeners_peak from play_record r left join "
         "play_detail d on d.play_key = r.play_key where " +
             month + " order by r.started, r.play_id limit 201",

@@ -162,9 +162,7 @@ $named = null;
 if ($db !== false) {
     $columns = 'd.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
         . 'd.dir_color, d.dir_bgcolor, (select count(*) from song s where s.song_dir_id = d.song_dir_id) as songs';
-    // The songs' pages name their place; the folders' pages theirs only when no songs are shown.
-    $folder_page = page_rows($db, "select $columns from song_dir d", array(),
-        FOLDER_KEYS, $search === '' && $show === null ? page_place(FOLDER_KEYS) : null);
+    $folder_page = page_rows($db, "select $columns from song_dir d", array(), FOLDER_KEYS, page_place(FOLDER_KEYS));
     if ($folder_page === false) {
         $error = 'The music library cannot be read: ' . odbc_errormsg($db);
     } else {

@@ -15,7 +15,7 @@
 #include "support/server_harness.h"
 
 namespace fs = std::filesystem;
-using zv::test::Station;
+using zv::testing::Station;
 
 namespace {
 
