@@ -180,8 +180,6 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
   if (sizes.empty()) sizes = {1000, 100000, 1000000};
   if (!zv::testing::enter_private_network()) std::printf("(no network namespace: 127.0.0.1:8080 must be free)\n");
-  // The history's month is the same in any time zone the pages run in.
-  setenv("TZ", "UTC", 1);
 
   std::printf("%-28s %9s %12s %10s %10s %8s\n", "page", "songs", "bytes", "server ms", "SQLite ms", "ratio");
   for (const int songs : sizes) {
@@ -194,10 +192,15 @@ int main(int argc, char** argv) {
     fs::create_symlink(library, station.server() / "base2.mdb");
     fs::copy(fs::path(ZV_SOURCE_DIR) / "station/www", station.www(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    std::vector<std::string> environment = test::odbc_environment();
-    environment.push_back("PATH=/usr/bin:/bin");
-    environment.push_back("TZ=UTC");
-    zv::testing::ServerProcess server(station.server(), environment);
+    // The pages get none of this environment: the server runs where this
+    // process's library registration stands in for /etc's.
+    const fs::path wrapper = station.root.path() / "server-with-library";
+    std::ofstream(wrapper) << "#!/bin/sh\nexec unshare --mount --propagation private sh -c 'mount --bind "
+                              "\"$1/odbcinst.ini\" /etc/odbcinst.ini && mount --bind \"$1/odbc.ini\" /etc/odbc.ini "
+                              "&& exec \"$2\"' sh '"
+                           << test::use_test_odbc_registration().string() << "' '" << ZV_SERVER_BINARY << "'\n";
+    fs::permissions(wrapper, fs::perms::owner_all);
+    zv::testing::ServerProcess server(station.server(), std::nullopt, wrapper.c_str());
     if (!server.wait_until_listening()) return 1;
     sqlite3* db = nullptr;
     sqlite3_open_v2(library.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
