@@ -3,11 +3,12 @@
 // phrase in every name, and two letters, which have no trigram), one
 // folder's first and a deep page, and history.php's month of plays.
 // Libraries of 1,000, 100,000 and 1,000,000 songs in 20 folders, half of
-// them tagged, and a month of plays (one every 3.5 minutes). Beside each page, in the same run, the anchor: SQLite's C
-// interface running the cheapest queries that give the same page (its rows,
-// with the tags for a song page, the chart's bars for the month), and an
-// empty page through the same server, the floor of every page. Wall times
-// are medians; the bytes are the whole reply.
+// them tagged, and a month of plays (one every 3.5 minutes). Beside each
+// page, in the same run, the anchor: SQLite's C interface running the
+// cheapest queries that give the same page (its rows, with the tags for a
+// song page, the chart's bars for the month), and an empty page through the
+// same server, the floor of every page. Wall times are medians; the bytes
+// are the whole reply.
 //
 //   bench_library_pages [RUNS [SIZE...]]   (default 7 runs; 1000 100000 1000000)
 //
