@@ -129,6 +129,10 @@ struct Page {
 const std::string SONG_COLUMNS =
     "select s.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size from song s ";
 const std::string SONG_ORDER = " order by s.song_name, s.song_id limit 201";
+// Every view of library.php lists a page of folders with their songs.
+const std::string FOLDER_LIST =
+    "select d.*, (select count(*) from song s where s.song_dir_id = d.song_dir_id) from song_dir d "
+    "order by d.dir_order, d.song_dir_id limit 201";
 const std::string PAGE_TAGS =
     "select * from song_tags where song_id in (select s.song_id from song s where s.song_dir_id=7" + SONG_ORDER + ")";
 
@@ -142,28 +146,36 @@ std::vector<Page> pages_of(int songs) {
       {"search, a file name",
        "library.php?search=number%204242",
        {SONG_COLUMNS + "where s.song_id in (select rowid from song_search where song_search match '\"number 4242\"')" +
-        SONG_ORDER}},
+            SONG_ORDER,
+        FOLDER_LIST}},
       {"search, a tag in capitals",
        "library.php?search=K%C3%9CNSTLER%2012",
        {SONG_COLUMNS + "where s.song_id in (select rowid from song_search where song_search match '\"künstler 12\"')" +
-        SONG_ORDER}},
+            SONG_ORDER,
+        FOLDER_LIST}},
       // Every song's name holds "Song number 1", or one in nine: trigrams
       // common to all songs.
       {"search, in every name",
        "library.php?search=song%20number%201",
        {SONG_COLUMNS +
-        "where s.song_id in (select rowid from song_search where song_search match '\"song number 1\"')" + SONG_ORDER}},
+            "where s.song_id in (select rowid from song_search where song_search match '\"song number 1\"')" +
+            SONG_ORDER,
+        FOLDER_LIST}},
       {"search, two letters",
        "library.php?search=zq",
        {SONG_COLUMNS +
-        "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(lower(f.name || "
-        "f.artist || f.title || f.album), 'zq') > 0)" +
-        SONG_ORDER}},
-      {"a folder, first page", "library.php?show=7", {SONG_COLUMNS + "where s.song_dir_id=7" + SONG_ORDER, PAGE_TAGS}},
+            "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(lower(f.name || "
+            "f.artist || f.title || f.album), 'zq') > 0)" +
+            SONG_ORDER,
+        FOLDER_LIST}},
+      {"a folder, first page",
+       "library.php?show=7",
+       {SONG_COLUMNS + "where s.song_dir_id=7" + SONG_ORDER, PAGE_TAGS, FOLDER_LIST}},
       {"a folder, deep page",
        "library.php?show=7&after_song_name=" + deep + "&after_song_id=" + std::to_string(songs),
        {SONG_COLUMNS + "where s.song_dir_id=7 and (s.song_name, s.song_id) > ('" + deep + "', " +
-        std::to_string(songs) + ")" + SONG_ORDER}},
+            std::to_string(songs) + ")" + SONG_ORDER,
+        FOLDER_LIST}},
       {"history, a month",
        "history.php?month=2020-03",
        {"select r.play_id, r.started, r.ended, r.song_name, d.title, d.listeners_peak from play_record r left join "
