@@ -131,7 +131,7 @@ const std::string SONG_COLUMNS =
 const std::string SONG_ORDER = " order by s.song_name, s.song_id limit 201";
 // Every view of library.php lists a page of folders with their songs.
 const std::string FOLDER_LIST =
-    "select d.*, (select count(*) from song s where s.song_dir_id = d.song_dir_id) from song_dir d "
+    "select d.*, (select c.songs from folder_songs c where c.song_dir_id = d.song_dir_id) from song_dir d "
     "order by d.dir_order, d.song_dir_id limit 201";
 const std::string PAGE_TAGS =
     "select * from song_tags where song_id in (select s.song_id from song s where s.song_dir_id=7" + SONG_ORDER + ")";

@@ -173,6 +173,31 @@ create table if not exists play_detail (
 -- The pages list a folder's songs by name a page at a time.
 create index if not exists song_by_folder_name on song (song_dir_id, song_name);
 
+-- How many songs each folder has, for the list of folders, kept by triggers
+-- whoever adds, moves or removes a song, and counted once for a library made
+-- before it.
+begin;
+create table if not exists folder_songs (
+  song_dir_id integer primary key,
+  songs       integer not null default 0
+);
+create trigger if not exists folder_songs_add after insert on song begin
+  insert into folder_songs (song_dir_id, songs) values (new.song_dir_id, 1)
+    on conflict (song_dir_id) do update set songs = songs + 1;
+end;
+create trigger if not exists folder_songs_drop after delete on song begin
+  update folder_songs set songs = songs - 1 where song_dir_id = old.song_dir_id;
+end;
+create trigger if not exists folder_songs_move after update of song_dir_id on song
+  when old.song_dir_id <> new.song_dir_id begin
+  update folder_songs set songs = songs - 1 where song_dir_id = old.song_dir_id;
+  insert into folder_songs (song_dir_id, songs) values (new.song_dir_id, 1)
+    on conflict (song_dir_id) do update set songs = songs + 1;
+end;
+insert into folder_songs (song_dir_id, songs)
+  select song_dir_id, count(*) from song where not exists (select 1 from folder_songs) group by song_dir_id;
+commit;
+
 -- The search of library.php: each song's file name (without its folders)
 -- and its artist, title and album, as trigrams folded to one case for every
 -- letter (Ü and ü, Ç and ç), so a search for any part of them runs on the

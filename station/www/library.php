@@ -118,7 +118,7 @@ if ($db !== false && $changing) {
         $done = library_change($db, array('delete from playlist where song_dir_id=' . $id,
             'delete from song_file where song_id in (select song_id from song where song_dir_id=' . $id . ')',
             'delete from song_missing where song_dir_id=' . $id, 'delete from song where song_dir_id=' . $id,
-            'delete from song_dir where song_dir_id=' . $id), $change_error);
+            'delete from song_dir where song_dir_id=' . $id, 'delete from folder_songs where song_dir_id=' . $id), $change_error);
         forward_to('library.php?' . query_of(array('result' => $done ? 'removed' : 'not_removed', 'path' => $name,
             'reason' => $change_error)));
     }
@@ -161,7 +161,8 @@ $librarian = null;
 $named = null;
 if ($db !== false) {
     $columns = 'd.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
-        . 'd.dir_color, d.dir_bgcolor, (select count(*) from song s where s.song_dir_id = d.song_dir_id) as songs';
+        . 'd.dir_color, d.dir_bgcolor, coalesce((select c.songs from folder_songs c where c.song_dir_id = d.song_dir_id), 0) '
+        . 'as songs';
     $folder_page = page_rows($db, "select $columns from song_dir d", array(), FOLDER_KEYS, page_place(FOLDER_KEYS));
     if ($folder_page === false) {
         $error = 'The music library cannot be read: ' . odbc_errormsg($db);

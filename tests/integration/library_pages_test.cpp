@@ -36,7 +36,7 @@ std::string link(const std::string& page, const std::string& rel) {
 }
 
 // A library of SONGS songs in folder 1, named "Song 000.mp3" on (ids 1 on,
-// in name order), and two in folder 2; the pages in its www.
+// in name order), and four in folder 2; the pages in its www.
 class LibraryPagesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,6 +139,7 @@ TEST_F(LibraryPagesTest, HistoryMonthIsPagedAndRemovalTakesTheLibrariansRows) {
   page("library.php", std::regex_replace(confirm[0], std::regex("&amp;"), "&"));
   EXPECT_EQ(sql("select count(*) from song; select count(*) from song_missing; select song_id from song_file;"),
             "4\n0\n451\n");
+  EXPECT_NE(page("library.php", "").find("<td class=\"number\">4</td>"), std::string::npos) << "folder 2's songs";
 }
 
 }  // namespace
