@@ -201,38 +201,38 @@ commit;
 -- The search of library.php: each song's file name (without its folders)
 -- and its artist, title and album, as trigrams folded to one case for every
 -- letter (Ü and ü, Ç and ç), so a search for any part of them runs on the
--- index. Kept by triggers, whoever writes song or song_tags (the server's
--- import, the librarian, the player), and filled once for a library made
--- before it.
+-- index. A song whose name or tags change, whoever writes them (the
+-- server's import, the librarian, the player), is only noted in
+-- song_search_pending by a trigger, so an import's statement stays one
+-- row's write; the pages index what is noted in batches before they search
+-- (song_search_source gives the texts). A library made before is indexed
+-- here once.
 begin;
 create virtual table if not exists song_search using fts5 (name, artist, title, album,
   tokenize = 'trigram case_sensitive 0');
+create table if not exists song_search_pending (song_id integer primary key);
+create view if not exists song_search_source as
+  select s.song_id, substr(s.song_name, length(rtrim(s.song_name, replace(replace(s.song_name, '/', ''), '\', ''))) + 1)
+      as name, coalesce(t.artist, '') as artist, coalesce(t.title, '') as title, coalesce(t.album, '') as album
+  from song s left join song_tags t on t.song_id = s.song_id;
 create trigger if not exists song_search_add after insert on song begin
-  insert into song_search (rowid, name, artist, title, album)
-    select new.song_id, substr(new.song_name, length(rtrim(new.song_name,
-      replace(replace(new.song_name, '/', ''), '\', ''))) + 1), coalesce(t.artist, ''), coalesce(t.title, ''),
-      coalesce(t.album, '')
-    from (select 1) left join song_tags t on t.song_id = new.song_id;
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
 end;
 create trigger if not exists song_search_rename after update of song_name on song begin
-  update song_search set name = substr(new.song_name, length(rtrim(new.song_name,
-    replace(replace(new.song_name, '/', ''), '\', ''))) + 1) where rowid = new.song_id;
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
 end;
 create trigger if not exists song_search_drop after delete on song begin
-  delete from song_search where rowid = old.song_id;
+  insert or ignore into song_search_pending (song_id) values (old.song_id);
 end;
 create trigger if not exists song_search_tags after insert on song_tags begin
-  update song_search set artist = new.artist, title = new.title, album = new.album where rowid = new.song_id;
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
 end;
 create trigger if not exists song_search_retag after update on song_tags begin
-  update song_search set artist = new.artist, title = new.title, album = new.album where rowid = new.song_id;
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
 end;
 create trigger if not exists song_search_untag after delete on song_tags begin
-  update song_search set artist = '', title = '', album = '' where rowid = old.song_id;
+  insert or ignore into song_search_pending (song_id) values (old.song_id);
 end;
 insert into song_search (rowid, name, artist, title, album)
-  select s.song_id, substr(s.song_name, length(rtrim(s.song_name, replace(replace(s.song_name, '/', ''), '\', ''))) + 1),
-    coalesce(t.artist, ''), coalesce(t.title, ''), coalesce(t.album, '')
-  from song s left join song_tags t on t.song_id = s.song_id
-  where not exists (select 1 from song_search);
+  select song_id, name, artist, title, album from song_search_source where not exists (select 1 from song_search);
 commit;

@@ -153,6 +153,7 @@ $songs = null;
 $song_page = null;
 $songs_query = array();
 $songs_title = '';
+$unindexed = 0;
 $search = trim((string)param('search'));
 $show = int_param('show', 1, 2147483647);
 $removing = $action === 'remove' && $id !== null ? $id : null;
@@ -178,6 +179,7 @@ if ($db !== false) {
     }
     $columns = 's.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size';
     if ($search !== '') {
+        $unindexed = song_search_catch_up($db);
         list($table, $found) = song_search_where($db, $search);
         $song_page = page_rows($db, "select $columns from $table", array($found), SONG_KEYS, page_place(SONG_KEYS));
         $songs_query = array('search' => $search);
@@ -261,6 +263,10 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 <?php librarian_show($librarian); ?>
 <?php if ($songs !== null): ?>
 <h2 id="songs-title"><?php echo h($songs_title); ?></h2>
+<?php if ($unindexed > 0): ?>
+<p class="note" id="unindexed"><?php echo $unindexed; ?> songs added or changed lately are not searched yet; they are
+with the next searches.</p>
+<?php endif; ?>
 <?php if (!$songs): ?>
 <p class="note">No songs.</p>
 <?php else: ?>
