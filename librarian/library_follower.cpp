@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::size_t NAME_BYTES = 4096;
 constexpr unsigned FILE_FLAGS = LIST_FILES | LIST_RECURSE | LIST_FULL_PATH;
+// Songs indexed for the search in one transaction: short enough that an
+// import waiting for the library is not held up for long.
+constexpr int SEARCH_BATCH = 20000;
 const std::string SONG_COLUMNS =
     "song_id, song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out, file_size, sec_count, "
     "play_count, play_time";
@@ -235,6 +238,21 @@ LookResult look(const std::vector<LibraryFolder>& given) {
   }
   transaction.commit();
   return result;
+}
+
+void index_for_search() {
+  const std::string batch =
+      "(select song_id from song_search_pending order by song_id limit " + std::to_string(SEARCH_BATCH) + ")";
+  for (std::int32_t left = 1; left > 0;) {
+    LibraryTransaction transaction;
+    const bool indexed = run("delete from song_search where rowid in " + batch) &&
+                         run("insert into song_search (rowid, name, artist, title, album) select song_id, name, "
+                             "artist, title, album from song_search_source where song_id in " +
+                             batch) &&
+                         run("delete from song_search_pending where song_id in " + batch) && transaction.commit();
+    Statement count(nullptr, "select count(*) from song_search_pending", {Column(left)});
+    if (!indexed || !count.run() || !count.next()) return;
+  }
 }
 
 void record_look(const LookResult& result, bool full) {

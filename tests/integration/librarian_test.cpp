@@ -80,6 +80,10 @@ TEST_F(LibrarianTest, FileCopiedIntoTheFolderIsImportedAndDrawn) {
   EXPECT_NE(librarian_->console().find("Librarian: " + c + " is added\n"), std::string::npos) << librarian_->console();
   const std::string drawn = playlist();
   EXPECT_NE(drawn.find("[]=c&fileid"), std::string::npos) << drawn;
+  // Indexed for the search by the librarian, before any search asks.
+  EXPECT_EQ(wait_for_sql("select count(*) from song_search_pending; select rowid from song_search where name='c.mp3'",
+                         "0\n3\n"),
+            "0\n3\n");
   // It says what it did, not each statement and file of the import.
   EXPECT_EQ(librarian_->console().find("ODBC"), std::string::npos) << librarian_->console();
   EXPECT_EQ(librarian_->console().find("c.mp3\n"), std::string::npos) << librarian_->console();
