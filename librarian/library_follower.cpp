@@ -12,6 +12,7 @@
 #include "platform/console.h"
 #include "platform/folder_walk.h"
 #include "platform/folder_watch.h"
+#include "platform/narration_batch.h"
 #include "text/encoding.h"
 #include "text/text_buffer.h"
 
@@ -20,21 +21,31 @@ namespace {
 
 constexpr std::size_t NAME_BYTES = 4096;
 constexpr unsigned FILE_FLAGS = LIST_FILES | LIST_RECURSE | LIST_FULL_PATH;
-constexpr const char16_t* SONG_COLUMNS =
-    u"song_id, song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out, file_size, sec_count, "
-    u"play_count, play_time";
+// Songs indexed for the search in one transaction: short enough that an
+// import waiting for the library is not held up for long.
+constexpr int SEARCH_BATCH = 20000;
+const std::string SONG_COLUMNS =
+    "song_id, song_dir_id, song_name, replay_gain, sm_count, sm_fade_in, sm_fade_out, file_size, sec_count, "
+    "play_count, play_time";
 
 struct File {
   std::int32_t folder = 0;  // song_dir_id of the library folder it is in
   std::optional<FileFacts> facts;
 };
 
-// Songs of `table` in `folder`, by name.
-void read_songs(const char16_t* format, std::int32_t folder, std::map<std::u16string, std::int32_t>& songs) {
+// The librarian's own statements are prepared and not narrated: it says
+// what it did to the songs, not how it asked the library.
+bool run(const std::string& sql, std::initializer_list<Value> values = {}) {
+  Statement statement(nullptr, sql.c_str());
+  return statement.run(values);
+}
+
+// Songs of the statement's table in `folder`, by name.
+void read_songs(const char* sql, std::int32_t folder, std::map<std::u16string, std::int32_t>& songs) {
   std::int32_t id = 0;
   char name[NAME_BYTES];
-  Query query;
-  for (query.run(format, {folder}, {Column(id), Column(name, sizeof name)}); query.on_row(); query.next()) {
+  Statement statement(nullptr, sql, {Column(id), Column(name, sizeof name)});
+  for (bool row = statement.run({folder}) && statement.next(); row; row = statement.next()) {
     if (const auto wide = utf8_to_wide(name, -1)) songs[*wide] = id;
   }
 }
@@ -43,6 +54,7 @@ void read_songs(const char16_t* format, std::int32_t folder, std::map<std::u16st
 void read_files(const LibraryFolder& folder, std::map<std::u16string, File>& files) {
   for (const char16_t* extension : {u".mp3", u".wav"}) {
     WideTextBuffer list;
+    const QuietNarration quiet;  // the walk would name every entry
     scan_folder_files(&list, folder.name.c_str(), u"", u"", u"*.*", FILE_FLAGS, extension);
     const std::u16string_view text(list.data(), list.length());
     for (std::size_t start = 0, end; (end = text.find(u'\n', start)) != std::u16string_view::npos; start = end + 1) {
@@ -59,33 +71,32 @@ void read_files(const LibraryFolder& folder, std::map<std::u16string, File>& fil
 // The recorded facts of the files of a folder's songs, by song.
 void read_facts(std::int32_t folder, std::map<std::int32_t, FileFacts>& facts) {
   std::int32_t id = 0, size = 0, modified = 0;
-  Query query;
-  for (query.run(u"select song_file.song_id, song_file.file_size, song_file.modified from song_file join song on "
-                 u"song.song_id=song_file.song_id where song.song_dir_id=%d",
-                 {folder}, {Column(id), Column(size), Column(modified)});
-       query.on_row(); query.next()) {
+  Statement statement(nullptr,
+                      "select song_file.song_id, song_file.file_size, song_file.modified from song_file join song on "
+                      "song.song_id=song_file.song_id where song.song_dir_id=?",
+                      {Column(id), Column(size), Column(modified)});
+  for (bool row = statement.run({folder}) && statement.next(); row; row = statement.next()) {
     facts[id] = FileFacts{size, modified};
   }
 }
 
 void record_facts(std::int32_t song_id, const FileFacts& facts) {
-  execute(u"insert or replace into song_file (song_id, file_size, modified) values (%d, %d, %d)",
-          {song_id, static_cast<std::int32_t>(facts.size), static_cast<std::int32_t>(facts.modified)});
+  run("insert or replace into song_file (song_id, file_size, modified) values (?, ?, ?)",
+      {song_id, static_cast<std::int32_t>(facts.size), static_cast<std::int32_t>(facts.modified)});
 }
 
 // Moves a song between song and song_missing, with its id and every fact.
 bool move_song(std::int32_t song_id, bool to_missing) {
   LibraryTransaction transaction;
-  const std::u16string columns = SONG_COLUMNS;
-  const bool moved = to_missing
-                         ? execute(
-                               u"insert or replace into song_missing (%s, missing_since) select %s, %d from song where "
-                               u"song_id=%d",
-                               {columns, columns, static_cast<std::int32_t>(std::time(nullptr)), song_id}) &&
-                               execute(u"delete from song where song_id=%d", {song_id})
-                         : execute(u"insert into song (%s) select %s from song_missing where song_id=%d",
-                                   {columns, columns, song_id}) &&
-                               execute(u"delete from song_missing where song_id=%d", {song_id});
+  const bool moved =
+      to_missing
+          ? run("insert or replace into song_missing (" + SONG_COLUMNS + ", missing_since) select " + SONG_COLUMNS +
+                    ", ? from song where song_id=?",
+                {static_cast<std::int64_t>(std::time(nullptr)), song_id}) &&
+                run("delete from song where song_id=?", {song_id})
+          : run("insert into song (" + SONG_COLUMNS + ") select " + SONG_COLUMNS + " from song_missing where song_id=?",
+                {song_id}) &&
+                run("delete from song_missing where song_id=?", {song_id});
   return moved && transaction.commit();
 }
 
@@ -98,10 +109,10 @@ std::optional<std::vector<LibraryFolder>> library_folders() {
   LibraryFolder folder;
   std::int32_t ads = 0, jingle = 0;
   char name[NAME_BYTES];
-  Query query;
-  for (query.run(u"select song_dir_id, dir_name, is_ads, is_jingle from song_dir", {},
-                 {Column(folder.id), Column(name, sizeof name), Column(ads), Column(jingle)});
-       query.on_row(); query.next()) {
+  const QuietNarration quiet;  // connecting narrates; the caller says when the library cannot be read
+  Statement statement(nullptr, "select song_dir_id, dir_name, is_ads, is_jingle from song_dir",
+                      {Column(folder.id), Column(name, sizeof name), Column(ads), Column(jingle)});
+  for (bool row = statement.run() && statement.next(); row; row = statement.next()) {
     const auto wide = utf8_to_wide(name, -1);
     if (!wide || wide->empty()) continue;
     folder.name = *wide;
@@ -109,7 +120,7 @@ std::optional<std::vector<LibraryFolder>> library_folders() {
     folder.is_jingle = jingle != 0;
     folders.push_back(folder);
   }
-  if (query.failed()) return std::nullopt;
+  if (statement.failed()) return std::nullopt;
   return folders;
 }
 
@@ -147,8 +158,8 @@ LookResult look(const std::vector<LibraryFolder>& given) {
   for (const LibraryFolder& folder : folders) {
     read_files(folder, files);
     read_facts(folder.id, recorded);
-    read_songs(u"select song_id, song_name from song where song_dir_id=%d", folder.id, known);
-    read_songs(u"select song_id, song_name from song_missing where song_dir_id=%d", folder.id, missing);
+    read_songs("select song_id, song_name from song where song_dir_id=?", folder.id, known);
+    read_songs("select song_id, song_name from song_missing where song_dir_id=?", folder.id, missing);
   }
 
   // Songs whose file is back take their place again, before anything is
@@ -175,9 +186,8 @@ LookResult look(const std::vector<LibraryFolder>& given) {
       if (match == arrived.end() || base_name(*candidate) == base_name(name)) match = candidate;
     }
     if (match != arrived.end()) {
-      std::u16string escape;
-      if (execute(u"update song set song_name='%s', song_dir_id=%d where song_id=%d",
-                  {sql_escape_quotes(match->c_str(), escape), files[*match].folder, id})) {
+      if (run("update song set song_name=?, song_dir_id=? where song_id=?",
+              {std::u16string_view(*match), files[*match].folder, id})) {
         narrate("Librarian: %s is now %s\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str(),
                 wide_to_utf8(match->c_str(), -1).value_or("").c_str());
         known[*match] = id;
@@ -201,11 +211,16 @@ LookResult look(const std::vector<LibraryFolder>& given) {
     const bool has_new = std::any_of(arrived.begin(), arrived.end(),
                                      [&](const std::u16string& name) { return files[name].folder == folder.id; });
     if (!has_new) continue;
-    import_music_folder(folder.name.c_str(), folder.is_ads ? u"1" : u"0", folder.is_jingle ? u"1" : u"0");
-    read_songs(u"select song_id, song_name from song where song_dir_id=%d", folder.id, known);
+    {
+      const QuietNarration quiet;  // the import narrates each file and statement as the server's does
+      import_music_folder(folder.name.c_str(), folder.is_ads ? u"1" : u"0", folder.is_jingle ? u"1" : u"0");
+    }
+    read_songs("select song_id, song_name from song where song_dir_id=?", folder.id, known);
   }
   for (const std::u16string& name : arrived) {
-    if (known.count(name)) ++result.added;
+    if (!known.count(name)) continue;
+    ++result.added;
+    narrate("Librarian: %s is added\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str());
   }
 
   // The facts of every file, so the next look tells a move or a rewrite.
@@ -225,13 +240,27 @@ LookResult look(const std::vector<LibraryFolder>& given) {
   return result;
 }
 
+void index_for_search() {
+  const std::string batch =
+      "(select song_id from song_search_pending order by song_id limit " + std::to_string(SEARCH_BATCH) + ")";
+  for (std::int32_t left = 1; left > 0;) {
+    LibraryTransaction transaction;
+    const bool indexed = run("delete from song_search where rowid in " + batch) &&
+                         run("insert into song_search (rowid, name, artist, title, album) select song_id, name, "
+                             "artist, title, album from song_search_source where song_id in " +
+                             batch) &&
+                         run("delete from song_search_pending where song_id in " + batch) && transaction.commit();
+    Statement count(nullptr, "select count(*) from song_search_pending", {Column(left)});
+    if (!indexed || !count.run() || !count.next()) return;
+  }
+}
+
 void record_look(const LookResult& result, bool full) {
   const auto now = static_cast<std::int32_t>(std::time(nullptr));
-  execute(u"insert or ignore into library_scan (scan_id) values (1)");
-  execute(
-      u"update library_scan set last_look=%d, last_full_look=case when %d then %d else last_full_look end, "
-      u"files_added=files_added+%d, songs_returned=songs_returned+%d, songs_renamed=songs_renamed+%d, "
-      u"songs_missing=(select count(*) from song_missing) where scan_id=1",
+  run("insert or ignore into library_scan (scan_id) values (1)");
+  run("update library_scan set last_look=?, last_full_look=case when ? then ? else last_full_look end, "
+      "files_added=files_added+?, songs_returned=songs_returned+?, songs_renamed=songs_renamed+?, "
+      "songs_missing=(select count(*) from song_missing) where scan_id=1",
       {now, full ? 1 : 0, now, result.added, result.returned, result.renamed});
 }
 

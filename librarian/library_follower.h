@@ -38,6 +38,11 @@ std::vector<LibraryFolder> folders_holding(const std::vector<LibraryFolder>& all
 // so that a file moved from one to another keeps its song.
 LookResult look(const std::vector<LibraryFolder>& folders);
 
+// Indexes the songs whose name or tags changed (noted in song_search_pending
+// by the library's triggers, whoever changed them) for the pages' search, in
+// batches, so a search seldom has any to index itself.
+void index_for_search();
+
 // Records the look in the library for the pages: when it ended and what it did.
 void record_look(const LookResult& result, bool full);
 

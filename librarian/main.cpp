@@ -55,6 +55,7 @@ int main() {
       report(lib::look(folders), true);
       next_full = Clock::now() + FULL_LOOK_EVERY;
     }
+    lib::index_for_search();
     const zv::FolderChanges changes = watch.wait(FOLDERS_EVERY);
     if (changes.lost) {
       next_full = Clock::now();  // the watch lost track: look at everything

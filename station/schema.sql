@@ -169,3 +169,70 @@ create table if not exists play_detail (
   listeners_peak   integer,
   listener_seconds integer
 );
+
+-- The pages list a folder's songs by name a page at a time.
+create index if not exists song_by_folder_name on song (song_dir_id, song_name);
+
+-- How many songs each folder has, for the list of folders, kept by triggers
+-- whoever adds, moves or removes a song, and counted once for a library made
+-- before it.
+begin;
+create table if not exists folder_songs (
+  song_dir_id integer primary key,
+  songs       integer not null default 0
+);
+create trigger if not exists folder_songs_add after insert on song begin
+  insert into folder_songs (song_dir_id, songs) values (new.song_dir_id, 1)
+    on conflict (song_dir_id) do update set songs = songs + 1;
+end;
+create trigger if not exists folder_songs_drop after delete on song begin
+  update folder_songs set songs = songs - 1 where song_dir_id = old.song_dir_id;
+end;
+create trigger if not exists folder_songs_move after update of song_dir_id on song
+  when old.song_dir_id <> new.song_dir_id begin
+  update folder_songs set songs = songs - 1 where song_dir_id = old.song_dir_id;
+  insert into folder_songs (song_dir_id, songs) values (new.song_dir_id, 1)
+    on conflict (song_dir_id) do update set songs = songs + 1;
+end;
+insert into folder_songs (song_dir_id, songs)
+  select song_dir_id, count(*) from song where not exists (select 1 from folder_songs) group by song_dir_id;
+commit;
+
+-- The search of library.php: each song's file name (without its folders)
+-- and its artist, title and album, as trigrams folded to one case for every
+-- letter (Ü and ü, Ç and ç), so a search for any part of them runs on the
+-- index. A song whose name or tags change, whoever writes them (the
+-- server's import, the librarian, the player), is only noted in
+-- song_search_pending by a trigger, so an import's statement stays one
+-- row's write; the pages index what is noted in batches before they search
+-- (song_search_source gives the texts). A library made before is indexed
+-- here once.
+begin;
+create virtual table if not exists song_search using fts5 (name, artist, title, album,
+  tokenize = 'trigram case_sensitive 0');
+create table if not exists song_search_pending (song_id integer primary key);
+create view if not exists song_search_source as
+  select s.song_id, substr(s.song_name, length(rtrim(s.song_name, replace(replace(s.song_name, '/', ''), '\', ''))) + 1)
+      as name, coalesce(t.artist, '') as artist, coalesce(t.title, '') as title, coalesce(t.album, '') as album
+  from song s left join song_tags t on t.song_id = s.song_id;
+create trigger if not exists song_search_add after insert on song begin
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
+end;
+create trigger if not exists song_search_rename after update of song_name on song begin
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
+end;
+create trigger if not exists song_search_drop after delete on song begin
+  insert or ignore into song_search_pending (song_id) values (old.song_id);
+end;
+create trigger if not exists song_search_tags after insert on song_tags begin
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
+end;
+create trigger if not exists song_search_retag after update on song_tags begin
+  insert or ignore into song_search_pending (song_id) values (new.song_id);
+end;
+create trigger if not exists song_search_untag after delete on song_tags begin
+  insert or ignore into song_search_pending (song_id) values (old.song_id);
+end;
+insert into song_search (rowid, name, artist, title, album)
+  select song_id, name, artist, title, album from song_search_source where not exists (select 1 from song_search);
+commit;

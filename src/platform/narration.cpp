@@ -14,6 +14,7 @@ namespace {
 constexpr std::size_t BATCH_LIMIT = 1 << 16;
 
 thread_local int t_batches = 0;
+thread_local int t_quiet = 0;
 thread_local std::string t_batch;
 
 void write_out(const char* text, std::size_t length) {
@@ -29,6 +30,10 @@ NarrationBatch::~NarrationBatch() {
   if (--t_batches == 0) flush_narration();
 }
 
+QuietNarration::QuietNarration() { ++t_quiet; }
+
+QuietNarration::~QuietNarration() { --t_quiet; }
+
 void flush_narration() {
   if (t_batch.empty()) return;
   write_out(t_batch.data(), t_batch.size());
@@ -36,6 +41,7 @@ void flush_narration() {
 }
 
 void narrate(const char* format, ...) {
+  if (t_quiet > 0) return;
   thread_local std::string message;
   std::va_list arguments;
   va_start(arguments, format);

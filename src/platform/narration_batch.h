@@ -19,4 +19,14 @@ class NarrationBatch {
 // Writes out what this thread's batch holds; nothing when none lives.
 void flush_narration();
 
+// While it lives, what this thread narrates is left out: a program that uses
+// the server's library code for work of its own says only what it did.
+class QuietNarration {
+ public:
+  QuietNarration();
+  ~QuietNarration();
+  QuietNarration(const QuietNarration&) = delete;
+  QuietNarration& operator=(const QuietNarration&) = delete;
+};
+
 }  // namespace zv

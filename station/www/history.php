@@ -7,7 +7,8 @@
 //   soundexchange a Report of Use (ASCII): one row a recording with its
 //                 performances;
 //   music         a music report: one row a play with its writer and duration.
-// The faults of the same days follow the plays.
+// The faults of the same days follow the plays. The page lists the plays a
+// page at a time (history_list.inc).
 
 require __DIR__ . '/include/page.inc';
 require __DIR__ . '/include/library.inc';
@@ -15,6 +16,8 @@ require __DIR__ . '/include/tags.inc';
 require __DIR__ . '/include/sound.inc';
 require __DIR__ . '/include/export.inc';
 require __DIR__ . '/include/reports.inc';
+require __DIR__ . '/include/paging.inc';
+require __DIR__ . '/include/history_list.inc';
 
 function day_param($name, $default)
 {
@@ -59,9 +62,9 @@ if (isset(REPORTS[$format]) && ($export_db = library_open($error)) !== false
 
 $error = '';
 $db = library_open($error);
-$plays = $db === false ? false : report_plays($db, $start, $end);
+$plays = $db === false ? false : play_page($db, $start, $end);
 $faults = $db === false ? false : library_rows($db, 'select started, ended, kind, detail from fault_record where started >= '
-    . (int)$start . ' and started < ' . (int)$end . ' order by started, fault_id');
+    . (int)$start . ' and started < ' . (int)$end . ' order by started, fault_id limit ' . (PAGE_ROWS + 1));
 if ($plays === false && $error === '') {
     $error = 'The play record cannot be read: ' . odbc_errormsg($db);
 }
@@ -88,14 +91,14 @@ $range = array('from' => $from, 'to' => $to);
 </form>
 <?php if ($error !== ''): ?>
 <p class="error"><?php echo h($error); ?></p>
-<?php elseif (!$plays): ?>
+<?php elseif (!$plays['rows']): ?>
 <p class="note">No plays on record from <?php echo h($from); ?> to <?php echo h($to); ?>.</p>
 <?php else: ?>
-<?php echo listeners_chart($plays, $start, $end); ?>
+<?php echo listeners_chart(chart_plays($db, $start, $end) ?: array(), $start, $end); ?>
 <table id="plays">
 <tr><th>Started</th><th>Ended</th><th>Song</th><th>Folder</th><th>Source</th><th>Outcome</th>
 <th class="number" title="Listeners when it began, the most at one time, and those who heard it">Listeners</th></tr>
-<?php foreach ($plays as $play): ?>
+<?php foreach ($plays['rows'] as $play): ?>
 <tr><td><?php echo h(time_text($play['started'])); ?></td><td><?php echo h(time_text($play['ended'])); ?></td>
 <td><?php echo song_html($play['song_name'], $play['title'] !== '' ? $play : null); ?></td><td><?php echo h($play['dir_name']); ?></td>
 <td><?php echo h($play['source']); ?></td><td><?php echo h($play['outcome']); ?></td>
@@ -103,15 +106,19 @@ $range = array('from' => $from, 'to' => $to);
     . $play['listeners_peak'] . ' / ' . performances($play)); ?></td></tr>
 <?php endforeach; ?>
 </table>
+<?php echo page_links($plays, PLAY_KEYS, 'history.php', $range, 'play-pages'); ?>
 <?php endif; ?>
 <?php if ($faults): ?>
 <h2>Faults</h2>
 <table id="fault-record">
 <tr><th>Began</th><th>Passed</th><th>Fault</th></tr>
-<?php foreach ($faults as $fault): ?>
+<?php foreach (array_slice($faults, 0, PAGE_ROWS) as $fault): ?>
 <tr><td><?php echo h(time_text($fault['started'])); ?></td><td><?php echo h(time_text($fault['ended'])); ?></td>
 <td><?php echo h($fault['detail']); ?></td></tr>
 <?php endforeach; ?>
 </table>
+<?php if (count($faults) > PAGE_ROWS): ?>
+<p class="note">The first <?php echo PAGE_ROWS; ?> faults of these days are shown.</p>
+<?php endif; ?>
 <?php endif; ?>
 <?php page_bottom(); ?>

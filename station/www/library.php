@@ -1,7 +1,9 @@
 <?php
 // The music library: its folders with their marks and colours, a folder's
 // songs, a search by name, artist, title or album, changing a folder's marks and colours, removing a
-// folder from the library, and importing a folder.
+// folder from the library, and importing a folder. Folders and songs are
+// listed a page at a time (paging.inc); the songs ticked on one page stay
+// ticked on the others until they are sent.
 //
 // An import goes in three steps: library.php?folder=... checks the folder
 // (and asks first for a whole disk or a large tree), then
@@ -17,15 +19,13 @@ require __DIR__ . '/include/import.inc';
 require __DIR__ . '/include/librarian.inc';
 require __DIR__ . '/include/token.inc';
 require __DIR__ . '/include/tags.inc';
+require __DIR__ . '/include/paging.inc';
+require __DIR__ . '/include/song_search.inc';
 
 const CONFIRM_ABOVE_FILES = 1000;
-const SEARCH_LIMIT = 500;
-
-// Whether the name holds the text, letters compared case-blind (Ü and ü, Ç and ç).
-function name_matches($name, $text)
-{
-    return @preg_match('/' . preg_quote($text, '/') . '/iu', $name) === 1;
-}
+// The order of the folders and of the songs, each page after the last row of the one before.
+const FOLDER_KEYS = array(array('d.dir_order', 'dir_order', false), array('d.song_dir_id', 'song_dir_id', false));
+const SONG_KEYS = array(array('s.song_name', 'song_name', true), array('s.song_id', 'song_id', false));
 
 $error = '';
 $db = library_open($error);
@@ -112,9 +112,13 @@ if ($db !== false && $changing) {
         forward_to('library.php?' . query_of(array('result' => $done ? 'saved' : 'not_saved', 'path' => $name,
             'reason' => $change_error)));
     } else {
-        // The schedule's rows for the folder go with it; the files stay on the disk.
+        // The schedule's rows for the folder go with it, and what the
+        // librarian keeps of its songs (missing ones, files' facts); the
+        // files stay on the disk.
         $done = library_change($db, array('delete from playlist where song_dir_id=' . $id,
-            'delete from song where song_dir_id=' . $id, 'delete from song_dir where song_dir_id=' . $id), $change_error);
+            'delete from song_file where song_id in (select song_id from song where song_dir_id=' . $id . ')',
+            'delete from song_missing where song_dir_id=' . $id, 'delete from song where song_dir_id=' . $id,
+            'delete from song_dir where song_dir_id=' . $id, 'delete from folder_songs where song_dir_id=' . $id), $change_error);
         forward_to('library.php?' . query_of(array('result' => $done ? 'removed' : 'not_removed', 'path' => $name,
             'reason' => $change_error)));
     }
@@ -144,47 +148,50 @@ if ($problem !== '') {
 }
 
 $folders = array();
+$folder_page = null;
 $songs = null;
+$song_page = null;
+$songs_query = array();
 $songs_title = '';
+$unindexed = 0;
 $search = trim((string)param('search'));
 $show = int_param('show', 1, 2147483647);
 $removing = $action === 'remove' && $id !== null ? $id : null;
 $librarian = null;
+// The folder named by `show` or `id` (to be removed), on whichever page.
+$named = null;
 if ($db !== false) {
-    $rows = library_rows($db,
-        'select d.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
-        . 'd.dir_color, d.dir_bgcolor, (select count(*) from song s where s.song_dir_id = d.song_dir_id) as songs '
-        . 'from song_dir d order by d.dir_order');
-    if ($rows === false) {
+    $columns = 'd.song_dir_id, d.dir_order, d.is_playlist, d.is_ads, d.is_jingle, d.dir_name, d.play_count, '
+        . 'd.dir_color, d.dir_bgcolor, coalesce((select c.songs from folder_songs c where c.song_dir_id = d.song_dir_id), 0) '
+        . 'as songs';
+    $folder_page = page_rows($db, "select $columns from song_dir d", array(), FOLDER_KEYS, page_place(FOLDER_KEYS));
+    if ($folder_page === false) {
         $error = 'The music library cannot be read: ' . odbc_errormsg($db);
     } else {
-        foreach ($rows as $row) {
+        foreach ($folder_page['rows'] as $row) {
             $folders[(int)$row['song_dir_id']] = $row;
         }
     }
+    $wanted = $show !== null && $search === '' ? $show : $removing;
+    if ($wanted !== null) {
+        $named = isset($folders[$wanted]) ? $folders[$wanted]
+            : (library_rows($db, "select $columns from song_dir d where d.song_dir_id=" . $wanted) ?: array(null))[0];
+    }
     $columns = 's.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size';
     if ($search !== '') {
-        // Matched here rather than by the library's LIKE, which folds only
-        // ASCII letters: any letter in any case, in the file's name or its tags.
-        $songs = array();
-        $rows = library_rows($db, "select $columns, t.artist, t.title, t.album from song s "
-            . 'left join song_tags t on t.song_id = s.song_id order by s.song_name');
-        if ($rows === false) {  // a library whose song_tags is not made yet
-            $rows = library_rows($db, "select $columns from song s order by s.song_name");
-        }
-        foreach ($rows ?: array() as $row) {
-            $texts = array(basename(str_replace('\\', '/', $row['song_name'])));
-            foreach (array('artist', 'title', 'album') as $tag) {
-                $texts[] = isset($row[$tag]) ? (string)$row[$tag] : '';
-            }
-            if (count($songs) < SEARCH_LIMIT && name_matches(implode("\n", $texts), $search)) {
-                $songs[] = $row;
-            }
-        }
+        $unindexed = song_search_catch_up($db);
+        list($table, $found) = song_search_where($db, $search);
+        $song_page = page_rows($db, "select $columns from $table", array($found), SONG_KEYS, page_place(SONG_KEYS));
+        $songs_query = array('search' => $search);
         $songs_title = 'Songs whose name, artist, title or album holds "' . $search . '"';
-    } elseif ($show !== null && isset($folders[$show])) {
-        $songs = library_rows($db, "select $columns from song s where s.song_dir_id=" . $show . ' order by s.song_name') ?: array();
-        $songs_title = 'Songs of ' . $folders[$show]['dir_name'];
+    } elseif ($show !== null && $named !== null) {
+        $song_page = page_rows($db, "select $columns from song s", array('s.song_dir_id=' . $show), SONG_KEYS,
+            page_place(SONG_KEYS));
+        $songs_query = array('show' => $show);
+        $songs_title = 'Songs of ' . $named['dir_name'];
+    }
+    if ($song_page !== null) {
+        $songs = $song_page === false ? array() : $song_page['rows'];
     }
     $librarian = librarian_status($db);
     $tags = $songs ? tags_by_id($db, array_column($songs, 'song_id')) : array();
@@ -202,10 +209,10 @@ foreach ($messages as $message): ?>
 <a href="library.php">No</a></p>
 </div>
 <?php endif; ?>
-<?php if ($removing !== null && isset($folders[$removing])): ?>
+<?php if ($removing !== null && $named !== null): ?>
 <div id="confirm">
-<?php $count = (int)$folders[$removing]['songs']; ?>
-<p>Remove <?php echo h($folders[$removing]['dir_name']); ?> and its <?php echo $count, $count === 1 ? ' song' : ' songs'; ?> from the library, and the folder from the schedule? The files stay on the disk.</p>
+<?php $count = (int)$named['songs']; ?>
+<p>Remove <?php echo h($named['dir_name']); ?> and its <?php echo $count, $count === 1 ? ' song' : ' songs'; ?> from the library, and the folder from the schedule? The files stay on the disk.</p>
 <p><a id="confirm-remove" href="library.php?<?php echo h(query_of(with_token('library.php',
     array('action' => 'remove', 'id' => $removing, 'confirmed' => '1')))); ?>">Yes, remove it</a> | <a href="library.php">No</a></p>
 </div>
@@ -251,10 +258,15 @@ Importing a folder again adds its new files and sets its marks anew.</p>
 </tr>
 <?php endforeach; ?>
 </table>
+<?php echo page_links($folder_page, FOLDER_KEYS, 'library.php', array(), 'folder-pages'); ?>
 <?php endif; ?>
 <?php librarian_show($librarian); ?>
 <?php if ($songs !== null): ?>
 <h2 id="songs-title"><?php echo h($songs_title); ?></h2>
+<?php if ($unindexed > 0): ?>
+<p class="note" id="unindexed"><?php echo $unindexed; ?> songs added or changed lately are not searched yet; they are
+with the next searches.</p>
+<?php endif; ?>
 <?php if (!$songs): ?>
 <p class="note">No songs.</p>
 <?php else: ?>
@@ -277,38 +289,54 @@ class="pick-order note"></span></td><td><?php
 <?php endif; ?>
 <?php endforeach; ?>
 </table>
+<?php echo page_links($song_page, SONG_KEYS, 'library.php', $songs_query, 'song-pages'); ?>
+<p id="ticked-elsewhere" class="note"></p>
 <p>The ticked songs, in the order ticked:
 <button type="submit" name="action" value="put_next" id="put-next">Play next</button>
 <button type="submit" name="action" value="put_end" id="put-end">Play after the sent songs</button></p>
 </form>
 <script>
-// The songs go to the player in the order they were ticked.
+// The songs go to the player in the order they were ticked, on this page
+// and the others of the library (kept for this tab until they are sent).
 (function () {
   var form = document.getElementById('put-form');
+  var KEPT = 'library-ticked';
   var order = [];
+  try { order = JSON.parse(sessionStorage.getItem(KEPT) || '[]'); } catch (e) { order = []; }
+  function boxes() { return form.querySelectorAll('input.pick'); }
   function show() {
-    form.querySelectorAll('input.pick').forEach(function (box) {
-      var at = order.indexOf(box);
+    var here = 0;
+    boxes().forEach(function (box) {
+      var at = order.indexOf(box.value);
+      box.checked = at >= 0;
+      if (at >= 0) here++;
       box.nextElementSibling.textContent = at < 0 ? '' : ' ' + (at + 1);
     });
+    var elsewhere = order.length - here;
+    document.getElementById('ticked-elsewhere').textContent = elsewhere === 0 ? ''
+      : elsewhere === 1 ? '1 song ticked on another page goes with them.'
+      : elsewhere + ' songs ticked on other pages go with them.';
+    try { sessionStorage.setItem(KEPT, JSON.stringify(order)); } catch (e) {}
   }
   form.addEventListener('change', function (event) {
     var box = event.target;
     if (!box.classList.contains('pick')) return;
-    order = order.filter(function (other) { return other !== box; });
-    if (box.checked) order.push(box);
+    order = order.filter(function (other) { return other !== box.value; });
+    if (box.checked) order.push(box.value);
     show();
   });
   form.addEventListener('submit', function () {
-    order.forEach(function (box) {
+    order.forEach(function (id) {
       var field = document.createElement('input');
       field.type = 'hidden';
       field.name = 'song[]';
-      field.value = box.value;
+      field.value = id;
       form.appendChild(field);
-      box.disabled = true;
     });
+    boxes().forEach(function (box) { box.disabled = true; });
+    try { sessionStorage.removeItem(KEPT); } catch (e) {}
   });
+  show();
 })();
 </script>
 <?php endif; ?>

@@ -62,22 +62,7 @@ class LibrarianTest : public ::testing::Test {
     return got;
   }
   std::string playlist() const { return http_exchange("GET /playlist.php HTTP/1.0\r\n\r\n"); }
-  // library.php run by the interpreter on the station's library.
-  std::string library_page() const {
-    const std::string command =
-        "cd " + station_.www().string() + " && env -i ODBCSYSINI=" + std::getenv("ODBCSYSINI") +
-        " ODBCINI=" + std::getenv("ODBCINI") +
-        " REDIRECT_STATUS=200 REQUEST_METHOD=GET SCRIPT_FILENAME=" + (station_.www() / "library.php").string() +
-        " \"ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" +
-        (station_.server() / "base2.mdb").string() + ";\" php-cgi";
-    std::string output;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-      char chunk[4096];
-      for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
-      ::pclose(pipe);
-    }
-    return output;
-  }
+  std::string library_page() const { return test::run_page(station_.server(), "library.php"); }
 
   Station station_;
   fs::path music_;
@@ -92,8 +77,16 @@ TEST_F(LibrarianTest, FileCopiedIntoTheFolderIsImportedAndDrawn) {
       << librarian_->console();
   EXPECT_TRUE(librarian_->wait_for_console("Librarian: quick look: 1 files added, 0 back, 0 moved, 0 missing"))
       << librarian_->console();
+  EXPECT_NE(librarian_->console().find("Librarian: " + c + " is added\n"), std::string::npos) << librarian_->console();
   const std::string drawn = playlist();
   EXPECT_NE(drawn.find("[]=c&fileid"), std::string::npos) << drawn;
+  // Indexed for the search by the librarian, before any search asks.
+  EXPECT_EQ(wait_for_sql("select count(*) from song_search_pending; select rowid from song_search where name='c.mp3'",
+                         "0\n3\n"),
+            "0\n3\n");
+  // It says what it did, not each statement and file of the import.
+  EXPECT_EQ(librarian_->console().find("ODBC"), std::string::npos) << librarian_->console();
+  EXPECT_EQ(librarian_->console().find("c.mp3\n"), std::string::npos) << librarian_->console();
 }
 
 TEST_F(LibrarianTest, FileDeletedLeavesRotationShowsMissingAndComesBackWithItsId) {

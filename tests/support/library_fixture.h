@@ -169,6 +169,37 @@ inline std::string library_sql(const std::filesystem::path& server_folder, const
 #endif
 }
 
+// The page `script` of www below `server_folder`, run by the interpreter
+// with `query` on the library there, as the server runs it: what it writes,
+// headers and page.
+inline std::string run_page(const std::filesystem::path& server_folder, const std::string& script,
+                            const std::string& query = "") {
+#ifdef _WIN32
+  (void)server_folder;
+  (void)script;
+  (void)query;
+  return {};
+#else
+  using library_fixture_detail::shell_quote;
+  const std::filesystem::path www = server_folder / "www";
+  const std::string command =
+      "cd " + shell_quote(www.string()) + " && env -i ODBCSYSINI=" + shell_quote(std::getenv("ODBCSYSINI")) +
+      " ODBCINI=" + shell_quote(std::getenv("ODBCINI")) +
+      " REDIRECT_STATUS=200 REQUEST_METHOD=GET SCRIPT_FILENAME=" + shell_quote((www / script).string()) +
+      " QUERY_STRING=" + shell_quote(query) + " " +
+      shell_quote("ODBC_CONNECT=Driver={Microsoft Access Driver (*.mdb)};DSN='';DBQ=" +
+                  (server_folder / "base2.mdb").string() + ";") +
+      " php-cgi";
+  std::string output;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) output.append(chunk, n);
+    ::pclose(pipe);
+  }
+  return output;
+#endif
+}
+
 // A fresh library folder that is this process's working directory while the
 // object lives, as the server's folder is for the server. On the way out the
 // process's library connection is closed, so the next test starts afresh.
