@@ -22,10 +22,10 @@ class ProgramOutput : public std::enable_shared_from_this<ProgramOutput> {
   enum class State { starting, playing, failed };
 
   // `after_source`: the pipeline after the program's source, in gst-launch
-  // form; `max_seconds`: how much it may hold before it drops the newest.
+  // form; `rate`: the program's; `max_seconds`: how much it may hold before it drops the newest.
   // `need_seconds` > 0: `need` is called when it holds less than that.
   // `real_time`: its threads run ahead of ordinary work (a sound card's).
-  static std::shared_ptr<ProgramOutput> make(const std::string& after_source, double max_seconds,
+  static std::shared_ptr<ProgramOutput> make(const std::string& after_source, int rate, double max_seconds,
                                              double need_seconds = 0, std::function<void()> need = {},
                                              bool real_time = false);
   ~ProgramOutput();
@@ -51,10 +51,12 @@ class ProgramOutput : public std::enable_shared_from_this<ProgramOutput> {
   static void close(std::shared_ptr<ProgramOutput> output, bool drain = false);
 
  private:
-  ProgramOutput() = default;
+  explicit ProgramOutput(int rate) : rate_(rate) {}
+  double bytes_per_second() const;
 
   GstElement* pipeline_ = nullptr;
   GstElement* source_ = nullptr;
+  int rate_;
   std::uint64_t pushed_ = 0;  // frames of program pushed
   std::atomic<State> state_{State::starting};
   std::string start_error_;  // why it failed to start; read once the state says failed

@@ -54,7 +54,7 @@ void gstreamer_setup() {
   std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
-SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake)
+SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake, int rate)
     : start_s_(start_s), opened_at_(seconds_now()), wake_(std::move(wake)) {
   gstreamer_setup();
   pipeline_ = gst_pipeline_new(nullptr);
@@ -70,7 +70,7 @@ SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<
   }
   g_object_set(source, "location", path.c_str(), nullptr);
   GstCaps* caps =
-      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE, "channels",
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, rate, "channels",
                           G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved", nullptr);
   g_object_set(format, "caps", caps, nullptr);
   gst_caps_unref(caps);

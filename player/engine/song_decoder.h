@@ -1,5 +1,5 @@
 #pragma once
-// One song file decoded into the program's format (float stereo at 48 kHz)
+// One song file decoded into the program's format (float stereo at its rate)
 // by GStreamer, in the background and seconds ahead of need, so a slow disk
 // or a busy processor for a moment costs the program nothing. Only the
 // file's own sound is decoded: nothing in it can make the player open
@@ -22,9 +22,10 @@ class SongDecoder : public ProgramSource {
  public:
   using Status = ProgramSource::Status;
 
-  // Starts opening `path`; the sound begins `start_s` into the file. `wake`
-  // is called from GStreamer's threads when sound arrives that has() lacked.
-  SongDecoder(const std::string& path, double start_s, std::function<void()> wake = {});
+  // Starts opening `path`; the sound begins `start_s` into the file and comes
+  // at `rate`. `wake` is called from GStreamer's threads when sound arrives
+  // that has() lacked.
+  SongDecoder(const std::string& path, double start_s, std::function<void()> wake = {}, int rate = PROGRAM_RATE);
   ~SongDecoder() override;
   SongDecoder(const SongDecoder&) = delete;
   SongDecoder& operator=(const SongDecoder&) = delete;

@@ -70,8 +70,8 @@ bool title_request_done(GstElement*& request) {
 
 }  // namespace
 
-StreamOutput::StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake)
-    : target_(std::move(target)), wake_(std::move(wake)) {}
+StreamOutput::StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake, int rate)
+    : target_(std::move(target)), wake_(std::move(wake)), rate_(rate) {}
 
 StreamOutput::~StreamOutput() {
   ProgramOutput::close(std::move(pipeline_));
@@ -101,7 +101,7 @@ void StreamOutput::fail(const std::string& why, EngineClock::time_point now, std
 void StreamOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& told) {
   if (!pipeline_) {
     if (now < retry_at_) return;
-    pipeline_ = ProgramOutput::make(stream_pipeline(target_), MOST_HELD_S);
+    pipeline_ = ProgramOutput::make(stream_pipeline(target_), rate_, MOST_HELD_S);
     if (GstElement* shout = pipeline_->element("shout")) {
       g_object_set(shout, "ip", target_.host.c_str(), "port", target_.port, "mount", target_.mount.c_str(), "password",
                    target_.password.c_str(), nullptr);

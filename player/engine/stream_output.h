@@ -28,7 +28,8 @@ struct StreamTarget {
 
 class StreamOutput : public Output {
  public:
-  StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake);
+  // `rate`: the program's.
+  StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake, int rate);
   ~StreamOutput() override;
 
   const StreamTarget& target() const { return target_; }
@@ -45,6 +46,7 @@ class StreamOutput : public Output {
 
   StreamTarget target_;
   std::shared_ptr<EngineWake> wake_;
+  int rate_;
   std::shared_ptr<ProgramOutput> pipeline_;
   EngineClock::time_point started_{}, retry_at_{};
   bool up_ = false, down_told_ = false;
