@@ -88,7 +88,7 @@ struct PlaybackEngine::Program {
   bool held_told = false;
   std::optional<std::string> next_card;  // the card chosen for the next song
   double crossfade_s = 3;
-  std::string title;
+  std::string title, artist, name;  // of the song on air, for the streams
   std::int64_t silent = 0;
   std::vector<float> mix, part;
   std::atomic<bool> stopping{false};
@@ -108,7 +108,7 @@ struct PlaybackEngine::Program {
     std::erase_if(outputs, [](const auto& output) { return dynamic_cast<StreamOutput*>(output.get()) != nullptr; });
     for (const StreamTarget& target : stream_targets) {
       auto stream = std::make_unique<StreamOutput>(target, wake, rate);
-      stream->set_title(title);
+      stream->set_title(title, artist, name);
       outputs.push_back(std::move(stream));
     }
   }
@@ -277,8 +277,11 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
     if (before) tell_end(*before, at);
     tell(at, {EngineEvent::Kind::started, song.entry, {}, {}});
     title = song.cue.title;
+    artist = song.cue.artist;
+    name = song.cue.name;
     if (next_card) use_card(*std::exchange(next_card, std::nullopt));
-    for (Output* output : outputs_of_kind<StreamOutput>()) static_cast<StreamOutput*>(output)->set_title(title);
+    for (Output* output : outputs_of_kind<StreamOutput>())
+      static_cast<StreamOutput*>(output)->set_title(title, artist, name);
   }
   // The last song ended with none after it.
   if (!songs.empty() && songs.back().done) tell_end(songs.back(), songs.back().start + songs.back().played);
@@ -487,6 +490,8 @@ void PlaybackEngine::clear() {
   program_->songs.clear();
   program_->timed.clear();
   program_->title.clear();
+  program_->artist.clear();
+  program_->name.clear();
 }
 
 void PlaybackEngine::use_device(const std::string& alsa_name) {

@@ -43,6 +43,8 @@ class SongDecoder : public ProgramSource {
   void fail(std::string why);
   // Takes one decoded buffer, waiting up to `wait_ns`; false when none came.
   bool pull(unsigned long long wait_ns);
+  // Takes what the decoder made, without waiting, when fewer than `frames` are read ahead.
+  void take_decoded(std::size_t frames);
   std::size_t buffered() const { return (pending_.size() - taken_) / PROGRAM_CHANNELS; }
   static void sound_arrived(void* self);
 
@@ -53,6 +55,7 @@ class SongDecoder : public ProgramSource {
   bool seeking_ = false;
   bool ended_ = false;  // the decoder has given its last buffer
   double start_s_ = 0;
+  int rate_;
   double opened_at_ = 0;
   std::string error_;
   std::optional<double> duration_;
