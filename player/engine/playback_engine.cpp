@@ -74,7 +74,8 @@ struct PlaybackEngine::Program {
   int rate = 0;
   std::int64_t block = 0;                    // the program is made 100 ms at a time
   std::vector<StreamTarget> stream_targets;  // made into outputs once the rate is chosen
-  std::int64_t frame = 0;                    // program frames made
+  bool device_chosen = false;
+  std::int64_t frame = 0;  // program frames made
   std::deque<TimedEvent> timed;
   std::deque<EngineEvent> due;
   // Where the program goes; the card, when there is one, first.
@@ -95,8 +96,10 @@ struct PlaybackEngine::Program {
   std::thread thread;
 
   std::int64_t frames_of(double seconds) const { return frames_at(seconds, rate ? rate : PROGRAM_RATE); }
-  // The program's rate is the card's where the card can tell it, else the usual one.
+  // The program's rate is the card's where the card can tell it, else the
+  // usual one; chosen once the card is, or a song comes without one.
   void choose_rate() {
+    if (!device_chosen && songs.empty()) return;
     if (card && !card->native_rate() && card->fault().empty()) return;  // it is being found
     rate = card && card->native_rate().value_or(0) > 0 ? *card->native_rate() : PROGRAM_RATE;
     block = rate / 10;
@@ -498,6 +501,7 @@ void PlaybackEngine::use_device(const std::string& alsa_name) {
   {
     std::lock_guard hold(program_->lock);
     Program& p = *program_;
+    p.device_chosen = true;
     const bool playing = std::any_of(p.songs.begin(), p.songs.end(), [](const Song& song) { return song.start >= 0; });
     if (playing && p.card && p.card->fault().empty()) {
       p.next_card = alsa_name;
