@@ -611,12 +611,24 @@ TEST_F(PlayerStation, TheOggOpusStreamCarriesTheProgramAsWell) {
   const std::string port = "18000";
   set_sound("crossfade_s=0\nstream_mp3=0\nstream_opus=1\n");
   start_streaming(port, "/stream.opus");
-  std::thread listener = listen(port, "/stream.opus");
+  // Each song is an Ogg stream of its own in the mount's, its comments naming
+  // it: the listener keeps what it receives, decoded after as a player does.
+  const fs::path ogg = station_.root.path() / "listener.ogg";
+  std::thread listener(
+      [&] { std::system(("curl -s -m 12 -o '" + ogg.string() + "' 127.0.0.1:" + port + "/stream.opus").c_str()); });
+  std::this_thread::sleep_for(1s);
   hand_off("item0=1&item1=2&item2=3");
   EXPECT_TRUE(wait_for_player("Play counted: ", 3)) << player_->console();
   listener.join();
   stop_icecast();
+  std::system(("gst-launch-1.0 -q playbin uri=file://" + ogg.string() +
+               " video-sink=fakesink audio-sink='audioconvert ! "
+               "audioresample ! audio/x-raw,format=S16LE,rate=44100,channels=1 ! filesink location=" +
+               (station_.root.path() / "listener.raw").string() + "'")
+                  .c_str());
   EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880}));
+  for (const char* title : {"TITLE=a440", "TITLE=b660", "TITLE=c880"})
+    EXPECT_NE(read_file(ogg).find(title), std::string::npos) << title;
 }
 
 constexpr const char* DEVICE_FAULT = "\"kind\":\"device\",\"text\":\"The sound device studio fails[^}]*\"ended\":0";
