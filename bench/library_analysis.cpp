@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "song_facts.h"
 #include "support/library_fixture.h"
