@@ -1,6 +1,9 @@
 // How long the player takes to measure a library's backlog of 2,000 songs
 // (MP3, 44.1 kHz stereo, 10 s each by default), and how many processor
-// cores it keeps busy: one analyser against one per core.
+// cores it keeps busy: one analyser against one per core. The backlog runs
+// behind all other work, so on a machine busy with other work it gets what
+// is left; the cores the whole machine left idle meanwhile tell whether the
+// analysers waited for a core or for something of their own.
 //
 //   bench_library_analysis [SONGS] [SECONDS]
 
@@ -11,8 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "song_facts.h"
 #include "support/library_fixture.h"
@@ -28,10 +33,20 @@ double processor_seconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The machine's processor time so far, all of it and idle, from /proc/stat (jiffies).
+std::pair<double, double> machine_time() {
+  std::ifstream stat("/proc/stat");
+  std::string cpu;
+  double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+  return {user + nice + system + idle + iowait + irq + softirq + steal, idle + iowait};
+}
+
 // Measures the whole backlog with `analysers` (0: one per core); false when it did not end.
 bool measure_all(const zv::test::LibraryFolder& library, unsigned analysers, int songs, double& wall, double& cpu) {
   library.sql("update song set file_size=0; delete from song_tags;");
   const double cpu_before = processor_seconds();
+  const auto machine_before = machine_time();
   const auto started = std::chrono::steady_clock::now();
   {
     zv::player::SongFactsWorker worker(analysers);
@@ -42,8 +57,14 @@ bool measure_all(const zv::test::LibraryFolder& library, unsigned analysers, int
   }
   wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   cpu = processor_seconds() - cpu_before;
-  std::printf("%d songs measured in %.1f s by %s: %.1f s of processor time, %.2f cores busy\n", songs, wall,
-              analysers == 1 ? "one analyser" : "an analyser per core", cpu, cpu / wall);
+  const auto machine_after = machine_time();
+  const double idle_share =
+      (machine_after.second - machine_before.second) / std::max(1.0, machine_after.first - machine_before.first);
+  std::printf(
+      "%d songs measured in %.1f s by %s: %.1f songs a second, %.1f s of processor time, %.2f cores busy "
+      "with analysis, %.2f cores left idle by the whole machine\n",
+      songs, wall, analysers == 1 ? "one analyser" : "an analyser per core", songs / wall, cpu, cpu / wall,
+      idle_share * std::thread::hardware_concurrency());
   return true;
 }
 

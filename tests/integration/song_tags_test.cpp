@@ -5,9 +5,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "song_decoder.h"
 #include "song_facts.h"
 #include "support/library_fixture.h"
 
@@ -84,6 +89,47 @@ TEST(SongTags, AStoredSongsFactsAreLookedUpWhenItIsDue) {
   }
   EXPECT_NE(worker.facts(song).value_or(SongFacts{}).fade_out_ms, 900) << "measured again";
   EXPECT_EQ(library.sql("select file_size > 1, sm_fade_out != 900 from song where song_id=5;"), "1|1\n");
+}
+
+// The nice value in a thread's /proc stat file.
+int nice_in(const std::filesystem::path& stat_file) {
+  std::ifstream stat(stat_file);
+  std::string line;
+  std::getline(stat, line);
+  // The fields after the name: the nice value is the 17th.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 0; i < 17; ++i) fields >> field;
+  return std::atoi(field.c_str());
+}
+
+// How many of this process's threads run behind this one (ctest itself may run niced).
+int threads_behind_this_one() {
+  const int own = nice_in("/proc/thread-self/stat");
+  int behind = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (nice_in(task.path() / "stat") > own) ++behind;
+  }
+  return behind;
+}
+
+// GStreamer's decoding threads are shared: once the backlog's analyser has
+// measured a song, a song decoded at the player's priority (as the one on
+// air is) still decodes at that priority, not behind all other work.
+TEST(SongFacts, TheBacklogLeavesOtherSongsDecodingAtThePlayersPriority) {
+  test::LibraryFolder library;
+  ASSERT_TRUE(library.made());
+  const std::string song = (library.path() / "song.mp3").string();
+  make_song(song, "Backlog");
+  library.sql("insert into song (song_id, song_dir_id, song_name) values (1, 1, '" + song + "');");
+  SongFactsWorker worker(1);
+  ASSERT_EQ(once(library, "select file_size > 0 from song;", "1\n"), "1\n");
+  SongDecoder on_air(song, 0);
+  std::vector<float> frames(PROGRAM_RATE / 10 * PROGRAM_CHANNELS);
+  bool ended = false;
+  while (on_air.status() == SongDecoder::Status::opening) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_GT(on_air.read(frames.data(), frames.size() / PROGRAM_CHANNELS, ended, 5.0), 0u);
+  EXPECT_LE(threads_behind_this_one(), 1) << "only the backlog's analyser";
 }
 
 }  // namespace
