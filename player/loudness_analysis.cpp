@@ -1,7 +1,6 @@
 #include "loudness_analysis.h"
 
 #include <ebur128.h>
-#include <glib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -53,12 +52,6 @@ std::optional<SongMeasure> measure_song(const std::string& path) {
     measure.sound_ends_s = measure.seconds;
   }
   return measure;
-}
-
-void share_decoding_threads_at_this_priority() {
-  // Making the first shared pool is what fixes its threads' priority; it needs no work.
-  GThreadPool* first = g_thread_pool_new([](gpointer, gpointer) {}, nullptr, 1, FALSE, nullptr);
-  if (first) g_thread_pool_free(first, FALSE, TRUE);
 }
 
 double gain_to(const SongMeasure& measure, double target_lufs) {

@@ -27,14 +27,6 @@ struct SongMeasure {
 // Decodes `path` as the player would and measures it; none when it holds no sound.
 std::optional<SongMeasure> measure_song(const std::string& path);
 
-// GStreamer decodes on threads of GLib's shared pool, which all take the
-// priority of the thread that first needed one, whatever they decode later.
-// Called at the player's priority before any analyser lowers itself, so the
-// song on air is never decoded behind all other work because the backlog's
-// first measure began before it. The backlog's decoding then runs at that
-// priority too, but no further ahead than its analyser reads.
-void share_decoding_threads_at_this_priority();
-
 // The gain that brings the song to `target_lufs`, held down so its true peak
 // stays at PEAK_LIMIT_DBTP.
 double gain_to(const SongMeasure& measure, double target_lufs);

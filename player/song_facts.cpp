@@ -8,6 +8,7 @@
 #include "library/play_statements.h"
 #include "library/statements.h"
 #include "platform/thread.h"
+#include "song_decoder.h"
 
 namespace zv::player {
 
@@ -35,7 +36,7 @@ unsigned analysers_for(unsigned asked) {
 
 SongFactsWorker::SongFactsWorker(unsigned analysers) : cache_(CACHED_SONGS) {
   full_pass_at_ = Clock::now() + FULL_PASS_INTERVAL;
-  share_decoding_threads_at_this_priority();
+  gstreamer_setup();  // its decoding threads at the player's priority, before an analyser lowers itself
   // One analyser for the songs due soon, at the player's own priority; the
   // others for the backlog, behind all other work.
   analysers_.emplace_back([this] { analyse(true); });

@@ -55,7 +55,16 @@ void link_sound(GstElement*, GstPad* pad, gpointer convert) {
 
 void gstreamer_setup() {
   static std::once_flag once;
-  std::call_once(once, [] { gst_init(nullptr, nullptr); });
+  std::call_once(once, [] {
+    gst_init(nullptr, nullptr);
+    // GStreamer decodes on threads of GLib's shared pool, which all take the
+    // priority of the thread that first made a pool, whatever they decode
+    // later. Made here, at the player's own priority, the song on air is
+    // never decoded behind all other work because a low-priority measure of
+    // the backlog, or a real-time output, made the pool first.
+    GThreadPool* first = g_thread_pool_new([](gpointer, gpointer) {}, nullptr, 1, FALSE, nullptr);
+    if (first) g_thread_pool_free(first, FALSE, TRUE);
+  });
 }
 
 SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake, int rate)

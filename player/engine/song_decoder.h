@@ -65,7 +65,8 @@ class SongDecoder : public ProgramSource {
   std::atomic<bool> wanted_{false};  // has() lacked sound: wake on the next buffer
 };
 
-// The GStreamer library, set up once for the process.
+// The GStreamer library, set up once for the process; called first at the
+// player's own priority (its decoding threads keep it).
 void gstreamer_setup();
 
 }  // namespace zv::player
