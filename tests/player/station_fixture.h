@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -55,14 +56,18 @@ class FakePlayback final : public Playback {
   bool device_failing() const override { return failing_; }
   void set_crossfade(double seconds) override { crossfade = seconds; }
   void set_streams(const std::vector<StreamTarget>&) override {}
-  std::optional<EngineEvent> next_event(double) override {
+  std::optional<EngineEvent> next_event(double timeout_s) override {
     if (events_.empty() && !failing_ && !songs_.empty() && !on_air_) {
       on_air_ = true;
       position_s = 0;
       events_.push_back(event(EngineEvent::Kind::started, songs_.front().entry));
       if (instant) end_song();
     }
-    if (events_.empty()) return std::nullopt;
+    if (events_.empty()) {
+      // Waits as the engine would, leaving the processor to the player's other threads.
+      std::this_thread::sleep_for(std::chrono::duration<double>(timeout_s));
+      return std::nullopt;
+    }
     EngineEvent event = events_.front();
     events_.pop_front();
     return event;
