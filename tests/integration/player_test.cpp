@@ -725,7 +725,7 @@ TEST_F(PlayerStation, TheProgramIsOnBothStreamsWithItsTitlesAndTheStreamsComeBac
   }
   const std::string front = http_exchange("GET /index.php HTTP/1.0\r\n\r\n");
   EXPECT_NE(front.find("Listen: <a href=\"http://127.0.0.1:" + port + "/stream.mp3\">"), std::string::npos) << front;
-  EXPECT_NE(front.find("<span class=\"listeners\">2 listeners</span>"), std::string::npos) << front;
+  EXPECT_NE(front.find("<span class=\"listeners\">1 listener</span>"), std::string::npos) << front;
 
   // The tagged song: named on the now-playing page and in the MP3 stream's metadata.
   ASSERT_TRUE(onair_shows(now_on_air("tagged.mp3"))) << player_->console();
@@ -780,9 +780,8 @@ TEST_F(PlayerStation, TheProgramIsOnBothStreamsWithItsTitlesAndTheStreamsComeBac
   const std::time_t restarted = std::time(nullptr);
   start_icecast(port);
   EXPECT_TRUE(stream_is("up", port, "/stream.mp3", restarted)) << player_->console();
-  // Down, each stream was a fault until it came back, and it is on record.
-  EXPECT_TRUE(
-      wait_until([&] { return sql("select kind from fault_record where ended > 0;") == "stream\nstream\n"; }, 10s))
+  // Down, the streams were one fault until they came back, and it is on record.
+  EXPECT_TRUE(wait_until([&] { return sql("select kind from fault_record where ended > 0;") == "stream\n"; }, 10s))
       << sql("select * from fault_record;");
   const std::string console = player_->console();
   EXPECT_NE(console.find("Stream on air: icecast://127.0.0.1:" + port + "/stream.opus\n"), std::string::npos)
@@ -809,6 +808,7 @@ TEST_F(PlayerStation, AStreamListenerStaysThroughACardStalledFor20SecondsAndAPla
   EXPECT_TRUE(onair_shows(ANY_DEVICE_FAULT, 5s)) << player_->console();
   std::this_thread::sleep_for(20s);
   default_.hold(false);
+  std::this_thread::sleep_for(3s);  // the listener, connected late on a busy machine, hears 20 s of the song at least
   control(player::CONTROL_SKIP);
   ASSERT_TRUE(onair_shows(last_played("long.wav"), 10s)) << player_->console();
 
