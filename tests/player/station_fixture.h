@@ -120,8 +120,8 @@ class StationFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     // The player's pauses (5 s before the schedule is drawn again, 2 s between
-    // publications ...) a twentieth as long; read once, before the player starts.
-    ::setenv("ZV_TEST_LIMIT_DIVISOR", "20", 0);
+    // publications ...) a fiftieth as long; read once, before the player starts.
+    ::setenv("ZV_TEST_LIMIT_DIVISOR", "50", 0);
     ASSERT_TRUE(library.made());
     write("sound_settings.txt", "crossfade_s=0\nstream_on=0\n");
     library.sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + library.path().string() +
