@@ -52,7 +52,8 @@ std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_sour
     gst_app_src_set_callbacks(GST_APP_SRC(output->source_), &callbacks, &output->need_, nullptr);
   }
   if (real_time) {
-    // Each of its threads raises itself as it begins.
+    // Each of its threads raises itself as it begins, and lowers itself as it
+    // leaves: GStreamer's threads go back to a pool shared with the decoders.
     GstBus* bus = gst_element_get_bus(output->pipeline_);
     gst_bus_set_sync_handler(
         bus,
@@ -62,6 +63,7 @@ std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_sour
           if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_STATUS) {
             gst_message_parse_stream_status(message, &type, &owner);
             if (type == GST_STREAM_STATUS_TYPE_ENTER) run_in_real_time();
+            if (type == GST_STREAM_STATUS_TYPE_LEAVE) run_at_normal_priority();
           }
           return GST_BUS_PASS;
         },

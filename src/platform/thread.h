@@ -19,6 +19,9 @@ void use_precise_timers();
 // on Linux, where the process's RLIMIT_RTPRIO allows it; time-critical on
 // Windows), for a thread that feeds a sound card; false when refused.
 bool run_in_real_time();
+// Back to ordinary scheduling, for a thread raised by run_in_real_time that
+// goes on to other work (a pool's thread); false when refused.
+bool run_at_normal_priority();
 // Runs the calling thread behind all other work, for its processor and its
 // disk (nice 19 and the idle I/O class on Linux; background mode on
 // Windows), for work that must never delay what plays; false when refused.

@@ -30,6 +30,11 @@ bool run_in_real_time() {
   return ::pthread_setschedparam(::pthread_self(), SCHED_RR, &priority) == 0;
 }
 
+bool run_at_normal_priority() {
+  sched_param priority{};
+  return ::pthread_setschedparam(::pthread_self(), SCHED_OTHER, &priority) == 0;
+}
+
 bool run_in_background() {
   // On Linux both the nice value and the I/O class belong to the thread, not the process.
   const auto thread = static_cast<id_t>(::syscall(SYS_gettid));

@@ -27,6 +27,8 @@ void use_precise_timers() {}
 
 bool run_in_real_time() { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0; }
 
+bool run_at_normal_priority() { return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL) != 0; }
+
 bool run_in_background() { return SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN) != 0; }
 
 bool run_thread_and_wait(ThreadRoutine routine, void* argument) {
