@@ -26,6 +26,7 @@ int raised_threads() {
     std::ifstream stat(task.path() / "stat");
     std::string line;
     std::getline(stat, line);
+    if (line.rfind(')') == std::string::npos) continue;  // a thread that ended meanwhile
     std::istringstream fields(line.substr(line.rfind(')') + 2));
     std::string field;
     for (int i = 3; i <= 41 && fields >> field; ++i) {
