@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -18,6 +17,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "playback.h"
