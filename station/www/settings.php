@@ -44,7 +44,11 @@ if (param('save') !== null) {
     }
     $new['stream_host'] = $host;
     $new['stream_mount'] = $mount;
+    // A request without a name field (a script changing only the sound) keeps what is stored.
     foreach (STATION_TEXTS as $name => $label) {
+        if (param($name) === null) {
+            continue;
+        }
         $new[$name] = trim((string)param($name));
         if (preg_match('/[\x00-\x1f\x7f]/', $new[$name]) || preg_match('//u', $new[$name]) !== 1) {
             $problems[] = $label . ' must be one line of text.';

@@ -96,3 +96,13 @@ class SoundSettingsTest(StationTest):
         self.assertEqual([p.text for p in self.find_all("p.error")],
                          ["The server must be a host name or address.",
                           'The mount must begin with "/" and hold only letters, digits, ".", "_", "-" and "/".'])
+
+    def test_a_save_without_the_station_texts_keeps_them(self):
+        with open(os.path.join(self.station.server_folder, "sound_settings.txt"), "w") as text:
+            text.write("station_name=Radio Ü\ncall_letters=KZVS\n")
+        self.open("settings.php?save=Save&target_lufs=-20&crossfade_s=1&stream_host=127.0.0.1&stream_port=8000"
+                  "&stream_mount=/stream&station_genre=Jazz&token=" + self.station.token("settings.php"))
+        self.wait_for_url("saved=1")
+        stored = self.stored("sound_settings.txt")
+        for line in ("target_lufs=-20\n", "station_name=Radio Ü\n", "call_letters=KZVS\n", "station_genre=Jazz\n"):
+            self.assertIn(line, stored)
