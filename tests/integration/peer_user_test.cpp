@@ -26,24 +26,39 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace zv::testing {
 namespace {
 
 const std::string HEADER_404 = "HTTP/1.0 404 Not Found\nServer: ZentavioInternetTV\n\n";
 
-// Makes the system user when missing, with a group of its own, and in
-// `group` when one is named; its uid and primary group, uid 0 when it fails.
-std::pair<uid_t, gid_t> test_user(const std::string& name, const std::string& group = "") {
-  std::string command = "getent passwd " + name +
-                        " || useradd --system --user-group --no-create-home --shell "
-                        "/usr/sbin/nologin " +
-                        name;
-  if (!group.empty()) command += " && usermod -a -G " + group + " " + name;
-  if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) return {0, 0};
-  const passwd* user = ::getpwnam(name.c_str());
-  return user ? std::make_pair(user->pw_uid, user->pw_gid) : std::make_pair(uid_t{0}, gid_t{0});
-}
+// System users made for one test run, named after the run so parallel runs
+// never share them, and removed with their groups when it ends.
+class TestUsers {
+ public:
+  ~TestUsers() {
+    for (auto name = made_.rbegin(); name != made_.rend(); ++name)
+      std::system(("userdel " + *name + " >/dev/null 2>&1").c_str());
+  }
+
+  std::string name_of(const std::string& role) const { return "zv-test-" + role + "-" + std::to_string(::getpid()); }
+
+  // Makes the user, with a group of its own, and in the group of `member_of`
+  // when one is named; its uid and primary group, uid 0 when it fails.
+  std::pair<uid_t, gid_t> make(const std::string& role, const std::string& member_of = "") {
+    const std::string name = name_of(role);
+    std::string command = "useradd --system --user-group --no-create-home --shell /usr/sbin/nologin " + name;
+    if (!member_of.empty()) command += " && usermod -a -G " + name_of(member_of) + " " + name;
+    if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) return {0, 0};
+    made_.push_back(name);
+    const passwd* user = ::getpwnam(name.c_str());
+    return user ? std::make_pair(user->pw_uid, user->pw_gid) : std::make_pair(uid_t{0}, gid_t{0});
+  }
+
+ private:
+  std::vector<std::string> made_;
+};
 
 // Sends `request` from a process of the given user; the whole reply.
 std::string exchange_as(std::pair<uid_t, gid_t> user, const std::string& request) {
@@ -68,9 +83,10 @@ std::string exchange_as(std::pair<uid_t, gid_t> user, const std::string& request
 
 TEST(PeerUser, AnotherUserGetsTheNotFoundTextWhileOperatorsAndRootAreServed) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run the server and its clients as other users";
-  const auto station_user = test_user("zv-test-station");
-  const auto operator_ = test_user("zv-test-operator", "zv-test-station");
-  const auto stranger = test_user("zv-test-stranger");
+  TestUsers users;
+  const auto station_user = users.make("station");
+  const auto operator_ = users.make("operator", "station");
+  const auto stranger = users.make("stranger");
   if (!station_user.first || !operator_.first || !stranger.first) GTEST_SKIP() << "useradd could not make the users";
   Station station;
   station.link_php_cgi();
@@ -95,8 +111,8 @@ TEST(PeerUser, AnotherUserGetsTheNotFoundTextWhileOperatorsAndRootAreServed) {
     SCOPED_TRACE(query);
     EXPECT_EQ(exchange_as(stranger, "GET /" + query + " HTTP/1.0\r\n\r\n"), HEADER_404);
   }
-  const std::string refused = "runs as user " + std::to_string(stranger.first) +
-                              " (zv-test-stranger), not as the station's user, root or an operator";
+  const std::string refused = "runs as user " + std::to_string(stranger.first) + " (" + users.name_of("stranger") +
+                              "), not as the station's user, root or an operator";
   EXPECT_EQ(count_of(server.console(), refused), 3) << server.console();
   EXPECT_EQ(server.console().find("ODBC"), std::string::npos) << "nothing imported or looked up";
   EXPECT_FALSE(std::filesystem::exists(station.server() / "out.txt"));
