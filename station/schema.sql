@@ -110,6 +110,12 @@ create table if not exists song_file (
   file_size   integer not null,
   modified    integer not null
 );
+-- song_file_stamp: the part of that time below the second, in nanoseconds,
+-- so a file written again at the same size within the same second shows.
+create table if not exists song_file_stamp (
+  song_id     integer primary key,
+  nanoseconds integer not null
+);
 create table if not exists library_scan (
   scan_id        integer primary key,
   last_look      integer not null default 0,

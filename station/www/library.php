@@ -117,6 +117,7 @@ if ($db !== false && $changing) {
         // files stay on the disk.
         $done = library_change($db, array('delete from playlist where song_dir_id=' . $id,
             'delete from song_file where song_id in (select song_id from song where song_dir_id=' . $id . ')',
+            'delete from song_file_stamp where song_id in (select song_id from song where song_dir_id=' . $id . ')',
             'delete from song_missing where song_dir_id=' . $id, 'delete from song where song_dir_id=' . $id,
             'delete from song_dir where song_dir_id=' . $id, 'delete from folder_songs where song_dir_id=' . $id), $change_error);
         forward_to('library.php?' . query_of(array('result' => $done ? 'removed' : 'not_removed', 'path' => $name,
