@@ -94,6 +94,7 @@ TEST_F(LibraryPagesTest, SearchFindsAnyCaseOnTheIndexAPageAtATime) {
   EXPECT_EQ(songs("%C3%9CBERL%C3%84NGE"), (std::vector<std::string>{"451", "452"})) << "Ü and ü, Ä and ä";
   EXPECT_EQ(songs("%C3%A7"), std::vector<std::string>{"453"}) << "one letter, no trigram";
   EXPECT_EQ(songs("u2"), std::vector<std::string>{"454"});
+  EXPECT_EQ(songs("AV"), (std::vector<std::string>{"453", "451", "452"})) << "two letters that end a name";
   EXPECT_EQ(songs("m%2FSong"), std::vector<std::string>{}) << "the file's name, not its folder";
 
   // Tags written after the song are found, and so are the songs of a library
