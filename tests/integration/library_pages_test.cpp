@@ -131,15 +131,26 @@ TEST_F(LibraryPagesTest, HistoryMonthIsPagedAndRemovalTakesTheLibrariansRows) {
   }
   EXPECT_EQ(plays, static_cast<std::size_t>(SONGS));
 
+  // A sent play is on record by its path alone; its song is found by it, as
+  // the reports find it.
+  sql("insert into song_tags (song_id, file_size, file_mtime, artist, title) values (451, 1, 1, 'Sent Artist', "
+      "'Sent Title'); insert into play_record (play_key, started, ended, song_name, dir_name, source, outcome) "
+      "values ('sent', 1583020800, 1583020900, 'Überlänge 1.wav', '/n/', 'sent', 'played');");
+  const std::string first = page("history.php", "month=2020-03");
+  EXPECT_NE(first.find("Sent Title"), std::string::npos) << first;
+  EXPECT_NE(first.find("Sent Artist"), std::string::npos) << first;
+
   // A folder's missing songs and its files' facts leave with it.
   sql("insert into song_missing (song_id, song_dir_id, song_name, missing_since) values (900, 1, '/m/gone.mp3', 1);"
-      "insert into song_file (song_id, file_size, modified) values (1, 5, 5), (451, 5, 5);");
+      "insert into song_file (song_id, file_size, modified) values (1, 5, 5), (451, 5, 5);"
+      "insert into song_file_stamp (song_id, nanoseconds) values (1, 5), (451, 5);");
   const auto confirm =
       all_of(page("library.php", "action=remove&id=1"), "id=\"confirm-remove\" href=\"library.php\\?([^\"]*)\"");
   ASSERT_EQ(confirm.size(), 1u);
   page("library.php", std::regex_replace(confirm[0], std::regex("&amp;"), "&"));
-  EXPECT_EQ(sql("select count(*) from song; select count(*) from song_missing; select song_id from song_file;"),
-            "4\n0\n451\n");
+  EXPECT_EQ(sql("select count(*) from song; select count(*) from song_missing; select song_id from song_file;"
+                "select song_id from song_file_stamp;"),
+            "4\n0\n451\n451\n");
   EXPECT_NE(page("library.php", "").find("<td class=\"number\">4</td>"), std::string::npos) << "folder 2's songs";
 }
 
