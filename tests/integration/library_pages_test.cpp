@@ -113,6 +113,20 @@ TEST_F(LibraryPagesTest, SearchFindsAnyCaseOnTheIndexAPageAtATime) {
   EXPECT_EQ(songs("nine%20HUNDRED"), std::vector<std::string>{"7"});
 }
 
+// A search that more songs match than are gathered walks the songs in name
+// order and finds what the index finds, the long s and the Kelvin sign as s
+// and k.
+TEST_F(LibraryPagesTest, SearchOfVeryManySongsWalksTheNamesAndFindsWhatTheIndexFinds) {
+  sql("insert into song (song_dir_id, song_name) values (1, '/a/\u017Fong wal\u212A.mp3');"
+      "with recursive s(i) as (select 0 union all select i + 1 from s where i < 20099) insert into song "
+      "(song_dir_id, song_name) select 1, printf('/m/Song walk %05d.mp3', i) from s;");
+  songs("indexed");  // the index catches up in batches
+  std::vector<std::string> expected;
+  for (int id = SONGS + 5; id < SONGS + 5 + static_cast<int>(PAGE_ROWS); ++id) expected.push_back(std::to_string(id));
+  EXPECT_EQ(songs("SONG%20WALK"), expected);
+  EXPECT_EQ(songs("K"), expected);
+}
+
 TEST_F(LibraryPagesTest, HistoryMonthIsPagedAndRemovalTakesTheLibrariansRows) {
   // 2020-03-10 12:00 UTC on, a play every 30 s, each heard by someone.
   sql("with recursive p(i) as (select 0 union all select i + 1 from p where i < " + std::to_string(SONGS - 1) +
