@@ -131,7 +131,7 @@ TEST_F(LibraryPagesTest, SavingAFolderChangesOnlyWhatItNames) {
 // and k.
 TEST_F(LibraryPagesTest, SearchOfVeryManySongsWalksTheNamesAndFindsWhatTheIndexFinds) {
   sql("insert into song (song_dir_id, song_name) values (1, '/a/\u017Fong wal\u212A.mp3');"
-      "with recursive s(i) as (select 0 union all select i + 1 from s where i < 20099) insert into song "
+      "with recursive s(i) as (select 0 union all select i + 1 from s where i < 29999) insert into song "
       "(song_dir_id, song_name) select 1, printf('/m/Song walk %05d.mp3', i) from s;");
   songs("indexed");  // the index catches up in batches
   std::vector<std::string> expected;
