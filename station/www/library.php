@@ -101,22 +101,13 @@ if ($db !== false && $changing) {
     if ($name === null) {
         forward_to('library.php?' . query_of(array('result' => 'gone')));
     } elseif ($action === 'save') {
-        // What the request does not name stays as it is: a save without a
-        // kind keeps the folder's marks, as one without a colour keeps it.
-        $set = array();
-        if ($import_kind !== null) {
-            $flags = mark_flags($import_kind);
-            $set[] = 'is_playlist=' . ($flags[0] || $flags[1] ? 0 : 1) . ', is_ads=' . $flags[0] . ', is_jingle=' . $flags[1];
-        }
+        $flags = mark_flags($import_kind ?: 'music');
         $colour = stored_colour(param('colour'));
         $background = stored_colour(param('background'));
-        if ($colour !== null) {
-            $set[] = "dir_color='" . $colour . "'";
-        }
-        if ($background !== null) {
-            $set[] = "dir_bgcolor='" . $background . "'";
-        }
-        $sql = 'update song_dir set ' . ($set ? implode(', ', $set) : 'song_dir_id=song_dir_id') . ' where song_dir_id=' . $id;
+        $sql = 'update song_dir set is_playlist=' . ($flags[0] || $flags[1] ? 0 : 1) . ', is_ads=' . $flags[0]
+            . ', is_jingle=' . $flags[1]
+            . ($colour === null ? '' : ", dir_color='" . $colour . "'")
+            . ($background === null ? '' : ", dir_bgcolor='" . $background . "'") . ' where song_dir_id=' . $id;
         $done = library_change($db, array($sql), $change_error);
         forward_to('library.php?' . query_of(array('result' => $done ? 'saved' : 'not_saved', 'path' => $name,
             'reason' => $change_error)));

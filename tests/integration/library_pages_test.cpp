@@ -113,19 +113,6 @@ TEST_F(LibraryPagesTest, SearchFindsAnyCaseOnTheIndexAPageAtATime) {
   EXPECT_EQ(songs("nine%20HUNDRED"), std::vector<std::string>{"7"});
 }
 
-// A folder saved without a kind keeps its marks, as it keeps a colour it
-// was not given.
-TEST_F(LibraryPagesTest, SavingAFolderChangesOnlyWhatItNames) {
-  sql("update song_dir set is_playlist=0, is_ads=1, dir_bgcolor='42495' where song_dir_id=1");
-  const auto token = all_of(page("library.php", ""), "name=\"token\" value=\"([^\"]+)\"");
-  ASSERT_FALSE(token.empty());
-  page("library.php", "action=save&id=1&colour=%23ff0000&token=" + token[0]);
-  EXPECT_EQ(sql("select is_playlist, is_ads, is_jingle, dir_color, dir_bgcolor from song_dir where song_dir_id=1"),
-            "0|1|0|255|42495\n");
-  page("library.php", "action=save&id=1&kind=jingles&token=" + token[0]);
-  EXPECT_EQ(sql("select is_playlist, is_ads, is_jingle, dir_color from song_dir where song_dir_id=1"), "0|0|1|255\n");
-}
-
 // A search that more songs match than are gathered walks the songs in name
 // order and finds what the index finds, the long s and the Kelvin sign as s
 // and k.
