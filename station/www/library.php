@@ -181,7 +181,7 @@ if ($db !== false) {
     $columns = 's.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size';
     if ($search !== '') {
         $unindexed = song_search_catch_up($db);
-        list($table, $found) = song_search_where($db, $search);
+        list($table, $found) = song_search_where($db, $search, SONG_KEYS, page_place(SONG_KEYS));
         $song_page = page_rows($db, "select $columns from $table", array($found), SONG_KEYS, page_place(SONG_KEYS));
         $songs_query = array('search' => $search);
         $songs_title = 'Songs whose name, artist, title or album holds "' . $search . '"';

@@ -124,6 +124,10 @@ TEST_F(LibraryPagesTest, SearchOfVeryManySongsWalksTheNamesAndFindsWhatTheIndexF
   std::vector<std::string> expected;
   for (int id = SONGS + 5; id < SONGS + 5 + static_cast<int>(PAGE_ROWS); ++id) expected.push_back(std::to_string(id));
   EXPECT_EQ(songs("SONG%20WALK"), expected);
+  const auto second = all_of(page("library.php", link(page("library.php", "search=SONG%20WALK"), "next")),
+                             "name=\"song\\[\\]\" value=\"([0-9]+)\"");
+  ASSERT_EQ(second.size(), PAGE_ROWS);
+  EXPECT_EQ(second.front(), std::to_string(SONGS + 5 + PAGE_ROWS)) << "the next page walks on from the first";
   EXPECT_EQ(songs("K"), expected);
 }
 
