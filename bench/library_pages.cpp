@@ -1,7 +1,7 @@
 // The pages an operator opens on a large library, through the real server:
 // library.php's search (part of a file name, a tag in another letter case, a
-// phrase in every name, and two letters, which have no trigram), one
-// folder's first and a deep page, and history.php's month of plays.
+// phrase in every name, two letters and one letter), one folder's first and
+// a deep page, and history.php's month of plays.
 // Libraries of 1,000, 100,000 and 1,000,000 songs in 20 folders, half of
 // them tagged, and a month of plays (one every 3.5 minutes). Beside each
 // page, in the same run, the anchor: SQLite's C interface running the
@@ -165,11 +165,18 @@ std::vector<Page> pages_of(int songs) {
             "where s.song_id in (select rowid from song_search where song_search match '\"song number 1\"')" +
             SONG_ORDER,
         FOLDER_LIST}},
+      // Two letters no song holds, and one that half the songs hold (in
+      // either case): terms of the index that begin with them, then the
+      // songs, or the walk in name order that soon fills the page.
       {"search, two letters",
        "library.php?search=zq",
-       {SONG_COLUMNS +
-            "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(lower(f.name || "
-            "f.artist || f.title || f.album), 'zq') > 0)" +
+       {"select term from song_search_terms where term >= 'zq' and term < 'zq' || char(1114111)", FOLDER_LIST}},
+      {"search, one letter",
+       "library.php?search=%C3%9C",
+       {"select term from song_search_terms where term >= 'ü' and term < 'ü' || char(1114111)",
+        SONG_COLUMNS +
+            "where exists (select 1 from song_search f where f.rowid = s.song_id and instr(f.name || f.artist || "
+            "f.title || f.album, 'ü') > 0)" +
             SONG_ORDER,
         FOLDER_LIST}},
       {"a folder, first page",

@@ -68,21 +68,31 @@ void read_files(const LibraryFolder& folder, std::map<std::u16string, File>& fil
   }
 }
 
-// The recorded facts of the files of a folder's songs, by song.
+// The recorded facts of the files of a folder's songs, by song; nanoseconds
+// is -1 where only the whole second was recorded.
 void read_facts(std::int32_t folder, std::map<std::int32_t, FileFacts>& facts) {
-  std::int32_t id = 0, size = 0, modified = 0;
+  std::int32_t id = 0, size = 0, modified = 0, nanoseconds = 0;
   Statement statement(nullptr,
-                      "select song_file.song_id, song_file.file_size, song_file.modified from song_file join song on "
-                      "song.song_id=song_file.song_id where song.song_dir_id=?",
-                      {Column(id), Column(size), Column(modified)});
+                      "select f.song_id, f.file_size, f.modified, coalesce(t.nanoseconds, -1) from song_file f join "
+                      "song s on s.song_id=f.song_id left join song_file_stamp t on t.song_id=f.song_id "
+                      "where s.song_dir_id=?",
+                      {Column(id), Column(size), Column(modified), Column(nanoseconds)});
   for (bool row = statement.run({folder}) && statement.next(); row; row = statement.next()) {
-    facts[id] = FileFacts{size, modified};
+    facts[id] = FileFacts{size, modified, nanoseconds};
   }
+}
+
+// Whether the file is as recorded; a record of the whole second only is
+// taken at its word for the rest.
+bool same_file(const FileFacts& recorded, const FileFacts& now) {
+  return recorded.size == now.size && recorded.modified == now.modified &&
+         (recorded.nanoseconds < 0 || recorded.nanoseconds == now.nanoseconds);
 }
 
 void record_facts(std::int32_t song_id, const FileFacts& facts) {
   run("insert or replace into song_file (song_id, file_size, modified) values (?, ?, ?)",
       {song_id, static_cast<std::int32_t>(facts.size), static_cast<std::int32_t>(facts.modified)});
+  run("insert or replace into song_file_stamp (song_id, nanoseconds) values (?, ?)", {song_id, facts.nanoseconds});
 }
 
 // Moves a song between song and song_missing, with its id and every fact.
@@ -182,7 +192,7 @@ LookResult look(const std::vector<LibraryFolder>& given) {
     const auto facts = recorded.find(id);
     auto match = arrived.end();
     for (auto candidate = arrived.begin(); facts != recorded.end() && candidate != arrived.end(); ++candidate) {
-      if (files[*candidate].facts != facts->second) continue;
+      if (!files[*candidate].facts || !same_file(facts->second, *files[*candidate].facts)) continue;
       if (match == arrived.end() || base_name(*candidate) == base_name(name)) match = candidate;
     }
     if (match != arrived.end()) {
@@ -230,9 +240,12 @@ LookResult look(const std::vector<LibraryFolder>& given) {
     if (song == known.end() || !file.facts) continue;
     const auto facts = recorded.find(song->second);
     if (facts != recorded.end() && facts->second == *file.facts) continue;
-    if (facts != recorded.end()) {
+    if (facts != recorded.end() && !same_file(facts->second, *file.facts)) {
       ++result.changed;
       narrate("Librarian: %s was written again\n", wide_to_utf8(name.c_str(), -1).value_or("").c_str());
+      // Its tags' stamp no longer matches, so the player reads and measures
+      // it again, even when size and second are the same as before.
+      run("update song_tags set file_mtime=-1 where song_id=?", {song->second});
     }
     record_facts(song->second, *file.facts);
   }

@@ -110,6 +110,12 @@ create table if not exists song_file (
   file_size   integer not null,
   modified    integer not null
 );
+-- song_file_stamp: the part of that time below the second, in nanoseconds,
+-- so a file written again at the same size within the same second shows.
+create table if not exists song_file_stamp (
+  song_id     integer primary key,
+  nanoseconds integer not null
+);
 create table if not exists library_scan (
   scan_id        integer primary key,
   last_look      integer not null default 0,
@@ -201,19 +207,26 @@ commit;
 -- The search of library.php: each song's file name (without its folders)
 -- and its artist, title and album, as trigrams folded to one case for every
 -- letter (Ü and ü, Ç and ç), so a search for any part of them runs on the
--- index. A song whose name or tags change, whoever writes them (the
--- server's import, the librarian, the player), is only noted in
--- song_search_pending by a trigger, so an import's statement stays one
--- row's write; the pages index what is noted in batches before they search
--- (song_search_source gives the texts). A library made before is indexed
--- here once.
+-- index. Each text ends in two char(1)s, so every character of it begins a
+-- trigram: a search of one or two characters is a range of the index's
+-- terms (song_search_terms). A song whose name or tags change, whoever
+-- writes them (the server's import, the librarian, the player), is only
+-- noted in song_search_pending by a trigger, so an import's statement stays
+-- one row's write; the pages index what is noted in batches before they
+-- search (song_search_source gives the texts). A library made before is
+-- indexed here once, and so is one indexed before the texts were ended so
+-- (song_search_form holds a row once they are).
 begin;
 create virtual table if not exists song_search using fts5 (name, artist, title, album,
   tokenize = 'trigram case_sensitive 0');
+create virtual table if not exists song_search_terms using fts5vocab (song_search, 'row');
 create table if not exists song_search_pending (song_id integer primary key);
-create view if not exists song_search_source as
+create table if not exists song_search_form (ended integer not null);
+drop view if exists song_search_source;
+create view song_search_source as
   select s.song_id, substr(s.song_name, length(rtrim(s.song_name, replace(replace(s.song_name, '/', ''), '\', ''))) + 1)
-      as name, coalesce(t.artist, '') as artist, coalesce(t.title, '') as title, coalesce(t.album, '') as album
+      || char(1, 1) as name, coalesce(t.artist, '') || char(1, 1) as artist,
+    coalesce(t.title, '') || char(1, 1) as title, coalesce(t.album, '') || char(1, 1) as album
   from song s left join song_tags t on t.song_id = s.song_id;
 create trigger if not exists song_search_add after insert on song begin
   insert or ignore into song_search_pending (song_id) values (new.song_id);
@@ -233,6 +246,8 @@ end;
 create trigger if not exists song_search_untag after delete on song_tags begin
   insert or ignore into song_search_pending (song_id) values (old.song_id);
 end;
+delete from song_search where not exists (select 1 from song_search_form);
+insert into song_search_form (ended) select 1 where not exists (select 1 from song_search_form);
 insert into song_search (rowid, name, artist, title, album)
   select song_id, name, artist, title, album from song_search_source where not exists (select 1 from song_search);
 commit;

@@ -43,7 +43,8 @@ class FolderWatch {
 // facts under another name) or rewritten (new facts under the same name).
 struct FileFacts {
   std::int64_t size = 0;
-  std::int64_t modified = 0;  // seconds since 1970
+  std::int64_t modified = 0;     // seconds since 1970
+  std::int32_t nanoseconds = 0;  // within that second, so a rewrite in the same second shows
   bool operator==(const FileFacts&) const = default;
 };
 std::optional<FileFacts> file_facts(const char16_t* path);

@@ -117,6 +117,7 @@ if ($db !== false && $changing) {
         // files stay on the disk.
         $done = library_change($db, array('delete from playlist where song_dir_id=' . $id,
             'delete from song_file where song_id in (select song_id from song where song_dir_id=' . $id . ')',
+            'delete from song_file_stamp where song_id in (select song_id from song where song_dir_id=' . $id . ')',
             'delete from song_missing where song_dir_id=' . $id, 'delete from song where song_dir_id=' . $id,
             'delete from song_dir where song_dir_id=' . $id, 'delete from folder_songs where song_dir_id=' . $id), $change_error);
         forward_to('library.php?' . query_of(array('result' => $done ? 'removed' : 'not_removed', 'path' => $name,
@@ -180,7 +181,7 @@ if ($db !== false) {
     $columns = 's.song_id, s.song_name, s.play_count, s.song_dir_id, s.sec_count, s.replay_gain, s.file_size';
     if ($search !== '') {
         $unindexed = song_search_catch_up($db);
-        list($table, $found) = song_search_where($db, $search);
+        list($table, $found) = song_search_where($db, $search, SONG_KEYS, page_place(SONG_KEYS));
         $song_page = page_rows($db, "select $columns from $table", array($found), SONG_KEYS, page_place(SONG_KEYS));
         $songs_query = array('search' => $search);
         $songs_title = 'Songs whose name, artist, title or album holds "' . $search . '"';

@@ -105,7 +105,8 @@ FolderChanges FolderWatch::wait(std::chrono::milliseconds timeout) {
 std::optional<FileFacts> file_facts(const char16_t* path) {
   struct stat info {};
   if (!path || ::stat(utf8_from_wide(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return FileFacts{static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)};
+  return FileFacts{static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                   static_cast<std::int32_t>(info.st_mtim.tv_nsec)};
 }
 
 }  // namespace zv

@@ -115,7 +115,8 @@ std::optional<FileFacts> file_facts(const char16_t* path) {
   const auto size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   const auto ticks =
       (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-  return FileFacts{size, ticks / 10000000 - 11644473600LL};  // 100 ns since 1601 to seconds since 1970
+  // 100 ns since 1601 to seconds since 1970 and the nanoseconds within the second
+  return FileFacts{size, ticks / 10000000 - 11644473600LL, static_cast<std::int32_t>(ticks % 10000000 * 100)};
 }
 
 }  // namespace zv
