@@ -26,6 +26,9 @@
 #include "station_player.h"
 #include "support/library_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace zv::player::test {
 
 class FakePlayback final : public Playback {
@@ -132,7 +135,13 @@ class StationFixture : public ::testing::Test {
     library.sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + library.path().string() +
                 "/');");
     for (int id = 1; id <= 3; ++id) add_song(id, 1, std::string(1, static_cast<char>('a' + id - 1)) + ".wav");
-    ::testing::internal::CaptureStdout();
+    // What the player prints goes to a file the test reads while it runs.
+    std::fflush(stdout);
+    saved_stdout_ = ::dup(1);
+    const int printed = ::open(printed_file().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(printed, 0);
+    ::dup2(printed, 1);
+    ::close(printed);
   }
   void TearDown() override {
     // What the player printed shows a failure's cause (and the failure itself, printed meanwhile).
@@ -196,12 +205,29 @@ class StationFixture : public ::testing::Test {
     const std::regex key("\"name\":\"" + name + "\",\"source\":\"[a-z]+\",\"key\":([0-9]+)");
     return std::regex_search(onair, found, key) ? found[1].str() : "";
   }
+  // What the player has printed so far, while it runs.
+  std::string printed() const {
+    std::fflush(stdout);
+    std::ifstream in(printed_file());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static std::size_t times(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  // Steps the player until it has printed `line` `count` times.
+  bool run_until_said(const std::string& line, std::size_t count = 1) {
+    return run_until([&] { return times(printed(), line) >= count; });
+  }
   // What the player printed; ends the player (and its threads' printing) and the capture.
   const std::string& console() {
     if (!console_) {
       player.reset();
-      std::fflush(stdout);
-      console_ = ::testing::internal::GetCapturedStdout();
+      console_ = printed();
+      if (saved_stdout_ >= 0) ::dup2(saved_stdout_, 1);
+      ::close(saved_stdout_);
+      saved_stdout_ = -1;
     }
     return *console_;
   }
@@ -212,7 +238,10 @@ class StationFixture : public ::testing::Test {
   std::optional<StationPlayer> player;
 
  private:
+  std::filesystem::path printed_file() const { return library.path() / "printed.txt"; }
+
   std::optional<std::string> console_;
+  int saved_stdout_ = -1;
 };
 
 }  // namespace zv::player::test
