@@ -60,6 +60,15 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds tim
   return true;
 }
 
+// Waits until `done` holds; a failure says what was awaited and what `seen` shows by then.
+::testing::AssertionResult waited_for(const std::string& what, const std::function<bool()>& done,
+                                      const std::function<std::string()>& seen,
+                                      std::chrono::milliseconds timeout = DEADLINE) {
+  if (wait_until(done, timeout)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "waited " << timeout.count() / 1000 << " s for " << what
+                                       << "; seen: " << seen();
+}
+
 std::size_t times(const std::string& text, const std::string& part) {
   std::size_t count = 0;
   for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -99,6 +108,21 @@ void choose_device(const fs::path& server, const std::string& alsa_name) {
   fs::rename(server / "sound_device.txt.new", server / "sound_device.txt");
 }
 
+// "440 Hz 1.0 s, 660 Hz 1.0 s": what a test heard, for a failure's message.
+std::string tones_text(const std::vector<Tone>& tones) {
+  std::ostringstream text;
+  for (const Tone& tone : tones) {
+    text << (&tone == tones.data() ? "" : ", ") << tone.hz << " Hz "
+         << static_cast<double>(tone.end - tone.start) / RECORDING_RATE << " s";
+  }
+  return tones.empty() ? "no tone" : text.str();
+}
+
+// Whether `hz` is among `tones`.
+bool has_tone(const std::vector<Tone>& tones, int hz) {
+  return std::any_of(tones.begin(), tones.end(), [hz](const Tone& tone) { return tone.hz == hz; });
+}
+
 // A listener of an Icecast stream from when it is made until the test stops
 // it, decoding what it hears into `file` as GStreamer plays a stream.
 class StreamListener {
@@ -126,8 +150,11 @@ class StreamListener {
     return samples;
   }
   // Waits until the tones heard satisfy `enough`.
-  bool hears(const std::function<bool(const std::vector<Tone>&)>& enough) const {
-    return wait_until([&] { return enough(tones_heard(heard())); });
+  ::testing::AssertionResult hears(const std::string& what,
+                                   const std::function<bool(const std::vector<Tone>&)>& enough) const {
+    return waited_for(
+        "the listener to hear " + what, [&] { return enough(tones_heard(heard())); },
+        [&] { return tones_text(tones_heard(heard())); });
   }
   // Ends the listener; false when it had ended by itself (the stream dropped it).
   bool stop() {
@@ -145,11 +172,6 @@ class StreamListener {
   fs::path file_;
   pid_t pid_ = -1;
 };
-
-// Whether `hz` is among `tones`.
-bool has_tone(const std::vector<Tone>& tones, int hz) {
-  return std::any_of(tones.begin(), tones.end(), [hz](const Tone& tone) { return tone.hz == hz; });
-}
 
 // A station with the player's three tones (440 Hz .wav, 660 Hz .mp3, 880 Hz
 // .wav, 1 s each) as songs 1 to 3 of folder 1, a missing file as song 4 and a
@@ -210,20 +232,27 @@ class PlayerStation : public ::testing::Test {
   std::string song(const std::string& name) const { return (music_ / name).string(); }
   std::string onair() const { return read_file(station_.server() / "onair.json"); }
   // Waits until onair.json matches `pattern`; false when it did not within `timeout`.
-  bool onair_shows(const std::string& pattern, std::chrono::milliseconds timeout = DEADLINE) const {
+  ::testing::AssertionResult onair_shows(const std::string& pattern,
+                                         std::chrono::milliseconds timeout = DEADLINE) const {
     const std::regex wanted(pattern);
-    return wait_until([&] { return std::regex_search(onair(), wanted); }, timeout);
+    return waited_for(
+        "onair.json to show " + pattern, [&] { return std::regex_search(onair(), wanted); }, [&] { return onair(); },
+        timeout);
   }
   // Waits until stream_status.txt says the stream at `mount` is up (or down)
   // since `since` or later: a line of a player that was killed says nothing.
-  bool stream_is(const std::string& state, const std::string& port, const std::string& mount,
-                 std::time_t since = 0) const {
+  ::testing::AssertionResult stream_is(const std::string& state, const std::string& port, const std::string& mount,
+                                       std::time_t since = 0) const {
     const std::regex line("(^|\n)" + state + "\t([0-9]+)\ticecast://127.0.0.1:" + port + mount + "\t");
-    return wait_until([&] {
-      std::smatch found;
-      const std::string status = read_file(station_.server() / "stream_status.txt");
-      return std::regex_search(status, found, line) && std::stoll(found[2]) >= since;
-    });
+    const fs::path status = station_.server() / "stream_status.txt";
+    return waited_for(
+        "stream_status.txt to say " + mount + " is " + state + " since " + std::to_string(since),
+        [&] {
+          std::smatch found;
+          const std::string text = read_file(status);
+          return std::regex_search(text, found, line) && std::stoll(found[2]) >= since;
+        },
+        [&] { return read_file(status); });
   }
   // A control message to the player's window, as the pages send it.
   void control(player::ControlMessage message, const std::string& data = "") {
@@ -249,19 +278,27 @@ class PlayerStation : public ::testing::Test {
   std::string record() { return sql("select song_name, source, outcome from play_record order by started, play_id;"); }
   int plays() { return std::atoi(sql("select count(*) from play_record where outcome = 'played';").c_str()); }
   // Waits until `count` songs were played out and are on record.
-  bool wait_for_plays(int count) {
-    return wait_until([&] { return plays() >= count; });
+  ::testing::AssertionResult wait_for_plays(int count) {
+    return waited_for(
+        std::to_string(count) + " songs played on record", [&] { return plays() >= count; }, [&] { return record(); });
   }
   // Waits until the player has printed `text`: what it says of a record
   // follows the record.
-  bool printed(const std::string& text, int times = 1) const {
-    return player_->wait_for_console(text, DEADLINE, times);
+  ::testing::AssertionResult printed(const std::string& text, int times = 1) const {
+    if (player_->wait_for_console(text, DEADLINE, times)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "waited " << DEADLINE.count() / 1000 << " s for the player to print \""
+                                         << text << "\" " << times << " times";
   }
   // Waits until the player has measured songs `first` to `last` (their sound is in the library).
-  bool wait_for_measured(int first, int last) {
-    const std::string query = "select count(*) from song where file_size > 0 and song_id between " +
-                              std::to_string(first) + " and " + std::to_string(last) + ";";
-    return wait_until([&] { return std::atoi(sql(query).c_str()) == last - first + 1; });
+  ::testing::AssertionResult wait_for_measured(int first, int last) {
+    const std::string range = " song_id between " + std::to_string(first) + " and " + std::to_string(last) + ";";
+    return waited_for(
+        "songs " + std::to_string(first) + " to " + std::to_string(last) + " measured",
+        [&] {
+          return std::atoi(sql("select count(*) from song where file_size > 0 and" + range).c_str()) ==
+                 last - first + 1;
+        },
+        [&] { return sql("select song_id, file_size from song where" + range); });
   }
   // Makes `name` with sox (`sox -n <args> FILE <effects>`) as song `id` of
   // folder `folder` (3: music, 4: advertising).
@@ -290,12 +327,15 @@ class PlayerStation : public ::testing::Test {
   }
   // Waits until the last song counted has come out of `device` whole: it has
   // been quiet for half a second since.
-  static bool heard_to_the_end(const AudioRecorder& device) {
-    return wait_until([&] {
-      const auto samples = device.left_channel();
-      const auto tones = tones_heard(samples);
-      return !tones.empty() && samples.size() > tones.back().end + RECORDING_RATE / 2;
-    });
+  static ::testing::AssertionResult heard_to_the_end(const AudioRecorder& device) {
+    return waited_for(
+        "the device to be quiet after the last song",
+        [&] {
+          const auto samples = device.left_channel();
+          const auto tones = tones_heard(samples);
+          return !tones.empty() && samples.size() > tones.back().end + RECORDING_RATE / 2;
+        },
+        [&] { return tones_text(tones_heard(device.left_channel())); });
   }
 
   // Debian's icecast2 for the station, on `port` of the loopback, as scripts/run starts it.
@@ -328,8 +368,10 @@ class PlayerStation : public ::testing::Test {
   std::unique_ptr<StreamListener> listen(const std::string& port, const std::string& mount, int listeners = 1,
                                          const std::string& file = "listener.raw") {
     auto listener = std::make_unique<StreamListener>("http://127.0.0.1:" + port + mount, station_.root.path() / file);
-    EXPECT_TRUE(wait_until([&] { return times(icecast_status(port), "\"listeners\":1,") >= std::size_t(listeners); }))
-        << icecast_status(port);
+    EXPECT_TRUE(waited_for(
+        std::to_string(listeners) + " listeners on Icecast",
+        [&] { return times(icecast_status(port), "\"listeners\":1,") >= std::size_t(listeners); },
+        [&] { return icecast_status(port); }));
     return listener;
   }
 
@@ -648,8 +690,8 @@ TEST_F(PlayerStation, WhenTheDeviceFailsTheStreamCarriesTheProgramAndTheDeviceRe
   control(player::CONTROL_SKIP);
   ASSERT_TRUE(onair_shows(last_played("c880.wav"))) << player_->console();
   EXPECT_EQ(record(), "a440.wav|sent|played\nlong.wav|sent|skipped\nb660.mp3|sent|played\nc880.wav|sent|played\n");
-  EXPECT_TRUE(listener->hears([](const std::vector<Tone>& tones) { return has_tone(tones, 880); }))
-      << "the stream went on: " << ::testing::PrintToString(frequencies(tones_heard(listener->heard())));
+  EXPECT_TRUE(listener->hears("880 Hz", [](const std::vector<Tone>& tones) { return has_tone(tones, 880); }))
+      << "the stream went on";
   EXPECT_TRUE(has_tone(tones_heard(listener->heard()), 660));
   listener->stop();
 
@@ -776,7 +818,7 @@ TEST_F(PlayerStation, TheProgramIsOnBothStreamsWithItsTitlesAndTheStreamsComeBac
   ASSERT_TRUE(wait_for_plays(4)) << player_->console();
   for (const auto* listener : {mp3.get(), opus.get()}) {
     // The Ogg Opus stream carries the program as well.
-    listener->hears([](const std::vector<Tone>& tones) { return has_tone(tones, 550); });
+    EXPECT_TRUE(listener->hears("550 Hz", [](const std::vector<Tone>& tones) { return has_tone(tones, 550); }));
     EXPECT_EQ(frequencies(tones_heard(listener->heard())), (std::vector<int>{440, 660, 880, 550}));
   }
   mp3->stop();
@@ -836,7 +878,7 @@ TEST_F(PlayerStation, AStreamListenerStaysThroughACardStalledFor20SecondsAndAPla
   EXPECT_TRUE(onair_shows(ANY_DEVICE_FAULT)) << player_->console();
   std::this_thread::sleep_for(20s);
   default_.hold(false);
-  EXPECT_TRUE(listener->hears([](const std::vector<Tone>& tones) {
+  EXPECT_TRUE(listener->hears("20 s of 550 Hz", [](const std::vector<Tone>& tones) {
     return !tones.empty() && tones[0].end - tones[0].start > static_cast<std::size_t>(RECORDING_RATE * 20);
   })) << "20 s of the song at least";
   control(player::CONTROL_SKIP);
@@ -853,7 +895,7 @@ TEST_F(PlayerStation, AStreamListenerStaysThroughACardStalledFor20SecondsAndAPla
   ASSERT_TRUE(stream_is("up", port, "/stream.mp3", restarted)) << player_->console();
   hand_off("item0=1&item1=2&item2=3");
   EXPECT_TRUE(wait_for_plays(3)) << player_->console();
-  listener->hears([](const std::vector<Tone>& tones) { return has_tone(tones, 880); });
+  EXPECT_TRUE(listener->hears("880 Hz", [](const std::vector<Tone>& tones) { return has_tone(tones, 880); }));
   EXPECT_TRUE(listener->stop()) << "the listener was connected all along";
   stop_icecast();
   const auto heard = listener->heard();
@@ -878,7 +920,7 @@ TEST_F(PlayerStation, FourBusyProcessesLeaveNoGapInASong) {
                             .c_str()),
             0);
   hand_off("item0=7");
-  const bool played = onair_shows(last_played("long.wav"), 90s);
+  const auto played = onair_shows(last_played("long.wav"), DEADLINE + 60s);
   std::system(("kill $(cat '" + pids.string() + "') 2>/dev/null").c_str());
   ASSERT_TRUE(played) << player_->console();
   const auto samples = default_.left_channel();
