@@ -225,9 +225,11 @@ class StationFixture : public ::testing::Test {
     if (!console_) {
       player.reset();
       console_ = printed();
-      if (saved_stdout_ >= 0) ::dup2(saved_stdout_, 1);
-      ::close(saved_stdout_);
-      saved_stdout_ = -1;
+      if (saved_stdout_ >= 0) {
+        ::dup2(saved_stdout_, 1);
+        ::close(saved_stdout_);
+        saved_stdout_ = -1;
+      }
     }
     return *console_;
   }
