@@ -555,7 +555,7 @@ TEST_F(PlayerStation, MusicIsCrossfadedAtTheStationsLoudnessAdvertisingIsNotAndT
   // The mono song on both channels; the stereo one's channels apart, at its own level.
   EXPECT_NEAR(windows_where(left, both(level(left, 330, 0.01), level(right, 330, 0.01))) * 0.05, 1.0, 0.3);
   const auto stereo = std::find_if(left_tones.begin(), left_tones.end(), [](const Tone& t) { return t.hz == 600; });
-  ASSERT_NE(stereo, left_tones.end()) << ::testing::PrintToString(frequencies(left_tones));
+  ASSERT_NE(stereo, left_tones.end()) << ::testing::PrintToString(frequencies(left_tones)) << player_->console();
   EXPECT_NE(std::find_if(right_tones.begin(), right_tones.end(), [](const Tone& t) { return t.hz == 800; }),
             right_tones.end())
       << ::testing::PrintToString(frequencies(right_tones));
