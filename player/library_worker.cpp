@@ -4,13 +4,14 @@
 #include <cstdio>
 
 #include "library/query.h"
+#include "platform/time_limits.h"
 #include "schedule_fill.h"
 
 namespace zv::player {
 
 namespace {
 
-// How long records wait before the library is tried again.
+// How long records wait before the library is tried again (as time_limit() gives it).
 constexpr auto RETRY_INTERVAL = std::chrono::seconds(2);
 
 }  // namespace
@@ -61,7 +62,7 @@ BackgroundWorker::Clock::time_point LibraryWorker::work(std::unique_lock<std::mu
   }
   if (song_request_) return BackgroundWorker::Clock::now();
   if (pending_.empty() || !unreachable_) return BackgroundWorker::Clock::time_point::max();
-  return BackgroundWorker::Clock::now() + RETRY_INTERVAL;
+  return BackgroundWorker::Clock::now() + time_limit(RETRY_INTERVAL);
 }
 
 // Puts the waiting records in the library in the order they came, until the

@@ -6,6 +6,7 @@
 
 #include "loudness_analysis.h"
 #include "platform/local_time.h"
+#include "platform/time_limits.h"
 #include "player_control.h"
 #include "player_state.h"
 #include "player_window/protocol.h"
@@ -24,9 +25,10 @@ constexpr std::size_t MEASURED_AHEAD = 3;
 // A state that did not change is published (and saved, with the position of
 // the song on air) this often all the same, so the pages can tell that the
 // player runs and a restart loses at most this much of a song.
+// These pauses are taken as time_limit() gives them, so tests need not wait them out.
 constexpr auto PUBLISH_INTERVAL = std::chrono::seconds(2);
 constexpr auto DEVICE_RETRY = std::chrono::seconds(5);
-constexpr int SCHEDULE_RETRY_SECONDS = 5;
+constexpr auto SCHEDULE_RETRY = std::chrono::seconds(5);
 // A library that has not answered for the hour's songs this long (locked by
 // another program, or gone) is not waited for: the last songs drawn play.
 constexpr auto FALLBACK_AFTER = std::chrono::seconds(3);
@@ -360,10 +362,11 @@ std::optional<QueuedSong> StationPlayer::next_song() {
     schedule_asked_ = false;
     if (songs->empty()) {
       if (!schedule_empty_said_) {
-        std::printf("This hour: no songs in the schedule; trying again in %d s\n", SCHEDULE_RETRY_SECONDS);
+        std::printf("This hour: no songs in the schedule; trying again in %d s\n",
+                    static_cast<int>(SCHEDULE_RETRY.count()));
       }
       schedule_empty_said_ = true;
-      schedule_retry_at_ = time + std::chrono::seconds(SCHEDULE_RETRY_SECONDS);
+      schedule_retry_at_ = time + time_limit(SCHEDULE_RETRY);
       answered_empty = true;
     } else {
       std::printf("This hour: %zu songs from the schedule\n", songs->size());
@@ -386,7 +389,8 @@ std::optional<QueuedSong> StationPlayer::next_song() {
   if (auto song = queue_.take_next()) return song;
   // A library that is locked or gone does not silence the station while it
   // has songs it drew before.
-  const bool library_fails = answered_empty || (schedule_asked_ && time - schedule_asked_at_ >= FALLBACK_AFTER);
+  const bool library_fails =
+      answered_empty || (schedule_asked_ && time - schedule_asked_at_ >= time_limit(FALLBACK_AFTER));
   if (!library_fails || !loaded_.empty() || time < fallback_retry_at_) return std::nullopt;
   auto song = queue_.take_fallback();
   if (song) std::printf("The library does not answer: %s again from the songs drawn before\n", song->path.c_str());
@@ -405,7 +409,7 @@ bool StationPlayer::skip_missing(const QueuedSong& song) {
   }
   const bool scheduled = song.source == SongSource::schedule;
   if (scheduled) {
-    schedule_retry_at_ = fallback_retry_at_ = Clock::now() + std::chrono::seconds(SCHEDULE_RETRY_SECONDS);
+    schedule_retry_at_ = fallback_retry_at_ = Clock::now() + time_limit(SCHEDULE_RETRY);
     if (!missing_.insert(song.path).second) return true;
   }
   std::printf("Skipped %s: the file is missing\n", song.path.c_str());
@@ -462,7 +466,7 @@ void StationPlayer::watch_silence() {
     faults_.pass(FaultKind::silent, unix_now());
     return;
   }
-  if (time - silent_since_ > SILENT_FAULT_AFTER) {
+  if (time - silent_since_ > time_limit(SILENT_FAULT_AFTER)) {
     const std::int64_t now = unix_now();
     faults_.open(FaultKind::silent, "The station is silent though it should be playing", now - 10, now);
   }
@@ -528,7 +532,7 @@ void StationPlayer::report_stream(const EngineEvent& event) {
 
 void StationPlayer::publish() {
   const auto time = Clock::now();
-  if (!changed_ && time - published_ < PUBLISH_INTERVAL) return;
+  if (!changed_ && time - published_ < time_limit(PUBLISH_INTERVAL)) return;
   // While the device fails, another the operator chooses is taken at once.
   if (engine_.device_failing()) apply_device_choice();
   save();

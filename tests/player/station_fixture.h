@@ -26,6 +26,9 @@
 #include "station_player.h"
 #include "support/library_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace zv::player::test {
 
 class FakePlayback final : public Playback {
@@ -124,12 +127,21 @@ class FakePlayback final : public Playback {
 class StationFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The player's pauses (5 s before the schedule is drawn again, 2 s between
+    // publications ...) a fiftieth as long; read once, before the player starts.
+    ::setenv("ZV_TEST_LIMIT_DIVISOR", "50", 0);
     ASSERT_TRUE(library.made());
     write("sound_settings.txt", "crossfade_s=0\nstream_on=0\n");
     library.sql("insert into song_dir (song_dir_id, dir_order, dir_name) values (1, 1, '" + library.path().string() +
                 "/');");
     for (int id = 1; id <= 3; ++id) add_song(id, 1, std::string(1, static_cast<char>('a' + id - 1)) + ".wav");
-    ::testing::internal::CaptureStdout();
+    // What the player prints goes to a file the test reads while it runs.
+    std::fflush(stdout);
+    saved_stdout_ = ::dup(1);
+    const int printed = ::open(printed_file().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(printed, 0);
+    ::dup2(printed, 1);
+    ::close(printed);
   }
   void TearDown() override {
     // What the player printed shows a failure's cause (and the failure itself, printed meanwhile).
@@ -159,9 +171,10 @@ class StationFixture : public ::testing::Test {
   }
   void send(const std::string& name) { player->receive({COPYDATA_LIST_ITEM, path(name)}); }
   void control(std::uint64_t message, const std::string& data = "") { player->receive({message, data}); }
-  // Steps the player until `done` holds; false when it did not within 30 s.
+  // Steps the player until `done` holds; false when it did not within 2 min
+  // (under ThreadSanitizer each song's measuring takes seconds).
   bool run_until(const std::function<bool()>& done) {
-    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(2);
          std::chrono::steady_clock::now() < until;) {
       player->step(0.01);
       if (done()) return true;
@@ -192,12 +205,31 @@ class StationFixture : public ::testing::Test {
     const std::regex key("\"name\":\"" + name + "\",\"source\":\"[a-z]+\",\"key\":([0-9]+)");
     return std::regex_search(onair, found, key) ? found[1].str() : "";
   }
+  // What the player has printed so far, while it runs.
+  std::string printed() const {
+    std::fflush(stdout);
+    std::ifstream in(printed_file());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static std::size_t times(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+  }
+  // Steps the player until it has printed `line` `count` times.
+  bool run_until_said(const std::string& line, std::size_t count = 1) {
+    return run_until([&] { return times(printed(), line) >= count; });
+  }
   // What the player printed; ends the player (and its threads' printing) and the capture.
   const std::string& console() {
     if (!console_) {
       player.reset();
-      std::fflush(stdout);
-      console_ = ::testing::internal::GetCapturedStdout();
+      console_ = printed();
+      if (saved_stdout_ >= 0) {
+        ::dup2(saved_stdout_, 1);
+        ::close(saved_stdout_);
+        saved_stdout_ = -1;
+      }
     }
     return *console_;
   }
@@ -208,7 +240,10 @@ class StationFixture : public ::testing::Test {
   std::optional<StationPlayer> player;
 
  private:
+  std::filesystem::path printed_file() const { return library.path() / "printed.txt"; }
+
   std::optional<std::string> console_;
+  int saved_stdout_ = -1;
 };
 
 }  // namespace zv::player::test
