@@ -694,7 +694,12 @@ TEST_F(PlayerStation, TheProgramIsOnBothStreamsWithItsTitlesAndTheStreamsComeBac
       << player_->console();
   EXPECT_NE(player_->console().find("Song 8 tags: Überlänge – Ça - 日本語\n"), std::string::npos) << player_->console();
   std::thread mp3 = listen(port, "/stream.mp3", 20);
-  std::thread opus = listen(port, "/stream.opus", 20, nullptr, "opus.raw");
+  // Each song is an Ogg stream of its own in the Opus mount's, its comments
+  // naming it: that listener keeps what it receives, decoded after as a
+  // player does (playbin follows one Ogg stream to the next).
+  const fs::path ogg = station_.root.path() / "listener.ogg";
+  std::thread opus(
+      [&] { std::system(("curl -s -m 20 -o '" + ogg.string() + "' 127.0.0.1:" + port + "/stream.opus").c_str()); });
   // The listeners are counted before the songs begin, however long they took to connect.
   EXPECT_TRUE(wait_until([&] { return times(icecast_status(port), "\"listeners\":1,") >= 2; }, 10s))
       << icecast_status(port);
@@ -732,8 +737,16 @@ TEST_F(PlayerStation, TheProgramIsOnBothStreamsWithItsTitlesAndTheStreamsComeBac
   mp3.join();
   opus.join();
   EXPECT_EQ(frequencies(tones_heard(listened())), (std::vector<int>{440, 660, 880, 550}));
-  // The Ogg Opus stream carries the program as well.
+  // The Ogg Opus stream carries the program as well, each song with its comments.
+  std::system(("gst-launch-1.0 -q playbin uri=file://" + ogg.string() +
+               " video-sink=fakesink audio-sink='audioconvert ! audioresample ! "
+               "audio/x-raw,format=S16LE,rate=44100,channels=1 ! filesink location=" +
+               (station_.root.path() / "opus.raw").string() + "'")
+                  .c_str());
   EXPECT_EQ(frequencies(tones_heard(listened("opus.raw"))), (std::vector<int>{440, 660, 880, 550}));
+  const std::string kept = read_file(ogg);
+  for (const char* comment : {"TITLE=a440", "TITLE=b660", "TITLE=c880", "ARTIST=Überlänge – Ça", "TITLE=日本語"})
+    EXPECT_NE(kept.find(comment), std::string::npos) << comment;
 
   // The tagged song's listeners on record, and in the royalty reports.
   const std::string peak = sql("select listeners_peak from play_detail where title = '日本語';");
