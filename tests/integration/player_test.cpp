@@ -260,7 +260,8 @@ class PlayerStation : public ::testing::Test {
   // `status` gets its exit status (124: still connected when its time was up).
   std::thread listen(const std::string& port, const std::string& mount, int seconds, int* status = nullptr,
                      const std::string& file = "listener.raw") {
-    const std::string command = "timeout " + std::to_string(seconds) +
+    const std::string command = "echo $$ >'" + (station_.root.path() / (file + ".pid")).string() + "'; exec timeout " +
+                                std::to_string(seconds) +
                                 " gst-launch-1.0 -q souphttpsrc location=http://127.0.0.1:" + port + mount +
                                 " ! decodebin ! audioconvert ! audioresample ! audio/x-raw,format=S16LE,rate=44100,"
                                 "channels=1 ! filesink location='" +
@@ -271,6 +272,10 @@ class PlayerStation : public ::testing::Test {
     });
     std::this_thread::sleep_for(1s);
     return listener;
+  }
+  // Ends the listener of `file` as if its time were up.
+  void end_listening(const std::string& file = "listener.raw") {
+    ::kill(std::stoi(read_file(station_.root.path() / (file + ".pid"))), SIGALRM);
   }
   // What the listener heard into `file`, at the recording's rate.
   std::vector<std::int16_t> listened(const std::string& file = "listener.raw") const {
@@ -800,7 +805,8 @@ TEST_F(PlayerStation, AStreamListenerStaysThroughACardStalledFor20SecondsAndAPla
   hand_off("item0=7");
   ASSERT_TRUE(onair_shows(now_on_air("long.wav"), 10s)) << player_->console();
   int status = -1;
-  std::thread listener = listen(port, "/stream.mp3", 45, &status);
+  // Ended once it has heard the program after the restart, however long that takes on a busy machine.
+  std::thread listener = listen(port, "/stream.mp3", 180, &status);
   default_.hold(true);
   EXPECT_TRUE(onair_shows(ANY_DEVICE_FAULT, 5s)) << player_->console();
   std::this_thread::sleep_for(20s);
@@ -820,6 +826,9 @@ TEST_F(PlayerStation, AStreamListenerStaysThroughACardStalledFor20SecondsAndAPla
   ASSERT_TRUE(stream_is("up", port, "/stream.mp3", restarted)) << player_->console();
   hand_off("item0=1&item1=2&item2=3");
   EXPECT_TRUE(wait_for_plays(3)) << player_->console();
+  const auto heard_all = [&] { return distinct(tones_heard(listened())).size() >= 4; };
+  EXPECT_TRUE(wait_until(heard_all, 30s)) << "the program through the stream's buffers";
+  end_listening();
   listener.join();
   stop_icecast();
   EXPECT_EQ(status, 124) << "the listener was still connected when its time was up";
