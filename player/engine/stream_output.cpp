@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "program_source.h"
+
 namespace zv::player {
 
 namespace {
@@ -16,15 +18,10 @@ constexpr auto SETTLED = std::chrono::seconds(2);
 constexpr auto FOLLOW_EVERY = std::chrono::milliseconds(500);
 constexpr double MOST_HELD_S = 2;
 
+// The streams' rate, that of Opus and of the fallback silence (station/icecast-config).
+constexpr int STREAM_RATE = PROGRAM_RATE;
 // A stalled server holds up this much of the stream before the newest is dropped.
 constexpr std::size_t MOST_HELD_BYTES = 512 * 1024;
-
-std::string encoder_pipeline(const StreamTarget& target) {
-  const std::string encode = target.opus
-                                 ? "opusenc name=encode bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
-                                 : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
-  return "audioconvert ! audioresample ! " + encode + " ! appsink name=encoded sync=false";
-}
 
 std::string percent_encoded(const std::string& text) {
   static const char hex[] = "0123456789ABCDEF";
@@ -74,6 +71,17 @@ bool title_request_done(GstElement*& request) {
 
 }  // namespace
 
+std::string stream_encoder(const StreamTarget& target) {
+  const std::string encode = target.opus
+                                 ? "opusenc name=encode bitrate=" + std::to_string(target.kbps * 1000) + " ! oggmux"
+                                 : "lamemp3enc target=bitrate cbr=true bitrate=" + std::to_string(target.kbps);
+  // Always at one rate, whatever the card's, as Icecast's fallback silence
+  // is: a listener's decoder that meets another rate within the stream, at
+  // a restart, may go on at the wrong pitch or stop.
+  return "audioconvert ! audioresample ! audio/x-raw,rate=" + std::to_string(STREAM_RATE) + " ! " + encode +
+         " ! appsink name=encoded sync=false";
+}
+
 StreamOutput::StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake, int rate)
     : target_(std::move(target)), wake_(std::move(wake)), rate_(rate) {}
 
@@ -106,7 +114,7 @@ void StreamOutput::set_title(const std::string& title, const std::string& artist
 }
 
 void StreamOutput::start_encoder() {
-  encoder_ = ProgramOutput::make(encoder_pipeline(target_), rate_, MOST_HELD_S);
+  encoder_ = ProgramOutput::make(stream_encoder(target_), rate_, MOST_HELD_S);
   if (GstElement* encode = encoder_->element("encode")) {
     GstTagList* tags = gst_tag_list_new_empty();
     if (!artist_.empty()) gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_ARTIST, artist_.c_str(), nullptr);

@@ -30,6 +30,10 @@ struct StreamTarget {
   bool operator==(const StreamTarget&) const = default;
 };
 
+// What encodes the program for `target`, after the program's source: its
+// pages end in an appsink named "encoded".
+std::string stream_encoder(const StreamTarget& target);
+
 class StreamOutput : public Output {
  public:
   // `rate`: the program's.
