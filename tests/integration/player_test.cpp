@@ -139,7 +139,12 @@ class PlayerStation : public ::testing::Test {
   void start_player() {
     player_.emplace(station_.server(), std::nullopt, ZV_PLAYER_BINARY);
     ASSERT_TRUE(wait_until([] { return find_window(PLAYER_WINDOW_CAPTION) != 0; }, 10s)) << player_->console();
-    EXPECT_NE(player_->console().find("Station player: window \"Zentavio Player\" open in "), std::string::npos)
+    // The window is found a moment before the player says it is open.
+    EXPECT_TRUE(wait_until(
+        [&] {
+          return player_->console().find("Station player: window \"Zentavio Player\" open in ") != std::string::npos;
+        },
+        5s))
         << player_->console();
   }
   // Hands the songs off through the server, as the station's page does.
