@@ -305,7 +305,7 @@ Load measure_load(int pid, int seconds) {
   }
   std::sort(threads.rbegin(), threads.rend());
   std::string busiest;
-  for (std::size_t i = 0; i < threads.size() && i < 5; ++i) {
+  for (std::size_t i = 0; i < threads.size() && i < 8; ++i) {
     busiest += (i ? ", " : "") + threads[i].second + " " + std::to_string(std::lround(threads[i].first));
   }
   return {(usage.cpu() - cpu) / took, static_cast<double>(usage.switches() - switches) / took, busiest};
@@ -352,6 +352,8 @@ bool measure_beside_liquidsoap() {
     std::this_thread::sleep_for(3s);
     player_load = measure_load(player.pid(), WINDOW_SECONDS);
   }
+  std::printf("player:     %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * player_load.cpu_share,
+              player_load.wakeups, player_load.busiest.c_str());
 
   std::ifstream password_file(station.server() / "stream_password.txt");
   std::string password;
@@ -376,11 +378,16 @@ bool measure_beside_liquidsoap() {
   Load their_load;
   {
     zt::ServerProcess liquidsoap(station.server(), std::nullopt, runner.c_str());
-    std::this_thread::sleep_for(8s);  // started, connected and playing
+    // Started, connected and playing: on a busy machine its start takes a while.
     const auto status = station.root.path() / "status.json";
-    std::system(("curl -s http://127.0.0.1:18002/status-json.xsl >'" + status.string() + "'").c_str());
-    std::ifstream in(status);
-    const std::string mounts((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string mounts;
+    for (int tries = 0; tries < 60 && mounts.find("/liquidsoap.mp3") == std::string::npos; ++tries) {
+      std::this_thread::sleep_for(1s);
+      std::system(("curl -s http://127.0.0.1:18002/status-json.xsl >'" + status.string() + "'").c_str());
+      std::ifstream in(status);
+      mounts.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::this_thread::sleep_for(3s);
     if (mounts.find("/liquidsoap.mp3") == std::string::npos) {
       std::fprintf(stderr, "Liquidsoap did not stream:\n%s\n%s", mounts.c_str(), liquidsoap.console().c_str());
       return false;
@@ -391,8 +398,6 @@ bool measure_beside_liquidsoap() {
       "beside Liquidsoap: %d songs of %d s, crossfade 3 s, gain, ALSA output, MP3 128 kbit/s to icecast2; "
       "a minute of playing each\n",
       SONGS, SONG_SECONDS);
-  std::printf("player:     %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * player_load.cpu_share,
-              player_load.wakeups, player_load.busiest.c_str());
   std::printf("Liquidsoap: %.2f %% of one core, %.0f wake-ups/s (%s)\n", 100 * their_load.cpu_share, their_load.wakeups,
               their_load.busiest.c_str());
   std::printf("ratio (player / Liquidsoap): processor time %.2f, wake-ups %.2f\n",

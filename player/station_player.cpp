@@ -500,6 +500,8 @@ SongCue StationPlayer::sound_of(const QueuedSong& song, const SongFacts& facts) 
   cue.start_at_s = song.start_at;  // a song cut by a stop or the player's end goes on where it was
   cue.title = song_file_name(song.path);
   if (const auto dot = cue.title.rfind('.'); dot != std::string::npos && dot > 0) cue.title.resize(dot);
+  cue.artist = facts.artist;
+  cue.name = facts.title.empty() ? cue.title : facts.title;
   cue.title = stream_title(facts.artist, facts.title, cue.title);
   cue.fades = facts.fades;
   // Measured songs play at the station's loudness; those without sound as they are.

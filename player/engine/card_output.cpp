@@ -3,11 +3,15 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/sound_devices.h"
 #include "program_source.h"
+#include "song_mixing.h"
 
 namespace zv::player {
 
@@ -18,10 +22,8 @@ namespace {
 constexpr double AHEAD_S = 0.25;
 constexpr double MOST_HELD_S = 1;
 // ALSA's buffer and the period it is woken at.
-constexpr const char* CARD_PIPELINE =
-    "audioconvert ! audioresample ! alsasink name=sink sync=false buffer-time=250000 latency-time=100000";
+constexpr const char* CARD_SINK = "alsasink name=sink sync=false buffer-time=250000 latency-time=100000";
 constexpr double SETTLING_S = 0.4;
-constexpr std::int64_t SILENCE_BLOCK = PROGRAM_RATE / 10;
 // A card that holds program and has taken none of it this long has stopped.
 constexpr auto STALLED_AFTER = std::chrono::seconds(1);
 constexpr auto RETRY = std::chrono::seconds(5);
@@ -32,12 +34,16 @@ constexpr double RATE_SLACK = 1.02;
 constexpr double BUFFER_S = 1;
 constexpr double AHEAD_LIMIT_S = 2;
 
-std::int64_t frames_of(double seconds) { return std::llround(seconds * PROGRAM_RATE); }
-
 }  // namespace
 
-CardOutput::CardOutput(std::string alsa_name, std::shared_ptr<EngineWake> wake, std::string fault)
-    : name_(std::move(alsa_name)), wake_(std::move(wake)), fault_(std::move(fault)) {
+// Finding the card's rate opens it, which may wait on the device: it is
+// done on a thread of its own, as the opening is.
+struct CardOutput::Probe {
+  std::atomic<int> rate{-1};  // -1 until found
+};
+
+CardOutput::CardOutput(std::string alsa_name, std::shared_ptr<EngineWake> wake, int rate, std::string fault)
+    : name_(std::move(alsa_name)), wake_(std::move(wake)), rate_(rate), fault_(std::move(fault)) {
   open(EngineClock::now());
 }
 
@@ -46,8 +52,32 @@ CardOutput::~CardOutput() { ProgramOutput::close(std::move(pipeline_), drain_ &&
 void CardOutput::open(EngineClock::time_point now) {
   state_ = State::opening;
   retry_at_ = now + RETRY;
+  if (probe_ && probe_->rate > 0) return start_pipeline();
+  probe_ = std::make_shared<Probe>();
+  std::thread([probe = probe_, name = name_, wake = wake_] {
+    probe->rate = sound_device_native_rate(name.c_str());
+    wake->wake();
+  }).detach();
+}
+
+std::optional<int> CardOutput::native_rate() const {
+  if (!probe_ || probe_->rate < 0) return std::nullopt;
+  return probe_->rate.load();
+}
+
+void CardOutput::set_program_rate(int rate) {
+  rate_ = rate;
+  if (state_ == State::opening && !pipeline_ && native_rate()) start_pipeline();
+}
+
+void CardOutput::start_pipeline() {
+  if (rate_ <= 0) return;  // the program's rate waits for this card's
+  const int native = native_rate().value_or(0);
+  // The program is converted once, here, where its rate is not the card's.
+  const std::string pipeline = "audioconvert ! audioresample ! " +
+                               (native > 0 ? "audio/x-raw,rate=" + std::to_string(native) + " ! " : "") + CARD_SINK;
   pipeline_ = ProgramOutput::make(
-      CARD_PIPELINE, MOST_HELD_S, AHEAD_S, [wake = wake_] { wake->wake(); }, true);
+      pipeline, rate_, MOST_HELD_S, AHEAD_S, [wake = wake_] { wake->wake(); }, true);
   if (GstElement* sink = pipeline_->element("sink")) g_object_set(sink, "device", name_.c_str(), nullptr);
   pipeline_->start([wake = wake_] { wake->wake(); });
 }
@@ -63,7 +93,7 @@ void CardOutput::fail(const std::string& why, EngineClock::time_point now, std::
 }
 
 std::int64_t CardOutput::taken() const {
-  return static_cast<std::int64_t>(pipeline_->pushed()) - frames_of(pipeline_->queued_seconds());
+  return static_cast<std::int64_t>(pipeline_->pushed()) - frames_at(pipeline_->queued_seconds(), rate_);
 }
 
 void CardOutput::push(const float* frames, std::size_t count) {
@@ -77,8 +107,8 @@ double CardOutput::ahead_seconds() const { return state_ == State::playing ? pip
 std::int64_t CardOutput::heard(std::int64_t made) const {
   if (state_ != State::playing) return made;
   // What it took faster than it can play and hold is not heard.
-  const std::int64_t beyond = std::max<std::int64_t>(0, taken() - played_limit_ - frames_of(BUFFER_S));
-  return std::max<std::int64_t>(0, made - frames_of(pipeline_->queued_seconds()) - beyond);
+  const std::int64_t beyond = std::max<std::int64_t>(0, taken() - played_limit_ - frames_at(BUFFER_S, rate_));
+  return std::max<std::int64_t>(0, made - frames_at(pipeline_->queued_seconds(), rate_) - beyond);
 }
 
 void CardOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& told) {
@@ -86,7 +116,8 @@ void CardOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& t
     if (now >= retry_at_) open(now);
     return;
   }
-  if (pipeline_->state() == ProgramOutput::State::starting) {
+  if (!pipeline_ && native_rate()) start_pipeline();
+  if (!pipeline_ || pipeline_->state() == ProgramOutput::State::starting) {
     if (now >= retry_at_) fail("it does not open", now, told);  // a device whose opening hangs
     return;
   }
@@ -94,15 +125,16 @@ void CardOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& t
   if (auto fault = pipeline_->poll()) return fail(*fault, now, told);
   if (state_ == State::opening) {
     state_ = State::settling;
-    settling_left_ = frames_of(SETTLING_S);
+    settling_left_ = frames_at(SETTLING_S, rate_);
   }
   if (state_ == State::settling) {
     // A card that has just opened plays silence until it plays steadily, so
     // no song's sound is held up in it.
-    static const std::vector<float> silence(SILENCE_BLOCK * PROGRAM_CHANNELS, 0.0f);
+    const std::int64_t block = rate_ / 10;
+    const std::vector<float> silence(static_cast<std::size_t>(block) * PROGRAM_CHANNELS, 0.0f);
     while (pipeline_->queued_seconds() < AHEAD_S && settling_left_ > 0) {
-      pipeline_->push(silence.data(), SILENCE_BLOCK);
-      if (pipeline_->playing()) settling_left_ -= SILENCE_BLOCK;
+      pipeline_->push(silence.data(), static_cast<std::size_t>(block));
+      if (pipeline_->playing()) settling_left_ -= block;
     }
     if (settling_left_ > 0) return;
     state_ = State::playing;
@@ -119,11 +151,11 @@ void CardOutput::follow(EngineClock::time_point now, std::vector<EngineEvent>& t
   } else if (now - last_progress_ >= STALLED_AFTER) {
     return fail("it has stopped taking sound", now, told);
   }
-  played_limit_ =
-      std::min(took, played_limit_ + frames_of(std::chrono::duration<double>(now - followed_).count() * RATE_SLACK));
+  played_limit_ = std::min(
+      took, played_limit_ + frames_at(std::chrono::duration<double>(now - followed_).count() * RATE_SLACK, rate_));
   followed_ = now;
   // Such a card takes whatever it is given at once: found before its songs go by unheard.
-  if (took - played_limit_ > frames_of(AHEAD_LIMIT_S)) fail("it does not play out what it takes", now, told);
+  if (took - played_limit_ > frames_at(AHEAD_LIMIT_S, rate_)) fail("it does not play out what it takes", now, told);
 }
 
 EngineClock::time_point CardOutput::next_follow(EngineClock::time_point now) const {

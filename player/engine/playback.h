@@ -22,6 +22,8 @@ struct SongCue {
   double cue_out_s = 0;   // where its sound ends; 0: at the file's end
   bool fades = true;      // crossfaded with the music beside it; false for ads and jingles
   std::string title;      // the stream's title while it plays
+  std::string artist;     // the Ogg stream's ARTIST comment while it plays (none: not known)
+  std::string name;       // and its TITLE comment
 };
 
 // The device name that plays to no sound card, keeping real time.

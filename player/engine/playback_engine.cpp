@@ -16,6 +16,7 @@
 #include "engine_wake.h"
 #include "platform/thread.h"
 #include "song_decoder.h"
+#include "song_mixing.h"
 
 namespace zv::player {
 
@@ -23,7 +24,6 @@ namespace {
 
 using Clock = EngineClock;
 
-constexpr std::int64_t BLOCK = PROGRAM_RATE / 10;  // the program is made 100 ms at a time
 // How far the program is made ahead of the system's clock when no card keeps time.
 constexpr double AHEAD_S = 0.2;
 // A card holding less than this is given silence in place of a source that
@@ -37,9 +37,6 @@ constexpr double DEAD_AIR_S = 10;
 constexpr std::size_t SONGS_DECODED_AHEAD = 2;
 constexpr auto SOURCE_WAIT = std::chrono::milliseconds(20);
 constexpr auto IDLE_WAKE = std::chrono::seconds(1);
-constexpr double HALF_PI = 1.5707963267948966;
-
-std::int64_t frames_of(double seconds) { return std::llround(seconds * PROGRAM_RATE); }
 
 struct Song {
   std::int64_t entry = 0;
@@ -72,6 +69,12 @@ struct PlaybackEngine::Program {
   std::shared_ptr<EngineWake> wake = std::make_shared<EngineWake>();
   std::deque<Song> songs;  // appended, in order; the first ones on air
   std::int64_t next_entry = 1;
+  // The program's rate: the card's own, found before the first song, so
+  // songs are converted once, into the program, and not again on the card.
+  int rate = 0;
+  std::int64_t block = 0;                    // the program is made 100 ms at a time
+  std::vector<StreamTarget> stream_targets;  // made into outputs once the rate is chosen
+  bool device_chosen = false;
   std::int64_t frame = 0;  // program frames made
   std::deque<TimedEvent> timed;
   std::deque<EngineEvent> due;
@@ -86,12 +89,32 @@ struct PlaybackEngine::Program {
   bool held_told = false;
   std::optional<std::string> next_card;  // the card chosen for the next song
   double crossfade_s = 3;
-  std::string title;
+  std::string title, artist, name;  // of the song on air, for the streams
   std::int64_t silent = 0;
   std::vector<float> mix, part;
   std::atomic<bool> stopping{false};
   std::thread thread;
 
+  std::int64_t frames_of(double seconds) const { return frames_at(seconds, rate ? rate : PROGRAM_RATE); }
+  // The program's rate is the card's where the card can tell it, else the
+  // usual one; chosen once the card is, or a song comes without one.
+  void choose_rate() {
+    if (!device_chosen && songs.empty()) return;
+    if (card && !card->native_rate() && card->fault().empty()) return;  // it is being found
+    rate = card && card->native_rate().value_or(0) > 0 ? *card->native_rate() : PROGRAM_RATE;
+    block = rate / 10;
+    clock_start = Clock::now();
+    if (card) card->set_program_rate(rate);
+    make_streams();
+  }
+  void make_streams() {
+    std::erase_if(outputs, [](const auto& output) { return dynamic_cast<StreamOutput*>(output.get()) != nullptr; });
+    for (const StreamTarget& target : stream_targets) {
+      auto stream = std::make_unique<StreamOutput>(target, wake, rate);
+      stream->set_title(title, artist, name);
+      outputs.push_back(std::move(stream));
+    }
+  }
   template <typename Kind>
   std::vector<Output*> outputs_of_kind() const {
     std::vector<Output*> found;
@@ -126,7 +149,7 @@ struct PlaybackEngine::Program {
     return card && std::none_of(outputs.begin(), outputs.end(), [](const auto& o) { return o->carries(); });
   }
   bool room() const {
-    if (held()) return false;
+    if (!rate || held()) return false;
     if (const Output* keeper = time_keeper()) return keeper->needs_program();
     return frame < clock_frames() + frames_of(AHEAD_S);
   }
@@ -136,7 +159,8 @@ struct PlaybackEngine::Program {
     return frame <= clock_frames();
   }
   std::unique_ptr<ProgramSource> open_source(const Song& song) {
-    return std::make_unique<SongDecoder>(song.path, song.begin_s, [wake = wake] { wake->wake(); });
+    return std::make_unique<SongDecoder>(
+        song.path, song.begin_s, [wake = wake] { wake->wake(); }, rate);
   }
   void tell(std::int64_t at, EngineEvent event) {
     auto place = std::upper_bound(timed.begin(), timed.end(), at,
@@ -156,10 +180,8 @@ struct PlaybackEngine::Program {
 
   std::int64_t overlap(const Song& out, const Song& in) const {
     if (!out.cue.fades || !in.cue.fades || out.end_at >= 0) return 0;
-    std::int64_t frames = frames_of(crossfade_s);
-    if (out.total >= 0) frames = std::min(frames, out.total / 2);
-    if (in.duration) frames = std::min(frames, frames_of(*in.duration - in.begin_s) / 2);
-    return std::max<std::int64_t>(0, frames);
+    return crossfade_frames(frames_of(crossfade_s), out.total >= 0 ? std::optional(out.total) : std::nullopt,
+                            in.duration ? std::optional(frames_of(*in.duration - in.begin_s)) : std::nullopt);
   }
 
   // The song heard on air: the last one heard to start. In a crossfade that
@@ -176,10 +198,12 @@ struct PlaybackEngine::Program {
   }
   // The frames of `song` the block from `block_start` takes.
   std::int64_t wanted(const Song& song, std::int64_t block_start) const {
-    std::int64_t want = BLOCK - (song.start + song.played - block_start);
-    if (song.total >= 0) want = std::min(want, song.total - song.played);
-    if (song.end_at >= 0) want = std::min(want, song.end_at - song.start - song.played);
-    return want;
+    std::int64_t left = song.total >= 0 ? song.total - song.played : -1;
+    if (song.end_at >= 0) {
+      const std::int64_t to_end = song.end_at - song.start - song.played;
+      left = left >= 0 ? std::min(left, to_end) : to_end;
+    }
+    return frames_in_block(block_start, block, song.start + song.played, left);
   }
 
   // Plays on `alsa_name` from now on; the card before plays out what it holds.
@@ -196,7 +220,7 @@ struct PlaybackEngine::Program {
       card = nullptr;
     }
     if (alsa_name != NULL_DEVICE) {
-      auto opened = std::make_unique<CardOutput>(alsa_name, wake, std::move(fault));
+      auto opened = std::make_unique<CardOutput>(alsa_name, wake, rate, std::move(fault));
       card = opened.get();
       outputs.insert(outputs.begin(), std::move(opened));
     }
@@ -237,7 +261,7 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
     } else if (before) {
       return;  // its end is not known yet
     }
-    if (planned >= block_start + BLOCK) return;
+    if (planned >= block_start + block) return;
     if (!song.source) song.source = open_source(song);
     const auto status = song.source->status();
     if (status == ProgramSource::Status::opening) return;
@@ -250,18 +274,17 @@ void PlaybackEngine::Program::start_due(std::int64_t block_start) {
       continue;
     }
     song.duration = song.source->duration();
-    double end_s = song.duration.value_or(0);
-    if (song.cue.cue_out_s > song.begin_s && (!song.duration || song.cue.cue_out_s < *song.duration)) {
-      end_s = song.cue.cue_out_s;
-    }
-    if (end_s > song.begin_s) song.total = frames_of(end_s - song.begin_s);
+    song.total = song_frames(song.begin_s, song.cue.cue_out_s, song.duration, rate).value_or(-1);
     song.start = at;
     song.fade_in = at == planned ? fade_in : 0;
     if (before) tell_end(*before, at);
     tell(at, {EngineEvent::Kind::started, song.entry, {}, {}});
     title = song.cue.title;
+    artist = song.cue.artist;
+    name = song.cue.name;
     if (next_card) use_card(*std::exchange(next_card, std::nullopt));
-    for (Output* output : outputs_of_kind<StreamOutput>()) static_cast<StreamOutput*>(output)->set_title(title);
+    for (Output* output : outputs_of_kind<StreamOutput>())
+      static_cast<StreamOutput*>(output)->set_title(title, artist, name);
   }
   // The last song ended with none after it.
   if (!songs.empty() && songs.back().done) tell_end(songs.back(), songs.back().start + songs.back().played);
@@ -280,21 +303,14 @@ void PlaybackEngine::Program::add_song(Song& song, const Song* next, std::int64_
     // song is lost, and a source that stays behind is dead air.
     if (!ended) song.start += want - static_cast<std::int64_t>(got);
   }
-  const double gain = std::pow(10.0, song.cue.gain_db / 20);
-  const std::int64_t fade_out = next ? overlap(song, *next) : 0;
+  const SongFades fades{gain_factor(song.cue.gain_db),
+                        song.fade_in,
+                        next ? overlap(song, *next) : 0,
+                        song.total,
+                        song.end_at >= 0 ? song.end_at - song.start : -1,
+                        song.end_fade};
   for (std::size_t f = 0; f < got; ++f) {
-    const std::int64_t t = song.played + static_cast<std::int64_t>(f);
-    double g = gain;
-    if (t < song.fade_in) g *= std::sin(HALF_PI * static_cast<double>(t) / static_cast<double>(song.fade_in));
-    if (fade_out > 0 && song.total - t < fade_out) {
-      g *= std::sin(HALF_PI * static_cast<double>(std::max<std::int64_t>(0, song.total - t)) /
-                    static_cast<double>(fade_out));
-    }
-    if (song.end_fade > 0) {
-      const std::int64_t left = song.end_at - song.start - t;
-      if (left < song.end_fade)
-        g *= static_cast<double>(std::max<std::int64_t>(0, left)) / static_cast<double>(song.end_fade);
-    }
+    const double g = frame_gain(fades, song.played + static_cast<std::int64_t>(f));
     float* into = &mix[static_cast<std::size_t>(from + static_cast<std::int64_t>(f)) * PROGRAM_CHANNELS];
     for (int c = 0; c < PROGRAM_CHANNELS; ++c) into[c] += static_cast<float>(part[f * PROGRAM_CHANNELS + c] * g);
   }
@@ -313,16 +329,16 @@ bool PlaybackEngine::Program::make_block(bool must) {
   // outputs hold enough: the engine sleeps until it has it.
   if (!must) {
     for (Song& song : songs) {
-      if (song.start < 0 || song.done || song.start >= block_start + BLOCK) continue;
+      if (song.start < 0 || song.done || song.start >= block_start + block) continue;
       const std::int64_t want = wanted(song, block_start);
       if (want > 0 && !song.source->has(static_cast<std::size_t>(want))) return false;
     }
   }
-  mix.assign(BLOCK * PROGRAM_CHANNELS, 0.0f);
+  mix.assign(static_cast<std::size_t>(block) * PROGRAM_CHANNELS, 0.0f);
   bool sounding = false;
   for (std::size_t i = 0; i < songs.size(); ++i) {
     Song& song = songs[i];
-    if (song.start < 0 || song.done || song.start >= block_start + BLOCK) continue;
+    if (song.start < 0 || song.done || song.start >= block_start + block) continue;
     sounding = true;
     add_song(song, i + 1 < songs.size() ? &songs[i + 1] : nullptr, block_start);
     // A song that ends within the block hands over to the next in it.
@@ -330,18 +346,18 @@ bool PlaybackEngine::Program::make_block(bool must) {
   }
   float peak = 0;
   for (const float sample : mix) peak = std::max(peak, std::fabs(sample));
-  silent = sounding && peak < SILENCE_LEVEL ? silent + BLOCK : 0;
+  silent = sounding && peak < SILENCE_LEVEL ? silent + block : 0;
   if (silent >= frames_of(DEAD_AIR_S)) {
     silent = 0;
     for (Song& song : songs) {
       if (song.start < 0 || song.done) continue;
-      song.end_at = block_start + BLOCK;
+      song.end_at = block_start + block;
       song.fault = "silent for " + std::to_string(static_cast<int>(DEAD_AIR_S)) + " s";
       break;
     }
   }
-  frame += BLOCK;
-  for (const auto& output : outputs) output->push(mix.data(), BLOCK);
+  frame += block;
+  for (const auto& output : outputs) output->push(mix.data(), static_cast<std::size_t>(block));
   return true;
 }
 
@@ -387,15 +403,16 @@ Clock::time_point PlaybackEngine::Program::next_wake(Clock::time_point now, bool
   Clock::time_point until = now + IDLE_WAKE;
   for (const auto& output : outputs) until = std::min(until, output->next_follow(now));
   // A card that keeps time wakes the engine when it needs program; the system's clock does not.
+  if (!rate) return until;  // the card's rate is being found; it wakes the engine
   if (!held() && !time_keeper()) {
-    const double due_s = static_cast<double>(frame - frames_of(AHEAD_S) - clock_base) / PROGRAM_RATE;
+    const double due_s = static_cast<double>(frame - frames_of(AHEAD_S) - clock_base) / rate;
     until = std::min(until,
                      clock_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due_s)));
   }
   if (lacking) until = std::min(until, now + SOURCE_WAIT);
   // Events wait for the program to be heard.
   if (!timed.empty() && !time_keeper()) {
-    const double due_s = static_cast<double>(timed.front().frame - clock_base) / PROGRAM_RATE;
+    const double due_s = static_cast<double>(timed.front().frame - clock_base) / rate;
     until = std::min(until,
                      clock_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due_s)));
   }
@@ -408,6 +425,7 @@ void PlaybackEngine::Program::run() {
   while (!stopping) {
     const auto now = Clock::now();
     follow_outputs(now);
+    if (!rate) choose_rate();
     bool lacking = false;
     while (room()) {
       if (!make_block(must_make())) {
@@ -455,7 +473,7 @@ void PlaybackEngine::skip() {
   Song* song = program_->on_air();
   // One whose end is made already (fading under the next) ends by itself.
   if (!song || song->done || song->end_told || song->end_at >= 0) return;
-  song->end_fade = frames_of(SKIP_FADE_S);
+  song->end_fade = program_->frames_of(SKIP_FADE_S);
   song->end_at = std::max(program_->frame, song->start) + song->end_fade;
 }
 
@@ -475,12 +493,15 @@ void PlaybackEngine::clear() {
   program_->songs.clear();
   program_->timed.clear();
   program_->title.clear();
+  program_->artist.clear();
+  program_->name.clear();
 }
 
 void PlaybackEngine::use_device(const std::string& alsa_name) {
   {
     std::lock_guard hold(program_->lock);
     Program& p = *program_;
+    p.device_chosen = true;
     const bool playing = std::any_of(p.songs.begin(), p.songs.end(), [](const Song& song) { return song.start >= 0; });
     if (playing && p.card && p.card->fault().empty()) {
       p.next_card = alsa_name;
@@ -505,17 +526,9 @@ void PlaybackEngine::set_crossfade(double seconds) {
 void PlaybackEngine::set_streams(const std::vector<StreamTarget>& targets) {
   {
     std::lock_guard hold(program_->lock);
-    auto& outputs = program_->outputs;
-    std::vector<StreamTarget> now;
-    for (Output* output : program_->outputs_of_kind<StreamOutput>())
-      now.push_back(static_cast<StreamOutput*>(output)->target());
-    if (now == targets) return;
-    std::erase_if(outputs, [](const auto& output) { return dynamic_cast<StreamOutput*>(output.get()) != nullptr; });
-    for (const StreamTarget& target : targets) {
-      auto stream = std::make_unique<StreamOutput>(target, program_->wake);
-      stream->set_title(program_->title);
-      outputs.push_back(std::move(stream));
-    }
+    if (program_->stream_targets == targets) return;
+    program_->stream_targets = targets;
+    if (program_->rate) program_->make_streams();
   }
   program_->wake->wake();
 }
@@ -533,7 +546,7 @@ std::optional<EngineEvent> PlaybackEngine::next_event(double timeout_s) {
 double PlaybackEngine::position() const {
   std::lock_guard hold(program_->lock);
   const Song* song = program_->on_air();
-  return song ? song->begin_s + static_cast<double>(program_->heard() - song->start) / PROGRAM_RATE : 0;
+  return song ? song->begin_s + static_cast<double>(program_->heard() - song->start) / program_->rate : 0;
 }
 
 std::optional<double> PlaybackEngine::length() const {

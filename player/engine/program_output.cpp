@@ -1,5 +1,6 @@
 #include "program_output.h"
 
+#include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
@@ -15,15 +16,14 @@ namespace zv::player {
 
 namespace {
 
-constexpr double BYTES_PER_SECOND = PROGRAM_RATE * PROGRAM_CHANNELS * sizeof(float);
 constexpr GstClockTime DRAIN_TIMEOUT_S = 2;
 
 }  // namespace
 
-std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_source, double max_seconds,
+std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_source, int rate, double max_seconds,
                                                    double need_seconds, std::function<void()> need, bool real_time) {
   gstreamer_setup();
-  std::shared_ptr<ProgramOutput> output(new ProgramOutput);
+  std::shared_ptr<ProgramOutput> output(new ProgramOutput(rate));
   GError* error = nullptr;
   output->pipeline_ = gst_parse_launch(("appsrc name=program ! " + after_source).c_str(), &error);
   if (error) {
@@ -35,12 +35,13 @@ std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_sour
     return output;
   }
   output->source_ = gst_bin_get_by_name(GST_BIN(output->pipeline_), "program");  // held until the end
+  output->encoded_ = gst_bin_get_by_name(GST_BIN(output->pipeline_), "encoded");
   GstCaps* caps =
-      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE, "channels",
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, rate, "channels",
                           G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved", nullptr);
   // An output that falls behind drops the newest program rather than hold up the others.
   g_object_set(output->source_, "caps", caps, "format", GST_FORMAT_TIME, "block", FALSE, "max-bytes",
-               static_cast<guint64>(max_seconds * BYTES_PER_SECOND), "leaky-type", 1 /* upstream */, nullptr);
+               static_cast<guint64>(max_seconds * output->bytes_per_second()), "leaky-type", 1 /* upstream */, nullptr);
   gst_caps_unref(caps);
   if (need_seconds > 0 && need) {
     output->need_ = std::move(need);
@@ -72,9 +73,23 @@ std::shared_ptr<ProgramOutput> ProgramOutput::make(const std::string& after_sour
   return output;
 }
 
+std::shared_ptr<ProgramOutput> ProgramOutput::make_encoded(const std::string& caps_text,
+                                                           const std::string& after_source, std::size_t max_bytes) {
+  auto output = make(after_source, PROGRAM_RATE, 1);
+  if (output->source_) {
+    GstCaps* caps = gst_caps_from_string(caps_text.c_str());
+    g_object_set(output->source_, "caps", caps, "max-bytes", static_cast<guint64>(max_bytes), nullptr);
+    gst_caps_unref(caps);
+  }
+  return output;
+}
+
+double ProgramOutput::bytes_per_second() const { return static_cast<double>(rate_) * PROGRAM_CHANNELS * sizeof(float); }
+
 ProgramOutput::~ProgramOutput() {
   if (pipeline_) gst_element_set_state(pipeline_, GST_STATE_NULL);
   if (source_) gst_object_unref(source_);
+  if (encoded_) gst_object_unref(encoded_);
   if (pipeline_) gst_object_unref(pipeline_);
 }
 
@@ -129,15 +144,43 @@ void ProgramOutput::push(const float* frames, std::size_t count) {
   GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
   gst_buffer_fill(buffer, 0, frames, bytes);
   // Timed by its place in the program: Ogg pages are made by time.
-  GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(pushed_, GST_SECOND, PROGRAM_RATE);
-  GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(count, GST_SECOND, PROGRAM_RATE);
+  GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(pushed_, GST_SECOND, rate_);
+  GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(count, GST_SECOND, rate_);
   pushed_ += count;
   gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
 }
 
+void ProgramOutput::push_encoded(GstBuffer* buffer) {
+  if (source_) {
+    gst_app_src_push_buffer(GST_APP_SRC(source_), buffer);
+  } else {
+    gst_buffer_unref(buffer);
+  }
+}
+
+GstBuffer* ProgramOutput::take_encoded() {
+  if (!encoded_) return nullptr;
+  GstBuffer* all = nullptr;
+  while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(encoded_), 0)) {
+    if (GstBuffer* buffer = gst_sample_get_buffer(sample)) {
+      all = all ? gst_buffer_append(all, gst_buffer_ref(buffer)) : gst_buffer_copy(buffer);
+    }
+    gst_sample_unref(sample);
+  }
+  // Headers and pages together are one stretch of the stream to the sender.
+  if (all) GST_BUFFER_FLAG_UNSET(all, GST_BUFFER_FLAG_HEADER | GST_BUFFER_FLAG_DELTA_UNIT);
+  return all;
+}
+
+void ProgramOutput::end() {
+  if (source_) gst_app_src_end_of_stream(GST_APP_SRC(source_));
+}
+
+bool ProgramOutput::encoded_all() const { return !encoded_ || gst_app_sink_is_eos(GST_APP_SINK(encoded_)); }
+
 double ProgramOutput::queued_seconds() const {
   if (!source_) return 0;
-  return static_cast<double>(gst_app_src_get_current_level_bytes(GST_APP_SRC(source_))) / BYTES_PER_SECOND;
+  return static_cast<double>(gst_app_src_get_current_level_bytes(GST_APP_SRC(source_))) / bytes_per_second();
 }
 
 std::optional<std::string> ProgramOutput::poll() {

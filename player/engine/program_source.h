@@ -9,6 +9,7 @@
 
 namespace zv::player {
 
+// The program's rate where no sound card says otherwise (the rate Opus is made at).
 inline constexpr int PROGRAM_RATE = 48000;
 inline constexpr int PROGRAM_CHANNELS = 2;
 

@@ -15,6 +15,10 @@ namespace {
 // A song that has not opened by then is taken for broken.
 constexpr double OPEN_TIMEOUT_S = 10;
 constexpr unsigned DECODED_AHEAD_BUFFERS = 256;
+// What the decoder made is taken a second at a time: its thread, held while
+// the buffers are full, is then woken about once a second rather than for
+// every buffer read.
+constexpr double TAKEN_AT_ONCE_S = 1;
 // decodebin's answers to autoplug-select.
 constexpr int AUTOPLUG_TRY = 0;
 constexpr int AUTOPLUG_SKIP = 2;
@@ -63,8 +67,8 @@ void gstreamer_setup() {
   });
 }
 
-SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake)
-    : start_s_(start_s), opened_at_(seconds_now()), wake_(std::move(wake)) {
+SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<void()> wake, int rate)
+    : start_s_(start_s), rate_(rate), opened_at_(seconds_now()), wake_(std::move(wake)) {
   gstreamer_setup();
   pipeline_ = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
@@ -79,7 +83,7 @@ SongDecoder::SongDecoder(const std::string& path, double start_s, std::function<
   }
   g_object_set(source, "location", path.c_str(), nullptr);
   GstCaps* caps =
-      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, PROGRAM_RATE, "channels",
+      gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, rate, "channels",
                           G_TYPE_INT, PROGRAM_CHANNELS, "layout", G_TYPE_STRING, "interleaved", nullptr);
   g_object_set(format, "caps", caps, nullptr);
   gst_caps_unref(caps);
@@ -179,15 +183,20 @@ bool SongDecoder::pull(unsigned long long wait_ns) {
   return true;
 }
 
+void SongDecoder::take_decoded(std::size_t frames) {
+  if (buffered() >= frames) return;
+  const auto enough = frames + static_cast<std::size_t>(TAKEN_AT_ONCE_S * rate_);
+  while (buffered() < enough && !ended_ && pull(0)) {
+  }
+}
+
 bool SongDecoder::has(std::size_t frames) {
   if (status() != Status::ready) return status_ == Status::failed;
-  while (buffered() < frames && !ended_ && pull(0)) {
-  }
+  take_decoded(frames);
   if (buffered() >= frames || ended_) return true;
   wanted_ = true;
   // A buffer that arrived between the last pull and the wish is taken now.
-  while (buffered() < frames && !ended_ && pull(0)) {
-  }
+  take_decoded(frames);
   return buffered() >= frames || ended_;
 }
 
@@ -200,6 +209,7 @@ std::size_t SongDecoder::read(float* out, std::size_t frames, bool& ended, doubl
     ended = status_ == Status::failed;
     return 0;
   }
+  take_decoded(frames);
   while (buffered() < frames && !ended_) {
     const double left = give_up - seconds_now();
     if (!pull(left > 0 ? static_cast<unsigned long long>(left * GST_SECOND) : 0) && (ended_ || left <= 0)) break;

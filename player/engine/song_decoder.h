@@ -1,5 +1,5 @@
 #pragma once
-// One song file decoded into the program's format (float stereo at 48 kHz)
+// One song file decoded into the program's format (float stereo at its rate)
 // by GStreamer, in the background and seconds ahead of need, so a slow disk
 // or a busy processor for a moment costs the program nothing. Only the
 // file's own sound is decoded: nothing in it can make the player open
@@ -22,9 +22,10 @@ class SongDecoder : public ProgramSource {
  public:
   using Status = ProgramSource::Status;
 
-  // Starts opening `path`; the sound begins `start_s` into the file. `wake`
-  // is called from GStreamer's threads when sound arrives that has() lacked.
-  SongDecoder(const std::string& path, double start_s, std::function<void()> wake = {});
+  // Starts opening `path`; the sound begins `start_s` into the file and comes
+  // at `rate`. `wake` is called from GStreamer's threads when sound arrives
+  // that has() lacked.
+  SongDecoder(const std::string& path, double start_s, std::function<void()> wake = {}, int rate = PROGRAM_RATE);
   ~SongDecoder() override;
   SongDecoder(const SongDecoder&) = delete;
   SongDecoder& operator=(const SongDecoder&) = delete;
@@ -42,6 +43,8 @@ class SongDecoder : public ProgramSource {
   void fail(std::string why);
   // Takes one decoded buffer, waiting up to `wait_ns`; false when none came.
   bool pull(unsigned long long wait_ns);
+  // Takes what the decoder made, without waiting, when fewer than `frames` are read ahead.
+  void take_decoded(std::size_t frames);
   std::size_t buffered() const { return (pending_.size() - taken_) / PROGRAM_CHANNELS; }
   static void sound_arrived(void* self);
 
@@ -52,6 +55,7 @@ class SongDecoder : public ProgramSource {
   bool seeking_ = false;
   bool ended_ = false;  // the decoder has given its last buffer
   double start_s_ = 0;
+  int rate_;
   double opened_at_ = 0;
   std::string error_;
   std::optional<double> duration_;

@@ -1,7 +1,11 @@
 #pragma once
 // One stream server as an output: the program encoded (MP3 or Ogg Opus) and
 // sent to an Icecast mount, connected in the background and again every 5 s
-// after a fault, with the title of the song on air.
+// after a fault, with the title of the song on air. The encoder and the
+// sender are pipelines of their own: what the encoder made is sent in one
+// piece each time the program comes, and on the Ogg mount each song is a
+// stream of its own within it (chained), with its ARTIST and TITLE comments,
+// on the same connection.
 
 #include <memory>
 #include <string>
@@ -26,14 +30,20 @@ struct StreamTarget {
   bool operator==(const StreamTarget&) const = default;
 };
 
+// What encodes the program for `target`, after the program's source: its
+// pages end in an appsink named "encoded".
+std::string stream_encoder(const StreamTarget& target);
+
 class StreamOutput : public Output {
  public:
-  StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake);
+  // `rate`: the program's.
+  StreamOutput(StreamTarget target, std::shared_ptr<EngineWake> wake, int rate);
   ~StreamOutput() override;
 
   const StreamTarget& target() const { return target_; }
-  // The title listeners see from now on.
-  void set_title(const std::string& title) { title_ = title; }
+  // The title listeners see from now on: "Artist - Title" for MP3, the
+  // artist and title as they are for Ogg.
+  void set_title(const std::string& title, const std::string& artist = {}, const std::string& song = {});
   void push(const float* frames, std::size_t count) override;
   void follow(EngineClock::time_point now, std::vector<EngineEvent>& told) override;
   bool carries() const override { return up_; }
@@ -41,14 +51,19 @@ class StreamOutput : public Output {
 
  private:
   void fail(const std::string& why, EngineClock::time_point now, std::vector<EngineEvent>& told);
+  void start_encoder();
+  void send_encoded();
   std::string address() const;
 
   StreamTarget target_;
   std::shared_ptr<EngineWake> wake_;
-  std::shared_ptr<ProgramOutput> pipeline_;
+  int rate_;
+  std::shared_ptr<ProgramOutput> pipeline_;  // the sender
+  std::shared_ptr<ProgramOutput> encoder_;
+  std::shared_ptr<ProgramOutput> finishing_;  // the song before's Ogg stream, making its last pages
   EngineClock::time_point started_{}, retry_at_{};
   bool up_ = false, down_told_ = false;
-  std::string title_, title_sent_;
+  std::string title_, title_sent_, artist_, song_;
   GstElement* title_request_ = nullptr;
 };
 

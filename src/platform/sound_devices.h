@@ -18,4 +18,9 @@ int enumerate_sound_devices(SoundDeviceCallback callback, void* context);
 
 using SoundDeviceEnumerator = int (*)(SoundDeviceCallback callback, void* context);
 
+// The rate the output device `name` plays without converting it: 48000 where
+// it can, else 44100, else its nearest; 0 when that cannot be told (it does
+// not open now, or the platform converts by itself). Never waits on a busy device.
+int sound_device_native_rate(const char* name);
+
 }  // namespace zv

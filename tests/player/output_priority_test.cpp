@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "program_output.h"
+#include "program_source.h"
 
 namespace zv::player {
 namespace {
@@ -47,7 +48,7 @@ bool within(std::chrono::seconds limit, const std::function<bool()>& done) {
 TEST(OutputPriority, ACardsThreadsGoBackToThePoolAtOrdinaryPriority) {
   const std::vector<float> silence(4800 * 2, 0.0f);
   const auto play = [&](bool real_time) {
-    auto output = ProgramOutput::make("audioconvert ! fakesink sync=true", 1.0, 0, {}, real_time);
+    auto output = ProgramOutput::make("audioconvert ! fakesink sync=true", PROGRAM_RATE, 1.0, 0, {}, real_time);
     output->start([] {});
     return output;
   };

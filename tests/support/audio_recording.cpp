@@ -124,6 +124,10 @@ std::vector<Tone> tones_heard(const std::vector<std::int16_t>& samples) {
             ? 0
             : static_cast<int>(std::lround((crossings - 1) / 2.0 * RECORDING_RATE / static_cast<double>(last - first)));
     if (!tones.empty() && tones.back().end == start && std::abs(tones.back().hz - hz) <= 60) {
+      // A tone's first window may straddle its edge, where the tone before
+      // sounds too: the tone's frequency is its second window's, else a
+      // neighbour within 60 Hz of that mixed window would run into it.
+      if (tones.back().end - tones.back().start == WINDOW) tones.back().hz = hz;
       tones.back().end = start + WINDOW;
     } else {
       tones.push_back({hz, start, start + WINDOW});

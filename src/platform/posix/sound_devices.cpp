@@ -96,9 +96,8 @@ int enumerate_sound_devices(SoundDeviceCallback callback, void* context) {
     if (device.name == PRIMARY_DEVICE) primary = device;
   if (!report(callback, context, nullptr, primary)) return 0;
 
-  std::stable_partition(devices.begin(), devices.end(), [](const PcmDevice& device) {
-    return device.name.find("CARD=") != std::string::npos;
-  });
+  std::stable_partition(devices.begin(), devices.end(),
+                        [](const PcmDevice& device) { return device.name.find("CARD=") != std::string::npos; });
 
   for (const PcmDevice& device : devices) {
     if (device.name == PRIMARY_DEVICE) continue;
@@ -107,6 +106,25 @@ int enumerate_sound_devices(SoundDeviceCallback callback, void* context) {
     if (!report(callback, context, guid, device)) return 0;
   }
   return 0;
+}
+
+int sound_device_native_rate(const char* name) {
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return 0;
+  snd_pcm_hw_params_t* params = nullptr;
+  snd_pcm_hw_params_malloc(&params);
+  int rate = 0;
+  // With ALSA's own conversion off, only the rates the device plays remain.
+  if (params && snd_pcm_hw_params_any(pcm, params) >= 0 && snd_pcm_hw_params_set_rate_resample(pcm, params, 0) >= 0) {
+    for (const unsigned preferred : {48000u, 44100u}) {
+      if (!rate && snd_pcm_hw_params_test_rate(pcm, params, preferred, 0) == 0) rate = static_cast<int>(preferred);
+    }
+    unsigned nearest = 48000;
+    if (!rate && snd_pcm_hw_params_set_rate_near(pcm, params, &nearest, nullptr) >= 0) rate = static_cast<int>(nearest);
+  }
+  if (params) snd_pcm_hw_params_free(params);
+  snd_pcm_close(pcm);
+  return rate;
 }
 
 }  // namespace zv

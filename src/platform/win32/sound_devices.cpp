@@ -1,8 +1,8 @@
 #include "platform/sound_devices.h"
 
-#include <windows.h>
-#include <mmsystem.h>
 #include <dsound.h>
+#include <mmsystem.h>
+#include <windows.h>
 
 namespace zv {
 namespace {
@@ -27,5 +27,8 @@ int enumerate_sound_devices(SoundDeviceCallback callback, void* context) {
   Enumeration enumeration{callback, context};
   return static_cast<int>(DirectSoundEnumerateW(report_device, &enumeration));
 }
+
+// DirectSound converts to the device's own rate by itself.
+int sound_device_native_rate(const char*) { return 0; }
 
 }  // namespace zv
