@@ -1,8 +1,12 @@
 #include "platform/sound_devices.h"
 
-#include <dsound.h>
-#include <mmsystem.h>
 #include <windows.h>
+
+// The sound headers build on windows.h, the wave formats first.
+#include <mmreg.h>
+#include <mmsystem.h>
+
+#include <dsound.h>
 
 namespace zv {
 namespace {
